@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds Quellmark and runs every test: the whole suite, then the threaded
+# standard-C++ tests again under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh test
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+cmake --preset default -DQUELLMARK_BUILD_TESTS=ON -DQUELLMARK_BUILD_BENCH=ON >/dev/null
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs"
+
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j "$jobs"

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "TWindowQueue.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+/// Raised by OpenPort when the device refuses its queue sizes.
+class ECommsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TComm;
+
+using TReceiveDataEvent =
+    std::function<void(TComm& Sender, const char* Buffer, std::uint16_t BufferLength)>;
+using TReceiveErrorEvent = std::function<void(TComm& Sender, std::uint32_t EventMask)>;
+using TModemStateChangeEvent = std::function<void(TComm& Sender, std::uint32_t ModemEvent)>;
+using TNotifyEvent = std::function<void(TComm& Sender)>;
+using TSendDataEmptyEvent = std::function<void(TComm& Sender)>;
+
+/// Notification numbers posted by the reader and writer to the window thread.
+inline constexpr unsigned WM_USER = 1024;
+inline constexpr unsigned WM_COMM_DATA = WM_USER + 1;
+inline constexpr unsigned WM_COMM_ERROR = WM_USER + 2;
+inline constexpr unsigned WM_COMM_HANGUP = WM_USER + 3;
+inline constexpr unsigned WM_COMM_MODEM = WM_USER + 4;
+inline constexpr unsigned WM_COMM_SENT = WM_USER + 5;
+
+/// One serial device with a reader and a writer thread of its own. Every event
+/// is raised on the window thread, through the TWindowQueue given at
+/// construction. Construct, configure, open, close and destroy it on that
+/// thread; SendBytes may be called from any thread while the port is open.
+class TComm {
+public:
+    enum class TDtrControl : std::uint8_t { DtrEnable, DtrDisable, DtrHandshake };
+    enum class TRtsControl : std::uint8_t {
+        RtsEnable,
+        RtsDisable,
+        RtsHandshake,
+        RtsTransmissionAvailable
+    };
+    enum class TByteSize : std::uint8_t { _5, _6, _7, _8 };
+    enum class TParity : std::uint8_t { None, Odd, Even, Mark, Space };
+    enum class TStopBits : std::uint8_t { _1, _1_5, _2 };
+
+    explicit TComm(TWindowQueue& windowQueue);
+    ~TComm();
+    TComm(const TComm&) = delete;
+    TComm& operator=(const TComm&) = delete;
+
+    void OpenPort();
+    void ClosePort();
+    /// Queues a private copy for the writer; true means queued, not sent.
+    bool SendBytes(const void* data, std::uint16_t count);
+
+    bool PortOpen() const;
+    void SetPortOpen(bool open);
+    std::uint8_t CommPort() const;
+    void SetCommPort(std::uint8_t port);
+    const std::string& PortOpenError() const;
+    void SetPortOpenError(std::string text);
+    const std::string& Output() const;
+    void SetOutput(std::string text);
+    std::uint16_t InputLen() const;
+    void SetInputLen(std::uint16_t length);
+    std::uint16_t InBufferSize() const;
+    void SetInBufferSize(std::uint16_t size);
+    const std::string& CommName() const;
+    void SetCommName(std::string name);
+
+    std::uint32_t BaudRate() const;
+    void SetBaudRate(std::uint32_t rate);
+    bool ParityCheck() const;
+    void SetParityCheck(bool on);
+    bool Outx_CtsFlow() const;
+    void SetOutx_CtsFlow(bool on);
+    bool Outx_DsrFlow() const;
+    void SetOutx_DsrFlow(bool on);
+    TDtrControl DtrControl() const;
+    void SetDtrControl(TDtrControl control);
+    bool DsrSensitivity() const;
+    void SetDsrSensitivity(bool on);
+    bool TxContinueOnXoff() const;
+    void SetTxContinueOnXoff(bool on);
+    bool Outx_XonXoffFlow() const;
+    void SetOutx_XonXoffFlow(bool on);
+    bool Inx_XonXoffFlow() const;
+    void SetInx_XonXoffFlow(bool on);
+    bool ReplaceWhenParityError() const;
+    void SetReplaceWhenParityError(bool on);
+    bool IgnoreNullChar() const;
+    void SetIgnoreNullChar(bool on);
+    TRtsControl RtsControl() const;
+    void SetRtsControl(TRtsControl control);
+    std::uint16_t XonLimit() const;
+    void SetXonLimit(std::uint16_t limit);
+    std::uint16_t XoffLimit() const;
+    void SetXoffLimit(std::uint16_t limit);
+    TByteSize ByteSize() const;
+    void SetByteSize(TByteSize size);
+    TParity Parity() const;
+    void SetParity(TParity parity);
+    TStopBits StopBits() const;
+    void SetStopBits(TStopBits bits);
+    char XonChar() const;
+    void SetXonChar(char c);
+    char XoffChar() const;
+    void SetXoffChar(char c);
+    char ReplacedChar() const;
+    void SetReplacedChar(char c);
+
+    std::uint32_t ReadIntervalTimeout() const;
+    void SetReadIntervalTimeout(std::uint32_t ms);
+    std::uint32_t ReadTotalTimeoutMultiplier() const;
+    void SetReadTotalTimeoutMultiplier(std::uint32_t ms);
+    std::uint32_t ReadTotalTimeoutConstant() const;
+    void SetReadTotalTimeoutConstant(std::uint32_t ms);
+    std::uint32_t WriteTotalTimeoutMultiplier() const;
+    void SetWriteTotalTimeoutMultiplier(std::uint32_t ms);
+    std::uint32_t WriteTotalTimeoutConstant() const;
+    void SetWriteTotalTimeoutConstant(std::uint32_t ms);
+
+    TReceiveDataEvent OnReceiveData;
+    TNotifyEvent OnRequestHangup;
+    TReceiveErrorEvent OnReceiveError;
+    TModemStateChangeEvent OnModemStateChange;
+    TSendDataEmptyEvent OnSendDataEmpty;
+
+    // Private members are laid out by the serial link implementation.
+};

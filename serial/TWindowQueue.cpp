@@ -1,0 +1,54 @@
+#include "TWindowQueue.h"
+
+void TManualWindowQueue::Post(TItem item) {
+    {
+        std::scoped_lock lock(Mutex);
+        Items.push_back(std::move(item));
+    }
+    Arrived.notify_one();
+}
+
+std::size_t TManualWindowQueue::RunPending() {
+    std::size_t ran = 0;
+    for (;;) {
+        TItem item;
+        {
+            std::scoped_lock lock(Mutex);
+            if (Items.empty())
+                return ran;
+            item = std::move(Items.front());
+            Items.pop_front();
+        }
+        // Run outside the lock: an item may post further items.
+        item();
+        ++ran;
+    }
+}
+
+std::size_t TManualWindowQueue::WaitAndRun(std::chrono::milliseconds timeout) {
+    {
+        std::unique_lock lock(Mutex);
+        if (!Arrived.wait_for(lock, timeout, [this] { return !Items.empty(); }))
+            return 0;
+    }
+    return RunPending();
+}
+
+bool TManualWindowQueue::RunUntil(const std::function<bool()>& done,
+                                  std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    RunPending();
+    while (!done()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return false;
+        WaitAndRun(std::min(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now),
+                            std::chrono::milliseconds(20)));
+    }
+    return true;
+}
+
+std::size_t TManualWindowQueue::Size() const {
+    std::scoped_lock lock(Mutex);
+    return Items.size();
+}
