@@ -1,0 +1,71 @@
+#pragma once
+
+#include "TIniFile.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <variant>
+
+/// How a parameter's value is written to and read from the file.
+enum class TParamKind : std::uint8_t { pkInteger = 0, pkFloat = 1, pkString = 2, pkBoolean = 3 };
+
+/// One persisted setting bound to one section and key of the INI file. A change
+/// is written through at once; there is no save step.
+class TSysParam {
+public:
+    using TValue = std::variant<std::int32_t, double, std::string, bool>;
+
+    /// Reads the key if it exists (even with an empty value); otherwise takes
+    /// the default and writes it. A refused write throws EIniWriteError after
+    /// the value is already in memory.
+    TSysParam(TIniFile& iniFile, std::string section, std::string key, TParamKind kind,
+              TValue defaultValue);
+
+    std::int32_t AsInteger() const;
+    std::string AsString() const;
+
+    /// Stores the value, then writes it (every call writes, even an unchanged value).
+    void SetValue(std::int32_t value);
+    void SetValue(const std::string& text);
+
+    const TValue& Value() const { return FValue; }
+    TParamKind Kind() const { return FKind; }
+    const std::string& Section() const { return FSection; }
+    const std::string& Key() const { return FKey; }
+
+private:
+    void Write();
+
+    TIniFile& IniFile;
+    TValue FValue;
+    TParamKind FKind;
+    std::string FSection;
+    std::string FKey;
+};
+
+/// The ten settings, created by LoadParams and never freed.
+extern TSysParam* ParamCommPort;
+extern TSysParam* ParamBaudRate;
+extern TSysParam* ParamPollInterval;
+extern TSysParam* ParamPollTimeout;
+extern TSysParam* ParamPollFrom;
+extern TSysParam* ParamPollTo;
+extern TSysParam* ParamFrameBreakMode;
+extern TSysParam* ParamReadInterval;
+extern TSysParam* ParamRegisterBegin;
+extern TSysParam* ParamRegisterCount;
+
+/// The INI file beside the executable; created by LoadParams and never freed.
+extern TIniFile* ConfigFile;
+
+/// Full path of Config.ini beside the running executable, whatever the current directory.
+std::string DefaultConfigPath();
+
+/// Creates ConfigFile for DefaultConfigPath() and the ten parameters in order.
+void LoadParams();
+
+/// The same for a given path (tests, demo). All ten parameters always exist
+/// afterwards; if a write was refused, the first EIniWriteError is rethrown
+/// once, after the last parameter has been created.
+void LoadParams(const std::string& configPath);
