@@ -27,8 +27,7 @@ public:
                            const std::string& fallback) const;
     /// Replaces the key's value in place, or appends the key to its section, or
     /// the section to the file, or creates the file. Throws EIniWriteError.
-    void WriteString(const std::string& section, const std::string& key,
-                     const std::string& value);
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
 private:
     std::string FFileName;

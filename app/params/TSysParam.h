@@ -3,6 +3,8 @@
 #include "TIniFile.h"
 
 #include <cstdint>
+#include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -17,10 +19,10 @@ public:
     using TValue = std::variant<std::int32_t, double, std::string, bool>;
 
     /// Reads the key if it exists (even with an empty value); otherwise takes
-    /// the default and writes it. A refused write throws EIniWriteError after
-    /// the value is already in memory.
+    /// the default and writes it. A refused write throws EIniWriteError, or,
+    /// when `writeError` is given, is stored there and the object is complete.
     TSysParam(TIniFile& iniFile, std::string section, std::string key, TParamKind kind,
-              TValue defaultValue);
+              TValue defaultValue, std::exception_ptr* writeError = nullptr);
 
     std::int32_t AsInteger() const;
     std::string AsString() const;
@@ -64,6 +66,10 @@ std::string DefaultConfigPath();
 
 /// Creates ConfigFile for DefaultConfigPath() and the ten parameters in order.
 void LoadParams();
+
+/// Integer text as the file holds it: more than two characters beginning
+/// "0x"/"0X" is hexadecimal, anything else decimal; nothing for invalid text.
+std::optional<std::int32_t> ParseIntegerText(const std::string& text);
 
 /// The same for a given path (tests, demo). All ten parameters always exist
 /// afterwards; if a write was refused, the first EIniWriteError is rethrown

@@ -1,0 +1,258 @@
+#include "TSysParam.h"
+#include "TIniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char templ[] = "/tmp/quellmark-params-XXXXXX";
+        ASSERT_NE(::mkdtemp(templ), nullptr);
+        Dir = templ;
+        Path = Dir / "Config.ini";
+    }
+    void TearDown() override {
+        fs::permissions(Dir, fs::perms::owner_all);
+        if (fs::exists(Path))
+            fs::permissions(Path, fs::perms::owner_read | fs::perms::owner_write);
+        fs::remove_all(Dir);
+    }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(Dir))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    fs::path Dir;
+    fs::path Path;
+};
+
+const std::string Defaults = "[Communication]\n"
+                             "Comm Port=COM1\n"
+                             "Baud Rate=9600\n"
+                             "Poll Interval=10\n"
+                             "Poll Timeout=500\n"
+                             "Poll From=1\n"
+                             "Poll To=10\n"
+                             "FrameBreakMode=1\n"
+                             "ReadInterval=20\n"
+                             "[Modbus]\n"
+                             "Register Begin=0\n"
+                             "Register Count=2\n";
+
+} // namespace
+
+TEST_F(SettingsFile, FirstStartWritesAllTenDefaultsInOrder) {
+    LoadParams(Path.string());
+    EXPECT_EQ(ReadFile(Path), Defaults);
+    EXPECT_EQ(ParamCommPort->AsString(), "COM1");
+    EXPECT_EQ(ParamBaudRate->AsInteger(), 9600);
+    EXPECT_EQ(ParamBaudRate->AsString(), "9600");
+    EXPECT_EQ(ParamPollInterval->AsInteger(), 10);
+    EXPECT_EQ(ParamPollTimeout->AsInteger(), 500);
+    EXPECT_EQ(ParamPollFrom->AsInteger(), 1);
+    EXPECT_EQ(ParamPollTo->AsInteger(), 10);
+    EXPECT_EQ(ParamFrameBreakMode->AsInteger(), 1);
+    EXPECT_EQ(ParamReadInterval->AsInteger(), 20);
+    EXPECT_EQ(ParamRegisterBegin->AsInteger(), 0);
+    EXPECT_EQ(ParamRegisterCount->AsInteger(), 2);
+    EXPECT_EQ(ConfigFile->FileName(), Path.string());
+    // A second start finds everything and writes nothing.
+    const auto before = fs::last_write_time(Path);
+    LoadParams(Path.string());
+    EXPECT_EQ(ReadFile(Path), Defaults);
+    EXPECT_EQ(fs::last_write_time(Path), before);
+}
+
+TEST_F(SettingsFile, MissingKeysAreAddedAndPresentOnesKeptAsWritten) {
+    WriteFile(Path, "[Modbus]\nRegister Count = 6 \n");
+    LoadParams(Path.string());
+    EXPECT_EQ(ParamRegisterCount->AsInteger(), 6);
+    EXPECT_EQ(ParamRegisterBegin->AsInteger(), 0);
+    EXPECT_EQ(ReadFile(Path), "[Modbus]\nRegister Count = 6 \nRegister Begin=0\n"
+                              "[Communication]\nComm Port=COM1\nBaud Rate=9600\n"
+                              "Poll Interval=10\nPoll Timeout=500\nPoll From=1\nPoll To=10\n"
+                              "FrameBreakMode=1\nReadInterval=20\n");
+}
+
+TEST_F(SettingsFile, IntegerTextForms) {
+    const struct {
+        const char* Text;
+        int Expected;
+    } cases[] = {{"0x14", 20}, {"0X1A", 26}, {"abc", 10},   {"", 10},           {"-7", -7},
+                 {"+7", 7},    {"0x", 10},   {"12abc", 10}, {"2147483648", 10}, {"0xFFFFFFFF", -1}};
+    for (const auto& c : cases) {
+        const std::string content = std::string(Defaults).replace(Defaults.find("Poll To=10"), 10,
+                                                                  std::string("Poll To=") + c.Text);
+        WriteFile(Path, content);
+        LoadParams(Path.string());
+        EXPECT_EQ(ParamPollTo->AsInteger(), c.Expected) << c.Text;
+        // Invalid text is left in the file as it was.
+        EXPECT_EQ(ReadFile(Path), content) << c.Text;
+    }
+}
+
+TEST_F(SettingsFile, SectionsAndKeysMatchWithoutRegardToCase) {
+    WriteFile(Path, "[communication]\npoll to=7\nCOMM PORT=\n");
+    LoadParams(Path.string());
+    EXPECT_EQ(ParamPollTo->AsInteger(), 7);
+    // An empty port name exists and is not replaced by the default.
+    EXPECT_EQ(ParamCommPort->AsString(), "");
+    ParamPollTo->SetValue(8);
+    const std::string text = ReadFile(Path);
+    EXPECT_NE(text.find("poll to=8\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Poll To"), std::string::npos) << text;
+}
+
+TEST_F(SettingsFile, SetValueWritesEveryTimeInPlace) {
+    LoadParams(Path.string());
+    WriteFile(Path, std::string(Defaults).replace(Defaults.find("Poll From=1"), 11, "Poll From=3"));
+    ParamPollFrom->SetValue(1); // same value as in memory: still written
+    EXPECT_EQ(ReadFile(Path), Defaults);
+    ParamCommPort->SetValue(std::string("/dev/ttyUSB0"));
+    EXPECT_EQ(ParamCommPort->AsString(), "/dev/ttyUSB0");
+    EXPECT_NE(ReadFile(Path).find("Comm Port=/dev/ttyUSB0\n"), std::string::npos);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"Config.ini"}) << "no temporary file left";
+}
+
+TEST(IniFile, OtherLinesSurviveByteForByte) {
+    char templ[] = "/tmp/quellmark-ini-XXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const fs::path path = fs::path(templ) / "Config.ini";
+    const std::string original = "; written by hand\r\n"
+                                 "[Other]\r\n"
+                                 "Colour = blue  \r\n"
+                                 "\r\n"
+                                 "[Communication]\r\n"
+                                 "# a note\r\n"
+                                 "Baud Rate = 9600\r\n"
+                                 "Unknown=1\r\n"
+                                 "\r\n"
+                                 "[Tail]\n"
+                                 "x=y";
+    WriteFile(path, original);
+    TIniFile ini(path.string());
+    EXPECT_EQ(ini.ReadString("other", "COLOUR", "?"), "blue");
+    EXPECT_EQ(ini.ReadSection("Communication"), (std::vector<std::string>{"Baud Rate", "Unknown"}));
+
+    ini.WriteString("Communication", "Baud Rate", "19200");
+    ini.WriteString("Communication", "Poll To", "5");
+    ini.WriteString("Tail", "z", "1");
+    ini.WriteString("New", "k", "v");
+    EXPECT_EQ(ReadFile(path), "; written by hand\r\n"
+                              "[Other]\r\n"
+                              "Colour = blue  \r\n"
+                              "\r\n"
+                              "[Communication]\r\n"
+                              "# a note\r\n"
+                              "Baud Rate = 19200\r\n"
+                              "Unknown=1\r\n"
+                              "Poll To=5\r\n"
+                              "\r\n"
+                              "[Tail]\n"
+                              "x=y\r\n"
+                              "z=1\r\n"
+                              "[New]\r\n"
+                              "k=v\r\n");
+    EXPECT_EQ(ini.ReadString("Communication", "Missing", "fallback"), "fallback");
+    EXPECT_FALSE(ini.ValueExists("Nowhere", "Baud Rate"));
+    fs::remove_all(templ);
+}
+
+TEST_F(SettingsFile, ReadOnlyFileStartsWithAllTenAndReportsOnce) {
+    WriteFile(Path, "[Communication]\nPoll To=0x14\n");
+    fs::permissions(Path, fs::perms::owner_read);
+    const std::string before = ReadFile(Path);
+    try {
+        LoadParams(Path.string());
+        FAIL() << "a refused write must be reported";
+    } catch (const EIniWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + Path.string());
+    }
+    for (TSysParam* p : {ParamCommPort, ParamBaudRate, ParamPollInterval, ParamPollTimeout,
+                         ParamPollFrom, ParamPollTo, ParamFrameBreakMode, ParamReadInterval,
+                         ParamRegisterBegin, ParamRegisterCount})
+        ASSERT_NE(p, nullptr);
+    EXPECT_EQ(ParamPollTo->AsInteger(), 20); // read although earlier writes failed
+    EXPECT_EQ(ParamRegisterCount->AsInteger(), 2);
+
+    // Every later refused write reports again and keeps the value in memory.
+    EXPECT_THROW(ParamPollFrom->SetValue(4), EIniWriteError);
+    EXPECT_EQ(ParamPollFrom->AsInteger(), 4);
+    EXPECT_THROW(ParamPollFrom->SetValue(5), EIniWriteError);
+    EXPECT_EQ(ParamPollFrom->AsInteger(), 5);
+    EXPECT_EQ(ReadFile(Path), before);
+}
+
+TEST_F(SettingsFile, ReadOnlyDirectory) {
+    // Without a file nothing can be written.
+    fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(LoadParams(Path.string()), EIniWriteError);
+    EXPECT_FALSE(fs::exists(Path));
+
+    // With a writable file the value is rewritten in place.
+    fs::permissions(Dir, fs::perms::owner_all);
+    WriteFile(Path, Defaults);
+    fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
+    LoadParams(Path.string());
+    ParamBaudRate->SetValue(115200);
+    EXPECT_NE(ReadFile(Path).find("Baud Rate=115200\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, AFailedWriteLeavesTheOldFileWhole) {
+    LoadParams(Path.string());
+    // The child hits the file-size limit mid-write, as on a full disk.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            ParamCommPort->SetValue(std::string(4096, 'x'));
+        } catch (const EIniWriteError&) {
+            ::_exit(0);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the refused write must be reported";
+    EXPECT_EQ(ReadFile(Path), Defaults);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"Config.ini"});
+}
+
+TEST(ConfigPath, BesideTheExecutableWhateverTheCurrentDirectory) {
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    const fs::path cwd = fs::current_path();
+    fs::current_path("/");
+    const std::string path = DefaultConfigPath();
+    fs::current_path(cwd);
+    EXPECT_EQ(path, (exe.parent_path() / "Config.ini").string());
+}
