@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -15,6 +16,8 @@ public:
 };
 
 class TComm;
+class TNotifyWindow;
+class TWriteQueue;
 
 using TReceiveDataEvent =
     std::function<void(TComm& Sender, const char* Buffer, std::uint16_t BufferLength)>;
@@ -35,6 +38,7 @@ inline constexpr unsigned WM_COMM_SENT = WM_USER + 5;
 /// is raised on the window thread, through the TWindowQueue given at
 /// construction. Construct, configure, open, close and destroy it on that
 /// thread; SendBytes may be called from any thread while the port is open.
+/// The window queue must outlive the component.
 class TComm {
 public:
     enum class TDtrControl : std::uint8_t { DtrEnable, DtrDisable, DtrHandshake };
@@ -131,5 +135,59 @@ public:
     TModemStateChangeEvent OnModemStateChange;
     TSendDataEmptyEvent OnSendDataEmpty;
 
-    // Private members are laid out by the serial link implementation.
+private:
+    friend class TNotifyWindow;
+    struct TLink;
+
+    /// Window thread: one notice of the reader or writer.
+    void NotifyWindowProc(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam);
+    void DoReceiveData(const char* buffer, std::uint16_t length);
+    void DoReceiveError(std::uint32_t flags);
+    void DoModemStateChange(std::uint32_t bits);
+    void DoRequestHangup();
+    void DoSendDataEmpty();
+
+    void ApplyDeviceState();
+    void ApplyTimeouts();
+    /// Stores a line setting; the open device is touched only when it changed.
+    template <class T> void SetState(T& field, T value);
+    template <class T> void SetTimeout(T& field, T value);
+    void StopThreads(TLink& link);
+
+    std::shared_ptr<TNotifyWindow> NotifyWindow;
+    std::unique_ptr<TLink> Link; // the open device and its threads; none while closed
+    mutable std::mutex WriterMutex;
+    std::shared_ptr<TWriteQueue> Writer; // guarded by WriterMutex: SendBytes runs on any thread
+
+    std::uint8_t FCommPort = 1;
+    std::string FPortOpenError;
+    std::string FOutput;
+    std::uint16_t FInputLen = 1;
+    std::uint16_t FInBufferSize = 2048;
+    std::string FCommName = "COM1";
+    std::uint32_t FBaudRate = 9600;
+    bool FParityCheck = false;
+    bool FOutx_CtsFlow = false;
+    bool FOutx_DsrFlow = false;
+    TDtrControl FDtrControl = TDtrControl::DtrDisable;
+    bool FDsrSensitivity = false;
+    bool FTxContinueOnXoff = false;
+    bool FOutx_XonXoffFlow = false;
+    bool FInx_XonXoffFlow = false;
+    bool FReplaceWhenParityError = false;
+    bool FIgnoreNullChar = false;
+    TRtsControl FRtsControl = TRtsControl::RtsDisable;
+    std::uint16_t FXonLimit = 500;
+    std::uint16_t FXoffLimit = 500;
+    TByteSize FByteSize = TByteSize::_8;
+    TParity FParity = TParity::None;
+    TStopBits FStopBits = TStopBits::_1;
+    char FXonChar = 17;
+    char FXoffChar = 19;
+    char FReplacedChar = 0;
+    std::uint32_t FReadIntervalTimeout = 100;
+    std::uint32_t FReadTotalTimeoutMultiplier = 0;
+    std::uint32_t FReadTotalTimeoutConstant = 0;
+    std::uint32_t FWriteTotalTimeoutMultiplier = 0;
+    std::uint32_t FWriteTotalTimeoutConstant = 0;
 };

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "TLineEvents.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+/// Modem-line behaviour of DTR, numbered as the device state record numbers it.
+enum class TDtrLine : std::uint8_t { Disable = 0, Enable = 1, Handshake = 2 };
+/// Modem-line behaviour of RTS; Toggle raises RTS only while sending.
+enum class TRtsLine : std::uint8_t { Disable = 0, Enable = 1, Handshake = 2, Toggle = 3 };
+
+/// The line settings the component writes into its device. Numbering follows
+/// the device state record: ByteSize 5 to 8, Parity 0 none, 1 odd, 2 even,
+/// 3 mark, 4 space, StopBits 0 one, 1 one and a half, 2 two.
+struct TCommState {
+    std::uint32_t BaudRate = 9600;
+    bool ParityCheck = false;
+    bool OutxCtsFlow = false;
+    bool OutxDsrFlow = false;
+    TDtrLine Dtr = TDtrLine::Disable;
+    bool DsrSensitivity = false;
+    bool TxContinueOnXoff = false;
+    bool OutX = false;
+    bool InX = false;
+    bool ErrorCharEnabled = false;
+    bool DiscardNull = false;
+    TRtsLine Rts = TRtsLine::Disable;
+    std::uint16_t XonLim = 0;
+    std::uint16_t XoffLim = 0;
+    std::uint8_t ByteSize = 8;
+    std::uint8_t Parity = 0;
+    std::uint8_t StopBits = 0;
+    char XonChar = 17;
+    char XoffChar = 19;
+    char ErrorChar = 0;
+};
+
+/// Read and write time-outs in milliseconds; see TReadRule for what the read
+/// time-outs mean.
+struct TCommTimeouts {
+    std::uint32_t ReadIntervalTimeout = 0;
+    std::uint32_t ReadTotalTimeoutMultiplier = 0;
+    std::uint32_t ReadTotalTimeoutConstant = 0;
+    std::uint32_t WriteTotalTimeoutMultiplier = 0;
+    std::uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+/// One open serial device as the component and its two threads use it. The
+/// declaration is portable; each operating system has its own implementation
+/// file. Configuration calls come from the window thread, ReadBlock from the
+/// reader, Write from the writer; Stop from any thread.
+class TCommDevice {
+public:
+    enum class TOpenResult : std::uint8_t {
+        Opened,
+        CannotOpen,   ///< absent, no access, or held by another opener
+        NotComm,      ///< opened, but not a serial (terminal) device
+        QueueRefused, ///< the device refused its queue sizes
+        NoStopSignal  ///< the stop signal could not be created
+    };
+
+    /// How a read or write ended.
+    enum class TIo : std::uint8_t {
+        Done,    ///< completed
+        Stopped, ///< Stop was called
+        Failed   ///< the device failed or vanished; it will not recover
+    };
+
+    enum class TThreadRole : std::uint8_t { Reader, Writer };
+
+    /// Receives line errors and modem-line changes seen during a read.
+    using TLineEventSink = std::function<void(const TLineEvent&)>;
+
+    /// The path a port name opens.
+    static std::string DevicePath(const std::string& commName);
+
+    /// Opens `commName` exclusively, sets raw mode and input and output queues
+    /// of 4096 bytes. `device` is set only on Opened.
+    static TOpenResult Open(const std::string& commName, std::unique_ptr<TCommDevice>& device);
+
+    /// Gives the calling thread the priority of its role; best effort.
+    static void RaiseThreadPriority(TThreadRole role);
+
+    ~TCommDevice();
+    TCommDevice(const TCommDevice&) = delete;
+    TCommDevice& operator=(const TCommDevice&) = delete;
+
+    /// Writes the line settings; what the device refuses is left as it was.
+    void ApplyState(const TCommState& state);
+    /// Takes new time-outs; a read in progress follows them from its next byte on.
+    void ApplyTimeouts(const TCommTimeouts& timeouts);
+    /// Discards pending input.
+    void PurgeInput();
+    /// Discards output not yet sent.
+    void PurgeOutput();
+
+    /// Wakes every ReadBlock and Write, present and future, with Stopped.
+    void Stop();
+
+    /// Reads one block into `block` by the read rule: it completes when
+    /// block.size() bytes have arrived or a time-out ends it (then it may hold
+    /// fewer, even none). `received` is the count read, also on Failed (the
+    /// bytes that came before the failure); on Stopped they are to be dropped.
+    TIo ReadBlock(std::span<char> block, std::size_t& received, const TLineEventSink& lineEvents);
+
+    /// Writes all of `data`, continuing partial writes.
+    TIo Write(std::span<const char> data);
+
+private:
+    struct TImpl;
+    explicit TCommDevice(std::unique_ptr<TImpl> impl);
+    std::unique_ptr<TImpl> Impl;
+};

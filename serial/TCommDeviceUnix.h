@@ -1,0 +1,36 @@
+#pragma once
+
+// Helpers of the POSIX back end whose system interfaces differ between Unix
+// flavours; one implementation file per flavour, chosen in CMake. This header
+// stays clear of <termios.h>: Linux's termios2 header clashes with it.
+
+#include "TCommDevice.h"
+#include "TLineEvents.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <poll.h>
+
+namespace CommDeviceUnix {
+
+/// Sets a rate that has no speed constant of its own. False if unsupported.
+bool SetNonStandardBaud(int fd, std::uint32_t rate);
+
+/// Asks a USB serial driver not to hold received bytes back for its latency
+/// timer. Best effort.
+void RequestLowLatency(int fd);
+
+/// The driver's line counters; false when the driver keeps none.
+bool ReadLineCounters(int fd, TLineCounters& counters);
+
+/// The control-mode flag that turns odd/even parity into mark/space parity; 0 if none.
+unsigned MarkSpaceParityFlag();
+
+/// poll() with a time-out of sub-millisecond accuracy; no time-out waits for ever.
+int PollFor(pollfd* fds, nfds_t count, std::optional<std::chrono::nanoseconds> timeout);
+
+/// Best effort: raises the calling thread's scheduling priority for its role.
+void RaiseThreadPriority(TCommDevice::TThreadRole role);
+
+} // namespace CommDeviceUnix

@@ -1,0 +1,30 @@
+// Unix flavours other than Linux: standard rates only, no driver line counters,
+// poll() rounded up to whole milliseconds.
+
+#include "TCommDeviceUnix.h"
+
+bool CommDeviceUnix::SetNonStandardBaud(int /*fd*/, std::uint32_t /*rate*/) {
+    return false;
+}
+
+void CommDeviceUnix::RequestLowLatency(int /*fd*/) {}
+
+bool CommDeviceUnix::ReadLineCounters(int /*fd*/, TLineCounters& /*counters*/) {
+    return false;
+}
+
+unsigned CommDeviceUnix::MarkSpaceParityFlag() {
+    return 0;
+}
+
+int CommDeviceUnix::PollFor(pollfd* fds, nfds_t count,
+                            std::optional<std::chrono::nanoseconds> timeout) {
+    if (!timeout)
+        return ::poll(fds, count, -1);
+    // Rounded up, so a deadline is never missed by waking too early.
+    const auto ns = timeout->count() < 0 ? 0 : timeout->count();
+    const auto ms = (ns + 999'999) / 1'000'000;
+    return ::poll(fds, count, static_cast<int>(ms > 2'000'000'000 ? 2'000'000'000 : ms));
+}
+
+void CommDeviceUnix::RaiseThreadPriority(TCommDevice::TThreadRole /*role*/) {}

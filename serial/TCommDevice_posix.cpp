@@ -1,0 +1,373 @@
+// POSIX back end: a terminal device opened non-blocking, with a self-pipe as
+// the stop signal polled beside it. The read rule runs in user space, since
+// the terminal's own inter-byte timer counts in tenths of a second.
+
+#include "TCommDevice.h"
+
+#include "TCommDeviceUnix.h"
+#include "TReadRule.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+/// Line counters are read this often while the driver keeps them.
+constexpr auto LineEventPeriod = std::chrono::milliseconds(100);
+
+class TFd {
+public:
+    TFd() = default;
+    explicit TFd(int fd) : Fd(fd) {}
+    ~TFd() { Reset(); }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    TFd(TFd&& other) noexcept : Fd(other.Fd) { other.Fd = -1; }
+    TFd& operator=(TFd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            Fd = other.Fd;
+            other.Fd = -1;
+        }
+        return *this;
+    }
+    int Get() const { return Fd; }
+    void Reset() {
+        if (Fd >= 0)
+            ::close(Fd);
+        Fd = -1;
+    }
+
+private:
+    int Fd = -1;
+};
+
+bool SetFdFlags(int fd) {
+    const int status = ::fcntl(fd, F_GETFL);
+    const int descriptor = ::fcntl(fd, F_GETFD);
+    return status >= 0 && descriptor >= 0 && ::fcntl(fd, F_SETFL, status | O_NONBLOCK) == 0 &&
+           ::fcntl(fd, F_SETFD, descriptor | FD_CLOEXEC) == 0;
+}
+
+/// The speed constant of a rate every POSIX system knows; B0 when there is none.
+speed_t StandardSpeed(std::uint32_t rate) {
+    struct TRate {
+        std::uint32_t Rate;
+        speed_t Speed;
+    };
+    static constexpr std::array<TRate, 18> rates{{{50, B50},
+                                                  {75, B75},
+                                                  {110, B110},
+                                                  {134, B134},
+                                                  {150, B150},
+                                                  {200, B200},
+                                                  {300, B300},
+                                                  {600, B600},
+                                                  {1200, B1200},
+                                                  {1800, B1800},
+                                                  {2400, B2400},
+                                                  {4800, B4800},
+                                                  {9600, B9600},
+                                                  {19200, B19200},
+                                                  {38400, B38400},
+                                                  {57600, B57600},
+                                                  {115200, B115200},
+                                                  {230400, B230400}}};
+    for (const TRate& entry : rates)
+        if (entry.Rate == rate)
+            return entry.Speed;
+    return B0;
+}
+
+tcflag_t CharacterSize(std::uint8_t byteSize) {
+    switch (byteSize) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
+    }
+}
+
+void SetModemLine(int fd, int line, bool on) {
+    int bits = line;
+    (void)::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
+}
+
+} // namespace
+
+struct TCommDevice::TImpl {
+    TFd Device;
+    TFd WakeRead;
+    TFd WakeWrite;
+
+    std::mutex TimeoutsMutex;
+    TCommTimeouts Timeouts;                      // guarded by TimeoutsMutex
+    std::atomic<unsigned> TimeoutsGeneration{0}; // bumped on every change
+
+    bool HasLineCounters = false; // reader only, after Open
+    TLineCounters LineCounters;
+
+    TCommTimeouts TakeTimeouts(unsigned& generation) {
+        std::scoped_lock lock(TimeoutsMutex);
+        generation = TimeoutsGeneration.load(std::memory_order_relaxed);
+        return Timeouts;
+    }
+
+    void CheckLineEvents(const TLineEventSink& sink) {
+        TLineCounters now;
+        if (!CommDeviceUnix::ReadLineCounters(Device.Get(), now))
+            return;
+        const TLineEvent event = CompareLineCounters(LineCounters, now);
+        LineCounters = now;
+        if (event.Any() && sink)
+            sink(event);
+    }
+};
+
+TCommDevice::TCommDevice(std::unique_ptr<TImpl> impl) : Impl(std::move(impl)) {}
+
+TCommDevice::~TCommDevice() {
+    if (Impl && Impl->Device.Get() >= 0)
+        (void)::ioctl(Impl->Device.Get(), TIOCNXCL); // let the next opener in
+}
+
+std::string TCommDevice::DevicePath(const std::string& commName) {
+    if (!commName.empty() && commName.front() == '/')
+        return commName;
+    // "COM<n>" names the n-th serial port, which Linux calls ttyS<n-1>.
+    if (commName.size() > 3 && commName.compare(0, 3, "COM") == 0 && commName.size() <= 8) {
+        unsigned long number = 0;
+        bool digits = true;
+        for (std::size_t i = 3; i < commName.size(); ++i) {
+            if (commName[i] < '0' || commName[i] > '9') {
+                digits = false;
+                break;
+            }
+            number = number * 10 + static_cast<unsigned long>(commName[i] - '0');
+        }
+        if (digits && number >= 1)
+            return "/dev/ttyS" + std::to_string(number - 1);
+    }
+    return "/dev/" + commName;
+}
+
+TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
+                                           std::unique_ptr<TCommDevice>& device) {
+    const std::string path = DevicePath(commName);
+    TFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0)
+        return TOpenResult::CannotOpen;
+    if (::isatty(fd.Get()) != 1)
+        return TOpenResult::NotComm;
+    // TIOCEXCL keeps out other openers but not a privileged one; the advisory
+    // lock keeps out every cooperating opener, root included.
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+        return TOpenResult::CannotOpen;
+    (void)::ioctl(fd.Get(), TIOCEXCL);
+
+    auto impl = std::make_unique<TImpl>();
+    std::array<int, 2> wake{-1, -1};
+    if (::pipe(wake.data()) != 0)
+        return TOpenResult::NoStopSignal;
+    impl->WakeRead = TFd(wake[0]);
+    impl->WakeWrite = TFd(wake[1]);
+    if (!SetFdFlags(wake[0]) || !SetFdFlags(wake[1]))
+        return TOpenResult::NoStopSignal;
+
+    // Raw from the start; the component's settings follow at once.
+    termios settings{};
+    if (::tcgetattr(fd.Get(), &settings) == 0) {
+        ::cfmakeraw(&settings);
+        settings.c_cflag |= CLOCAL | CREAD;
+        settings.c_cc[VMIN] = 1;
+        settings.c_cc[VTIME] = 0;
+        (void)::tcsetattr(fd.Get(), TCSANOW, &settings);
+    }
+    CommDeviceUnix::RequestLowLatency(fd.Get());
+    impl->HasLineCounters = CommDeviceUnix::ReadLineCounters(fd.Get(), impl->LineCounters);
+    // The kernel's terminal queues (4096 bytes each way) are fixed; nothing to set up.
+
+    impl->Device = std::move(fd);
+    device.reset(new TCommDevice(std::move(impl)));
+    return TOpenResult::Opened;
+}
+
+void TCommDevice::RaiseThreadPriority(TThreadRole role) {
+    CommDeviceUnix::RaiseThreadPriority(role);
+}
+
+void TCommDevice::ApplyState(const TCommState& state) {
+    const int fd = Impl->Device.Get();
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0)
+        return;
+    ::cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS |
+                                               CommDeviceUnix::MarkSpaceParityFlag());
+    settings.c_cflag |= CharacterSize(state.ByteSize);
+    if (state.StopBits != 0)
+        settings.c_cflag |= CSTOPB; // 1.5 stop bits exist only as "two" at 5 data bits
+    switch (state.Parity) {
+    case 1:
+        settings.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        settings.c_cflag |= PARENB;
+        break;
+    case 3:
+        settings.c_cflag |= PARENB | PARODD | CommDeviceUnix::MarkSpaceParityFlag();
+        break;
+    case 4:
+        settings.c_cflag |= PARENB | CommDeviceUnix::MarkSpaceParityFlag();
+        break;
+    default:
+        break;
+    }
+    settings.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
+    if (state.ParityCheck)
+        settings.c_iflag |= INPCK;
+    if (state.OutX)
+        settings.c_iflag |= IXON;
+    if (state.InX)
+        settings.c_iflag |= IXOFF;
+    if (state.OutxCtsFlow || state.Rts == TRtsLine::Handshake)
+        settings.c_cflag |= CRTSCTS;
+    settings.c_cc[VSTART] = static_cast<cc_t>(state.XonChar);
+    settings.c_cc[VSTOP] = static_cast<cc_t>(state.XoffChar);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+
+    const speed_t speed = StandardSpeed(state.BaudRate);
+    if (speed != B0) {
+        (void)::cfsetispeed(&settings, speed);
+        (void)::cfsetospeed(&settings, speed);
+    }
+    // Refused settings leave the device as it was, as the caller expects.
+    (void)::tcsetattr(fd, TCSANOW, &settings);
+    if (speed == B0 && state.BaudRate != 0)
+        (void)CommDeviceUnix::SetNonStandardBaud(fd, state.BaudRate);
+
+    // DTR: asserted unless disabled (terminals have no DTR handshake).
+    SetModemLine(fd, TIOCM_DTR, state.Dtr != TDtrLine::Disable);
+    // RTS: under handshake the driver drives it; toggling is not offered, so
+    // it rests low as a toggled RTS does between transmissions.
+    if (state.Rts != TRtsLine::Handshake)
+        SetModemLine(fd, TIOCM_RTS, state.Rts == TRtsLine::Enable);
+}
+
+void TCommDevice::ApplyTimeouts(const TCommTimeouts& timeouts) {
+    // Write time-outs only cut a write into parts, which are then continued;
+    // with non-blocking writes they change nothing, so only the read side uses them.
+    std::scoped_lock lock(Impl->TimeoutsMutex);
+    Impl->Timeouts = timeouts;
+    Impl->TimeoutsGeneration.fetch_add(1, std::memory_order_relaxed);
+}
+
+void TCommDevice::PurgeInput() {
+    (void)::tcflush(Impl->Device.Get(), TCIFLUSH);
+}
+
+void TCommDevice::PurgeOutput() {
+    (void)::tcflush(Impl->Device.Get(), TCOFLUSH);
+}
+
+void TCommDevice::Stop() {
+    // The pipe is never drained, so it stays readable: every later wait ends too.
+    const char signal = 1;
+    (void)!::write(Impl->WakeWrite.Get(), &signal, 1);
+}
+
+TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& received,
+                                        const TLineEventSink& lineEvents) {
+    received = 0;
+    unsigned generation = 0;
+    TReadRule rule(Impl->TakeTimeouts(generation), block.size(), TClock::now());
+    TClock::time_point nextLineCheck = TClock::now() + LineEventPeriod;
+
+    for (;;) {
+        TClock::time_point now = TClock::now();
+        if (rule.Complete(now))
+            return TIo::Done;
+
+        std::optional<TClock::time_point> wakeAt = rule.Deadline();
+        if (Impl->HasLineCounters && (!wakeAt || nextLineCheck < *wakeAt))
+            wakeAt = nextLineCheck;
+        std::optional<std::chrono::nanoseconds> timeout;
+        if (wakeAt)
+            timeout = std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - now);
+
+        std::array<pollfd, 2> fds{
+            {{Impl->WakeRead.Get(), POLLIN, 0}, {Impl->Device.Get(), POLLIN, 0}}};
+        const int ready = CommDeviceUnix::PollFor(fds.data(), fds.size(), timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return TIo::Failed;
+        }
+        // A stop request goes before data.
+        if (fds[0].revents != 0)
+            return TIo::Stopped;
+
+        if ((fds[1].revents & POLLIN) != 0) {
+            const ssize_t count =
+                ::read(Impl->Device.Get(), block.data() + received, block.size() - received);
+            if (count > 0) {
+                received += static_cast<std::size_t>(count);
+                rule.Received(received, TClock::now());
+            } else if (count == 0) {
+                return TIo::Failed; // end of file: the other end of the line is gone
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                return TIo::Failed;
+            }
+        } else if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return TIo::Failed;
+        }
+
+        if (Impl->TimeoutsGeneration.load(std::memory_order_relaxed) != generation)
+            rule.Retime(Impl->TakeTimeouts(generation));
+        if (Impl->HasLineCounters && TClock::now() >= nextLineCheck) {
+            Impl->CheckLineEvents(lineEvents);
+            nextLineCheck = TClock::now() + LineEventPeriod;
+        }
+    }
+}
+
+TCommDevice::TIo TCommDevice::Write(std::span<const char> data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t count = ::write(Impl->Device.Get(), data.data() + done, data.size() - done);
+        if (count > 0) {
+            done += static_cast<std::size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return TIo::Failed;
+
+        std::array<pollfd, 2> fds{
+            {{Impl->WakeRead.Get(), POLLIN, 0}, {Impl->Device.Get(), POLLOUT, 0}}};
+        const int ready = CommDeviceUnix::PollFor(fds.data(), fds.size(), std::nullopt);
+        if (ready < 0 && errno != EINTR)
+            return TIo::Failed;
+        if (fds[0].revents != 0)
+            return TIo::Stopped;
+        if ((fds[1].revents & POLLOUT) == 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return TIo::Failed;
+    }
+    return TIo::Done;
+}

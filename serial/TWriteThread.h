@@ -1,0 +1,34 @@
+#pragma once
+
+#include "TCommDevice.h"
+#include "TNotifyWindow.h"
+#include "TWriteQueue.h"
+
+#include <memory>
+#include <stop_token>
+#include <thread>
+
+/// The writer: takes the blocks of its queue in order and writes each
+/// completely. Posts WM_COMM_SENT once after it starts and again each time the
+/// queue runs empty after writes; a failed write ends it with WM_COMM_HANGUP.
+/// When it ends, its queue is closed, so later blocks are refused.
+class TWriteThread {
+public:
+    TWriteThread(TCommDevice& device, std::shared_ptr<TNotifyWindow> notifyWindow,
+                 std::shared_ptr<TWriteQueue> queue);
+
+    void RequestStop() { Thread.request_stop(); }
+    void Join() {
+        if (Thread.joinable())
+            Thread.join();
+    }
+
+private:
+    void Execute(std::stop_token stop) noexcept;
+    void PostHangupRequest() noexcept;
+
+    TCommDevice& Device;
+    std::shared_ptr<TNotifyWindow> NotifyWindow;
+    std::shared_ptr<TWriteQueue> Queue;
+    std::jthread Thread; // last: starts once everything above is set
+};

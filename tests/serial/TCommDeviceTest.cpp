@@ -1,0 +1,112 @@
+#include "TCommDevice.h"
+#include "TCommFixture.h"
+
+#include <termios.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(TCommDevicePathTest, NamesMapToDevicePaths) {
+    EXPECT_EQ(TCommDevice::DevicePath("/dev/pts/7"), "/dev/pts/7");
+    EXPECT_EQ(TCommDevice::DevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(TCommDevice::DevicePath("COM12"), "/dev/ttyS11");
+    EXPECT_EQ(TCommDevice::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(TCommDevice::DevicePath("COM0"), "/dev/COM0");
+    EXPECT_EQ(TCommDevice::DevicePath("COMx"), "/dev/COMx");
+    EXPECT_EQ(TCommDevice::DevicePath("COM"), "/dev/COM");
+    EXPECT_EQ(TCommDevice::DevicePath("COM99999999999999999999"), "/dev/COM99999999999999999999");
+}
+
+/// The terminal end's settings as the driver holds them, seen from the test's end.
+class TDeviceSettingsTest : public TCommFixture {
+protected:
+    termios Settings() {
+        termios settings{};
+        EXPECT_EQ(::tcgetattr(Pty.Master(), &settings), 0);
+        return settings;
+    }
+    speed_t Speed() {
+        const termios settings = Settings();
+        return ::cfgetospeed(&settings);
+    }
+};
+
+TEST_F(TDeviceSettingsTest, OpeningSetsRawModeAndTheLineSettings) {
+    Comm.SetBaudRate(115200);
+    Comm.SetStopBits(TComm::TStopBits::_2);
+    Comm.SetOutx_XonXoffFlow(true);
+    Comm.SetXonChar(0x11);
+    Comm.SetXoffChar(0x13);
+    OpenFixedLength(9);
+    const termios settings = Settings();
+    EXPECT_EQ(::cfgetospeed(&settings), static_cast<speed_t>(B115200));
+    EXPECT_NE(settings.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(settings.c_iflag & IXON, 0u);
+    EXPECT_EQ(settings.c_iflag & IXOFF, 0u);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw: no line editing or echo";
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u) << "raw: output untouched";
+    EXPECT_EQ(settings.c_iflag & (ICRNL | ISTRIP), 0u);
+}
+
+TEST_F(TDeviceSettingsTest, ALineSettingChangedWhileOpenReachesTheDeviceAtOnce) {
+    OpenFixedLength(9);
+    Comm.SetBaudRate(19200);
+    EXPECT_EQ(Speed(), static_cast<speed_t>(B19200));
+    Comm.SetStopBits(TComm::TStopBits::_2);
+    EXPECT_NE(Settings().c_cflag & CSTOPB, 0u);
+    Comm.SetOutx_CtsFlow(true);
+    EXPECT_NE(Settings().c_cflag & CRTSCTS, 0u);
+}
+
+TEST_F(TDeviceSettingsTest, AnUnchangedValueNeverTouchesTheDevice) {
+    OpenFixedLength(9);
+    // Someone else reconfigures the device behind the component's back.
+    termios changed = Settings();
+    ::cfsetospeed(&changed, B4800);
+    ::cfsetispeed(&changed, B4800);
+    changed.c_cflag |= CSTOPB;
+    ASSERT_EQ(::tcsetattr(Pty.Master(), TCSANOW, &changed), 0);
+
+    Comm.SetBaudRate(Comm.BaudRate());
+    Comm.SetStopBits(Comm.StopBits());
+    Comm.SetReadIntervalTimeout(Comm.ReadIntervalTimeout());
+    EXPECT_EQ(Speed(), static_cast<speed_t>(B4800));
+    EXPECT_NE(Settings().c_cflag & CSTOPB, 0u);
+
+    Comm.SetParityCheck(true); // a real change rewrites the whole state
+    EXPECT_EQ(Speed(), static_cast<speed_t>(B9600));
+    EXPECT_EQ(Settings().c_cflag & CSTOPB, 0u);
+}
+
+TEST_F(TDeviceSettingsTest, ARateWithoutASpeedConstantIsSetExactly) {
+    Comm.SetBaudRate(250000);
+    OpenFixedLength(9);
+    EXPECT_EQ(TerminalOutputRate(Pty.Master()), 250000u);
+    Comm.SetBaudRate(31250);
+    EXPECT_EQ(TerminalOutputRate(Pty.Master()), 31250u);
+    Comm.SetBaudRate(9600);
+    EXPECT_EQ(TerminalOutputRate(Pty.Master()), 9600u);
+}
+
+TEST_F(TDeviceSettingsTest, ADeviceWithoutModemLinesOrLineEventsStillMovesData) {
+    // Pseudo-terminals refuse DTR, RTS and the line counters; none of that may
+    // stop the link.
+    Comm.SetDtrControl(TComm::TDtrControl::DtrEnable);
+    Comm.SetRtsControl(TComm::TRtsControl::RtsEnable);
+    int errors = 0;
+    int modem = 0;
+    Comm.OnReceiveError = [&errors](TComm&, std::uint32_t) { ++errors; };
+    Comm.OnModemStateChange = [&modem](TComm&, std::uint32_t) { ++modem; };
+    OpenFixedLength(9);
+    Pty.Write("123456789");
+    ASSERT_TRUE(WaitBlocks(1));
+    EXPECT_EQ(Blocks[0], "123456789");
+    EXPECT_TRUE(Comm.SendBytes("ok", 2));
+    EXPECT_EQ(Pty.Read(2, 3s), "ok");
+    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(modem, 0);
+    EXPECT_EQ(Hangups, 0);
+}
+
+} // namespace
