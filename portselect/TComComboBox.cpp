@@ -1,0 +1,231 @@
+#include "TComComboBox.h"
+
+#include "ListSerialPorts.h"
+
+#include <array>
+
+namespace {
+
+TPortListSource& PortListSource() {
+    static TPortListSource source;
+    return source;
+}
+
+// The texts offered for the settings other than the port name. Item i stands
+// for enumeration value i, except for baud rates, where brCustom has no item.
+const std::array<const char*, 15> BaudRateTexts{"110",   "300",   "600",    "1200",   "2400",
+                                                "4800",  "9600",  "14400",  "19200",  "38400",
+                                                "56000", "57600", "115200", "128000", "256000"};
+const std::array<const char*, 4> DataBitsTexts{"5", "6", "7", "8"};
+const std::array<const char*, 3> StopBitsTexts{"1", "1.5", "2"};
+const std::array<const char*, 5> ParityTexts{"None", "Odd", "Even", "Mark", "Space"};
+const std::array<const char*, 4> FlowControlTexts{"Hardware", "Software", "None", "Custom"};
+
+template <std::size_t N> QStringList TextsOf(const std::array<const char*, N>& texts) {
+    QStringList list;
+    for (const char* text : texts)
+        list << QString::fromLatin1(text);
+    return list;
+}
+
+int FindIgnoringCase(const QComboBox& box, const QString& text) {
+    for (int i = 0; i < box.count(); ++i) {
+        if (box.itemText(i).compare(text, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+template <typename E> E FromIndex(int index, int offset = 0) {
+    return static_cast<E>(index + offset);
+}
+template <typename E> int ToIndex(E value, int offset = 0) {
+    return static_cast<int>(value) - offset;
+}
+
+} // namespace
+
+void TComSelect::SelectFromPort() {
+    if (ComPort == nullptr)
+        return;
+    int index = -1;
+    switch (ComProperty) {
+    case TComProperty::cpNone:
+        return;
+    case TComProperty::cpPort:
+        index = FindIgnoringCase(Items, QString::fromLocal8Bit(ComPort->Port()));
+        break;
+    case TComProperty::cpBaudRate:
+        index = ToIndex(ComPort->BaudRate(), 1);
+        break;
+    case TComProperty::cpDataBits:
+        index = ToIndex(ComPort->DataBits());
+        break;
+    case TComProperty::cpStopBits:
+        index = ToIndex(ComPort->StopBits());
+        break;
+    case TComProperty::cpParity:
+        index = ToIndex(ComPort->Parity().Bits());
+        break;
+    case TComProperty::cpFlowControl:
+        index = ToIndex(ComPort->FlowControl().FlowControl());
+        break;
+    }
+    if (index >= Items.count())
+        index = -1;
+    Items.setCurrentIndex(index);
+    if (index >= 0)
+        TakeChoice();
+}
+
+void TComSelect::TakeChoice() {
+    const int index = Items.currentIndex();
+    if (index < 0)
+        return;
+    switch (ComProperty) {
+    case TComProperty::cpNone:
+        break;
+    case TComProperty::cpPort:
+        // As the list writes it, whatever the case of the port's own name.
+        ChosenPort = Items.itemText(index).toLocal8Bit().toStdString();
+        break;
+    case TComProperty::cpBaudRate:
+        ChosenBaudRate = FromIndex<TBaudRate>(index, 1);
+        break;
+    case TComProperty::cpDataBits:
+        ChosenDataBits = FromIndex<TDataBits>(index);
+        break;
+    case TComProperty::cpStopBits:
+        ChosenStopBits = FromIndex<TStopBits>(index);
+        break;
+    case TComProperty::cpParity:
+        ChosenParity = FromIndex<TParityBits>(index);
+        break;
+    case TComProperty::cpFlowControl:
+        ChosenFlowControl = FromIndex<TFlowControl>(index);
+        break;
+    }
+}
+
+void TComSelect::ApplyToPort() {
+    if (ComPort == nullptr)
+        return;
+    switch (ComProperty) {
+    case TComProperty::cpNone:
+        break;
+    case TComProperty::cpPort:
+        ComPort->SetPort(ChosenPort);
+        break;
+    case TComProperty::cpBaudRate:
+        ComPort->SetBaudRate(ChosenBaudRate);
+        break;
+    case TComProperty::cpDataBits:
+        ComPort->SetDataBits(ChosenDataBits);
+        break;
+    case TComProperty::cpStopBits:
+        ComPort->SetStopBits(ChosenStopBits);
+        break;
+    case TComProperty::cpParity:
+        ComPort->Parity().SetBits(ChosenParity);
+        break;
+    case TComProperty::cpFlowControl:
+        ComPort->FlowControl().SetFlowControl(ChosenFlowControl);
+        break;
+    }
+}
+
+TComComboBox::TComComboBox(QWidget* parent)
+    : QComboBox(parent), FSelect(std::make_unique<TComSelect>(*this)) {
+    setEditable(false); // a drop-down list: the user can only pick an item
+    // `activated` comes from the user's pick only, never from code.
+    connect(this, &QComboBox::activated, this, [this](int) { Change(); });
+}
+
+TComComboBox::~TComComboBox() {
+    if (FSelect->ComPort != nullptr)
+        FSelect->ComPort->RemoveFreeNotification(*this);
+}
+
+void TComComboBox::SetPortListSource(TPortListSource source) {
+    PortListSource() = std::move(source);
+}
+
+void TComComboBox::SetComProperty(TComProperty property) {
+    FSelect->ComProperty = property;
+    clear();
+    switch (property) {
+    case TComProperty::cpNone:
+        break;
+    case TComProperty::cpPort: {
+        std::vector<std::string> names;
+        if (PortListSource())
+            PortListSource()(names);
+        else
+            ListSerialPorts(names);
+        for (const std::string& name : names)
+            addItem(QString::fromLocal8Bit(name));
+        break;
+    }
+    case TComProperty::cpBaudRate:
+        addItems(TextsOf(BaudRateTexts));
+        break;
+    case TComProperty::cpDataBits:
+        addItems(TextsOf(DataBitsTexts));
+        break;
+    case TComProperty::cpStopBits:
+        addItems(TextsOf(StopBitsTexts));
+        break;
+    case TComProperty::cpParity:
+        addItems(TextsOf(ParityTexts));
+        break;
+    case TComProperty::cpFlowControl:
+        addItems(TextsOf(FlowControlTexts));
+        break;
+    }
+    if (count() == 0)
+        return;
+    if (FSelect->ComPort == nullptr)
+        setCurrentIndex(0);
+    else
+        FSelect->SelectFromPort();
+}
+
+void TComComboBox::SetComPort(TCustomComPort* port) {
+    if (port == FSelect->ComPort)
+        return;
+    if (FSelect->ComPort != nullptr)
+        FSelect->ComPort->RemoveFreeNotification(*this);
+    FSelect->ComPort = port;
+    if (port != nullptr) {
+        port->FreeNotification(*this);
+        FSelect->SelectFromPort();
+    }
+}
+
+void TComComboBox::ComPortRemoved(TCustomComPort& Port) {
+    if (&Port != FSelect->ComPort)
+        return;
+    FSelect->ComPort = nullptr;
+    if (count() > 0)
+        setCurrentIndex(0);
+}
+
+QString TComComboBox::Text() const {
+    const int index = currentIndex();
+    return index < 0 ? QString() : itemText(index);
+}
+
+void TComComboBox::SetText(const QString& text) {
+    const int index = FindIgnoringCase(*this, text);
+    if (index >= 0)
+        setCurrentIndex(index);
+}
+
+void TComComboBox::Change() {
+    FSelect->TakeChoice();
+    if (FSelect->AutoApply)
+        FSelect->ApplyToPort();
+    if (OnChange)
+        OnChange(*this);
+    emit changed();
+}

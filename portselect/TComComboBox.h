@@ -1,0 +1,107 @@
+#pragma once
+
+#include "TComPort.h"
+
+#include <QComboBox>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+/// Which setting of the bound port a port combo box offers.
+enum class TComProperty : std::uint8_t {
+    cpNone,
+    cpPort,
+    cpBaudRate,
+    cpDataBits,
+    cpStopBits,
+    cpParity,
+    cpFlowControl
+};
+
+/// Fills a name list with the serial ports to offer, replacing its contents.
+using TPortListSource = std::function<void(std::vector<std::string>& Target)>;
+
+/// What a port combo box has chosen, and the port it applies it to. One per
+/// box; the box owns it.
+class TComSelect : public TComPortTypes {
+public:
+    /// `items` is the box whose item list this selection reads; not owned.
+    explicit TComSelect(QComboBox& items) : Items(items) {}
+
+    /// Selects the item that matches the bound port's setting (the port name
+    /// ignoring case), or no item when none matches.
+    void SelectFromPort();
+    /// Writes the chosen value into the bound port, if any.
+    void ApplyToPort();
+    /// Takes the value of the item now selected as the chosen one.
+    void TakeChoice();
+
+    std::string ChosenPort;
+    TBaudRate ChosenBaudRate = TBaudRate::br9600;
+    TDataBits ChosenDataBits = TDataBits::dbEight;
+    TStopBits ChosenStopBits = TStopBits::sbOneStopBit;
+    TParityBits ChosenParity = TParityBits::prNone;
+    TFlowControl ChosenFlowControl = TFlowControl::fcNone;
+    QComboBox& Items;
+    TComProperty ComProperty = TComProperty::cpNone;
+    TCustomComPort* ComPort = nullptr;
+    bool AutoApply = false;
+};
+
+/// A drop-down list (no edit field) of the serial ports, or of another port
+/// setting, bound to a port-settings component. A pick by the user is stored,
+/// written into the bound port when AutoApply is set, and then reported
+/// through OnChange and changed(); a selection made from code reports nothing.
+class TComComboBox : public QComboBox, private TComPortObserver {
+    Q_OBJECT
+    Q_PROPERTY(bool AutoApply READ AutoApply WRITE SetAutoApply)
+
+public:
+    explicit TComComboBox(QWidget* parent = nullptr);
+    ~TComComboBox() override;
+
+    /// Rebuilds the items: cpPort fills them from the port list source, the
+    /// other settings from their fixed lists, cpNone leaves them empty. Then
+    /// selects the first item, or the bound port's value when bound.
+    void SetComProperty(TComProperty property);
+    TComProperty ComProperty() const { return FSelect->ComProperty; }
+
+    /// Binds `port` (not owned), asks it for a removal notice and selects its
+    /// value. The notice unbinds the box and selects the first item.
+    void SetComPort(TCustomComPort* port);
+    TCustomComPort* ComPort() const { return FSelect->ComPort; }
+
+    bool AutoApply() const { return FSelect->AutoApply; }
+    void SetAutoApply(bool on) { FSelect->AutoApply = on; }
+
+    /// The selected item's text, empty with no item selected.
+    QString Text() const;
+    /// Selects the first item equal to `text` ignoring case; otherwise
+    /// nothing changes.
+    void SetText(const QString& text);
+
+    /// The port name last taken from the list, by a pick or by matching the port.
+    const std::string& ChosenPort() const { return FSelect->ChosenPort; }
+    const TComSelect& Select() const { return *FSelect; }
+
+    /// Where every box gets its port names; an empty function restores the
+    /// system list (ListSerialPorts). Tests set their own.
+    static void SetPortListSource(TPortListSource source);
+
+    /// Fired after a pick by the user, once the pick is applied to the port.
+    std::function<void(TComComboBox& Sender)> OnChange;
+
+signals:
+    /// Emitted right after OnChange.
+    void changed();
+
+private:
+    void ComPortRemoved(TCustomComPort& Port) override;
+    void Change();
+
+    std::unique_ptr<TComSelect> FSelect;
+};

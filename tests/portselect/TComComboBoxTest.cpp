@@ -1,0 +1,334 @@
+#include "TComComboBox.h"
+#include "ListSerialPorts.h"
+#include "TComDataPacket.h"
+#include "TComLed.h"
+
+#include <QAbstractItemView>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+/// Stands in for the machine's port list: fixed names, in registry order.
+class TFixedSource : public TSerialPortSource {
+public:
+    explicit TFixedSource(const std::vector<std::string>& names) : FNames(names) {}
+    std::optional<std::string> Next() override {
+        if (FIndex >= FNames.size())
+            return std::nullopt;
+        return FNames[FIndex++];
+    }
+
+private:
+    const std::vector<std::string>& FNames;
+    std::size_t FIndex = 0;
+};
+
+std::vector<std::string> RegisteredPorts;
+int ListCalls = 0;
+
+/// Every OnChange of one box, with the bound port's name at that moment.
+struct TChangeLog {
+    explicit TChangeLog(TComComboBox& box) {
+        box.OnChange = [this, &box](TComComboBox& sender) {
+            QVERIFY(&sender == &box);
+            PortNames.push_back(box.ComPort() ? box.ComPort()->Port() : std::string("-"));
+            Texts.push_back(box.Text());
+        };
+    }
+    std::vector<std::string> PortNames;
+    QStringList Texts;
+};
+
+QStringList Items(const QComboBox& box) {
+    QStringList items;
+    for (int i = 0; i < box.count(); ++i)
+        items << box.itemText(i);
+    return items;
+}
+
+/// Opens the drop-down with a click and clicks the item, as a user does.
+bool PickWithMouse(TComComboBox& box, int index) {
+    QTest::mouseClick(&box, Qt::LeftButton);
+    QAbstractItemView* view = box.view();
+    if (!QTest::qWaitFor([view] { return view->isVisible(); }, 5000))
+        return false;
+    const QRect item = view->visualRect(view->model()->index(index, 0));
+    // The drop-down ignores a release that follows the opening click too
+    // closely (it takes it for the end of that click); a user is slower.
+    QTest::mouseMove(view->viewport(), item.center());
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
+    return QTest::qWaitFor([view] { return !view->isVisible(); }, 5000);
+}
+
+} // namespace
+
+class TComComboBoxTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void isADropDownListOfThePortsFilledOnce();
+    void textSelectsIgnoringCaseAndReadsEmptyWithoutSelection();
+    void bindingSelectsThePortsNameAsTheListWritesIt();
+    void userPickUpdatesThePortBeforeOnChange();
+    void pickingTheNameThePortHoldsFiresOnChangeAndKeepsThePort();
+    void withoutAutoApplyAPickLeavesThePort();
+    void selectingFromCodeFiresNothing();
+    void destroyingThePortFirstUnbindsAndSelectsTheFirstItem();
+    void noRegisteredPortLeavesNothingToPick();
+    void offersTheOtherSettingsToo();
+    void pickingAPortChangesOnlyThePortName();
+
+private:
+    /// A shown window with a box offering the registered ports, set up as the
+    /// main window's form does, bound to `port`.
+    TComComboBox* MakeBox(TComPort* port, bool autoApply = true);
+
+    std::unique_ptr<QWidget> FWindow;
+};
+
+void TComComboBoxTest::init() {
+    RegisteredPorts = {"COM2", "COM10", "COM1"};
+    ListCalls = 0;
+    TComComboBox::SetPortListSource([](std::vector<std::string>& target) {
+        ++ListCalls;
+        TFixedSource source(RegisteredPorts);
+        ListSerialPorts(target, source);
+    });
+}
+
+void TComComboBoxTest::cleanup() {
+    TComComboBox::SetPortListSource({});
+}
+
+TComComboBox* TComComboBoxTest::MakeBox(TComPort* port, bool autoApply) {
+    FWindow = std::make_unique<QWidget>();
+    auto* placed = new TComComboBox(FWindow.get());
+    placed->setObjectName("cbbComPort");
+    placed->setGeometry(10, 10, 120, 24);
+    placed->SetComProperty(TComProperty::cpPort);
+    placed->SetAutoApply(autoApply);
+    placed->SetText("COM1");
+    placed->setCurrentIndex(0);
+    placed->SetComPort(port);
+    FWindow->resize(200, 60);
+    FWindow->show();
+    if (!QTest::qWaitForWindowExposed(FWindow.get()))
+        qWarning("window not exposed");
+    return FWindow->findChild<TComComboBox*>("cbbComPort");
+}
+
+void TComComboBoxTest::isADropDownListOfThePortsFilledOnce() {
+    TComComboBox box;
+    QVERIFY(!box.isEditable());
+    QVERIFY(box.ComProperty() == TComProperty::cpNone);
+    QVERIFY(!box.AutoApply());
+    QVERIFY(box.ComPort() == nullptr);
+    QCOMPARE(box.count(), 0);
+    QCOMPARE(ListCalls, 0);
+
+    box.SetComProperty(TComProperty::cpPort);
+    QCOMPARE(ListCalls, 1);
+    QCOMPARE(Items(box), QStringList({"COM1", "COM10", "COM2"}));
+    QCOMPARE(box.currentIndex(), 0); // unbound: the first item
+    QCOMPARE(box.Text(), QString("COM1"));
+
+    box.SetComProperty(TComProperty::cpNone);
+    QCOMPARE(box.count(), 0);
+    QCOMPARE(box.Text(), QString());
+    QCOMPARE(ListCalls, 1);
+}
+
+void TComComboBoxTest::textSelectsIgnoringCaseAndReadsEmptyWithoutSelection() {
+    RegisteredPorts = {"COM3", "COM1", "com3", ""};
+    TComComboBox box;
+    box.SetComProperty(TComProperty::cpPort);
+    QCOMPARE(Items(box), QStringList({"", "COM1", "COM3", "com3"}));
+    box.SetText("Com3");
+    QCOMPARE(box.currentIndex(), 2); // the first of the two
+    box.SetText("COM7");
+    QCOMPARE(box.currentIndex(), 2); // not listed: nothing changes
+    box.setCurrentIndex(-1);
+    QCOMPARE(box.Text(), QString());
+    box.SetText("");
+    QCOMPARE(box.currentIndex(), 0); // the empty entry is an item like any other
+}
+
+void TComComboBoxTest::bindingSelectsThePortsNameAsTheListWritesIt() {
+    TComPort port;
+    port.SetPort("com2");
+    TComComboBox box;
+    box.SetComProperty(TComProperty::cpPort);
+    box.SetComPort(&port);
+    QCOMPARE(box.Text(), QString("COM2"));
+    QCOMPARE(box.ChosenPort(), std::string("COM2"));
+    QCOMPARE(port.Port(), std::string("com2")); // binding writes nothing
+
+    TComPort unplugged;
+    unplugged.SetPort("ttyUSB7");
+    box.SetComPort(&unplugged);
+    QCOMPARE(box.currentIndex(), -1);
+    QCOMPARE(box.Text(), QString());
+    QCOMPARE(box.ChosenPort(), std::string("COM2"));
+
+    // Rebuilding the list while bound selects from the port again.
+    RegisteredPorts = {"ttyS0", "ttyUSB7"};
+    box.SetComProperty(TComProperty::cpPort);
+    QCOMPARE(box.Text(), QString("ttyUSB7"));
+}
+
+void TComComboBoxTest::userPickUpdatesThePortBeforeOnChange() {
+    TComPort port;
+    auto box = MakeBox(&port);
+    TChangeLog log(*box);
+    QSignalSpy spy(box, &TComComboBox::changed);
+    QCOMPARE(box->Text(), QString("COM1"));
+
+    QVERIFY(PickWithMouse(*box, 2));
+    QCOMPARE(log.Texts, QStringList({"COM2"}));
+    QCOMPARE(log.PortNames, std::vector<std::string>({"COM2"})); // already applied
+    QCOMPARE(port.Port(), std::string("COM2"));
+    QCOMPARE(spy.count(), 1);
+
+    // A pick with the keyboard on the closed box is a user's pick as well.
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Up);
+    QCOMPARE(port.Port(), std::string("COM10"));
+    QCOMPARE(log.PortNames.back(), std::string("COM10"));
+}
+
+void TComComboBoxTest::pickingTheNameThePortHoldsFiresOnChangeAndKeepsThePort() {
+    TComPort port;
+    port.SetPort("com1");
+    auto box = MakeBox(&port);
+    TChangeLog log(*box);
+    box->setCurrentIndex(2); // as the window's show handler does
+    QVERIFY(log.PortNames.empty());
+
+    QVERIFY(PickWithMouse(*box, 0));
+    QCOMPARE(log.PortNames.size(), std::size_t(1));
+    // The list's spelling differs in case, so it is the name now stored.
+    QCOMPARE(port.Port(), std::string("COM1"));
+
+    QVERIFY(PickWithMouse(*box, 0)); // the same name again
+    QCOMPARE(log.PortNames.size(), std::size_t(2));
+    QCOMPARE(log.PortNames.back(), std::string("COM1"));
+    QCOMPARE(port.Port(), std::string("COM1"));
+    QCOMPARE(box->Text(), QString("COM1"));
+}
+
+void TComComboBoxTest::withoutAutoApplyAPickLeavesThePort() {
+    TComPort port;
+    auto box = MakeBox(&port, false);
+    TChangeLog log(*box);
+    QVERIFY(PickWithMouse(*box, 1));
+    QCOMPARE(log.Texts, QStringList({"COM10"}));
+    QCOMPARE(box->ChosenPort(), std::string("COM10"));
+    QCOMPARE(port.Port(), std::string("COM1"));
+}
+
+void TComComboBoxTest::selectingFromCodeFiresNothing() {
+    TComPort port;
+    auto box = MakeBox(&port);
+    TChangeLog log(*box);
+    QSignalSpy spy(box, &TComComboBox::changed);
+    box->setCurrentIndex(1);
+    box->SetText("com2");
+    box->setCurrentIndex(-1);
+    TComPort other;
+    box->SetComPort(&other);
+    box->SetComProperty(TComProperty::cpPort);
+    QVERIFY(log.PortNames.empty());
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(port.Port(), std::string("COM1"));
+    QCOMPARE(ListCalls, 2);
+}
+
+void TComComboBoxTest::destroyingThePortFirstUnbindsAndSelectsTheFirstItem() {
+    auto port = std::make_unique<TComPort>();
+    port->SetPort("COM2");
+    auto box = MakeBox(port.get());
+    TChangeLog log(*box);
+    QCOMPARE(box->currentIndex(), 2);
+    port.reset();
+    QVERIFY(box->ComPort() == nullptr);
+    QCOMPARE(box->currentIndex(), 0);
+    QVERIFY(log.PortNames.empty());
+    // Unbound, a pick still reports but writes nowhere.
+    QVERIFY(PickWithMouse(*box, 1));
+    QCOMPARE(log.PortNames, std::vector<std::string>({"-"}));
+
+    // The other order: the box goes first and the port must not notify it.
+    auto survivor = std::make_unique<TComPort>();
+    box->SetComPort(survivor.get());
+    delete box;
+    survivor.reset();
+}
+
+void TComComboBoxTest::noRegisteredPortLeavesNothingToPick() {
+    RegisteredPorts.clear();
+    TComPort port;
+    auto box = MakeBox(&port);
+    QCOMPARE(box->count(), 0);
+    QCOMPARE(box->currentIndex(), -1);
+    QCOMPARE(box->Text(), QString());
+    box->SetText("COM1");
+    QCOMPARE(box->Text(), QString());
+    QCOMPARE(port.Port(), std::string("COM1"));
+}
+
+void TComComboBoxTest::offersTheOtherSettingsToo() {
+    TComPort port;
+    TComComboBox box;
+    box.SetComPort(&port);
+    box.SetAutoApply(true);
+    box.SetComProperty(TComProperty::cpBaudRate);
+    QCOMPARE(box.Text(), QString("9600"));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_Down);
+    QVERIFY(port.BaudRate() == TComPortTypes::TBaudRate::br14400);
+
+    box.SetComProperty(TComProperty::cpParity);
+    QCOMPARE(box.Text(), QString("None"));
+    QTest::keyClick(&box, Qt::Key_Down);
+    QVERIFY(port.Parity().Bits() == TComPortTypes::TParityBits::prOdd);
+    QCOMPARE(port.Port(), std::string("COM1"));
+}
+
+void TComComboBoxTest::pickingAPortChangesOnlyThePortName() {
+    TComPort comPort1;
+    int portEvents = 0;
+    comPort1.OnAfterOpen = [&](TCustomComPort&) { ++portEvents; };
+    comPort1.OnAfterClose = [&](TCustomComPort&) { ++portEvents; };
+    auto* box = MakeBox(&comPort1);
+    auto* led = new TComLed(FWindow.get());
+    led->setObjectName("ComLed1");
+    led->SetKind(TLedKind::lkGreenLight);
+    led->SetComPort(&comPort1);
+    int ledChanges = 0;
+    led->OnChange = [&](TComLed&, TLedState) { ++ledChanges; };
+    TComDataPacket packet;
+    packet.SetComPort(&comPort1);
+
+    QVERIFY(PickWithMouse(*box, 1));
+    QCOMPARE(comPort1.Port(), std::string("COM10"));
+    QVERIFY(!comPort1.Connected());
+    QCOMPARE(portEvents, 0);
+    QCOMPARE(ledChanges, 0);
+    QVERIFY(FWindow->findChild<TComLed*>("ComLed1")->State() == TLedState::lsOff);
+    QVERIFY(comPort1.HasRxBufLink());
+    FWindow.reset(); // before the counters the LED's handler refers to
+}
+
+QTEST_MAIN(TComComboBoxTest)
+#include "TComComboBoxTest.moc"
