@@ -1,0 +1,67 @@
+#pragma once
+
+#include "ModbusRtu.h"
+#include "TFaultInjector.h"
+#include "TRequestFramer.h"
+#include "TSimCounters.h"
+#include "TSlaveResponder.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// Everything that decides what the simulated line answers.
+struct TSimConfig {
+    TSlaveRange range;
+    TFaultRates rates;
+    std::uint64_t seed = 1;
+    std::chrono::milliseconds turnaround{0};  ///< silence before an ordinary reply
+    std::chrono::milliseconds lateDelay{700}; ///< silence before a late reply instead
+    std::chrono::milliseconds noiseGap{50};   ///< silence between noise and the reply
+    bool faultsOnReadsOnly = false;           ///< coil echoes and exceptions stay unspoiled
+};
+
+/// What to put on the line for one request, in order: `delay` of silence, the noise (if any)
+/// followed by `noiseGap` of silence, then the reply (if any).
+struct TReplyPlan {
+    TFrame8 request{};
+    TAnswerKind answer = TAnswerKind::ReadReply;
+    TFaultDecision decision;
+    std::chrono::milliseconds delay{0};
+    std::vector<std::uint8_t> noise;
+    std::chrono::milliseconds noiseGap{0};
+    std::vector<std::uint8_t> reply;
+
+    int Slave() const { return request[0]; }
+};
+
+/// The simulated line without any I/O: bytes from the master go in, reply plans come out,
+/// and the counters record what was asked and what was answered or injected.
+class TSimulator {
+public:
+    explicit TSimulator(TSimConfig config);
+
+    /// Takes bytes received from the master, `elapsedMs` after start (which drives the
+    /// simulated values), and returns a plan for every request they complete that a slave
+    /// of the range answers. Requests for other addresses are counted and dropped.
+    std::vector<TReplyPlan> OnReceived(TByteSpan bytes, std::int64_t elapsedMs);
+
+    /// Records how a plan ended; `completed` is false when it was cut short.
+    void OnPlanDone(const TReplyPlan& plan, bool completed);
+
+    /// Records bytes that really went on the line.
+    void OnSent(std::size_t count) { counters_.CountSentBytes(count); }
+
+    const TSimCounters& Counters() const { return counters_; }
+    const TSimConfig& Config() const { return config_; }
+    std::string Summary() const { return counters_.Summary(); }
+
+private:
+    TSimConfig config_;
+    TSlaveResponder responder_;
+    TFaultInjector injector_;
+    TRequestFramer framer_;
+    TSimCounters counters_;
+    std::uint64_t nextReply_ = 0;
+};
