@@ -196,14 +196,14 @@ TSimOptionsResult ParseSimOptions(std::span<const std::string> args) {
         const std::string& arg = args[i];
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const TOptionSpec* spec = nullptr;
+        const TOptionSpec* entry = nullptr;
         for (const TOptionSpec& candidate : specs)
             if (candidate.name == name)
-                spec = &candidate;
-        if (spec == nullptr)
+                entry = &candidate;
+        if (entry == nullptr)
             return {std::nullopt, "unknown option " + arg};
         std::string value;
-        if (spec->valueName.empty()) {
+        if (entry->valueName.empty()) {
             if (equals != std::string::npos)
                 return {std::nullopt, name + " takes no value"};
         } else if (equals != std::string::npos) {
@@ -211,9 +211,9 @@ TSimOptionsResult ParseSimOptions(std::span<const std::string> args) {
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            return {std::nullopt, name + " wants a value (" + spec->valueName + ")"};
+            return {std::nullopt, name + " wants a value (" + entry->valueName + ")"};
         }
-        if (std::string error = spec->apply(options, value); !error.empty())
+        if (std::string error = entry->apply(options, value); !error.empty())
             return {std::nullopt, error};
     }
     // A small allowance for rates such as 0.1 that do not add up exactly in binary.
@@ -224,8 +224,8 @@ TSimOptionsResult ParseSimOptions(std::span<const std::string> args) {
 
 std::vector<std::string> SimOptionNames() {
     std::vector<std::string> names;
-    for (const TOptionSpec& spec : OptionSpecs())
-        names.push_back(spec.name);
+    for (const TOptionSpec& entry : OptionSpecs())
+        names.push_back(entry.name);
     return names;
 }
 
@@ -241,9 +241,9 @@ std::string SimHelpText(std::string_view program) {
                  "Requests are recognised by their CRC, so noise on the line is skipped.",
                  0, 79);
     text += "\nOptions:\n";
-    for (const TOptionSpec& spec : OptionSpecs()) {
-        text += "  " + spec.name + (spec.valueName.empty() ? "" : " " + spec.valueName) + '\n';
-        text += Wrap(spec.help, 6, 79);
+    for (const TOptionSpec& entry : OptionSpecs()) {
+        text += "  " + entry.name + (entry.valueName.empty() ? "" : " " + entry.valueName) + '\n';
+        text += Wrap(entry.help, 6, 79);
     }
     text += '\n';
     text += Wrap("On exit (after --duration, SIGINT or SIGTERM) it prints a summary on stdout: "
