@@ -1,0 +1,56 @@
+#include "TQtPollHost.h"
+
+#include "TComm.h"
+#include "TRunState.h"
+
+#include <QCoreApplication>
+#include <QObject>
+
+TPollResultEvent::TPollResultEvent(std::uint32_t runId, std::int32_t slave, std::int32_t result)
+    : QEvent(EventType()), RunId(runId), WParam(slave), LParam(result) {}
+
+QEvent::Type TPollResultEvent::EventType() {
+    return static_cast<QEvent::Type>(WM_POLL_RESULT);
+}
+
+TSendCaptionEvent::TSendCaptionEvent() : QEvent(EventType()) {}
+
+QEvent::Type TSendCaptionEvent::EventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+TQtPollHost::TQtPollHost(TComm& comm, QObject& window) : Comm(comm), Window(window) {
+    TSendCaptionEvent::EventType(); // registered on the window thread, before any poll thread
+}
+
+void TQtPollHost::SendRequest(const TFrame8& request) {
+    Comm.SendBytes(request.data(), static_cast<std::uint16_t>(request.size()));
+}
+
+void TQtPollHost::PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) {
+    const std::int64_t backlog = ++Unhandled;
+    std::int64_t seen = FMaxBacklog;
+    while (backlog > seen && !FMaxBacklog.compare_exchange_weak(seen, backlog)) {
+    }
+    QCoreApplication::postEvent(&Window, new TPollResultEvent(runId, slave, result));
+}
+
+void TQtPollHost::SendCaptionChanged() {
+    // At thousands of polls a second one notice in flight is enough: the window
+    // shows the newest caption when it takes the notice.
+    if (!CaptionPending.exchange(true))
+        QCoreApplication::postEvent(&Window, new TSendCaptionEvent());
+}
+
+void TQtPollHost::ResultHandled() {
+    --Unhandled;
+}
+
+void TQtPollHost::CaptionTaken() {
+    CaptionPending = false;
+}
+
+void TQtPollHost::ResetBacklog() {
+    FMaxBacklog = Unhandled.load();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "TPollThread.h"
+
+#include <QEvent>
+
+#include <atomic>
+#include <cstdint>
+
+class QObject;
+class TComm;
+
+/// WM_POLL_RESULT as a Qt event: the polled address (wParam) and 0 for a good
+/// reply or 1 for a time-out (lParam), tagged with its run.
+class TPollResultEvent final : public QEvent {
+public:
+    TPollResultEvent(std::uint32_t runId, std::int32_t slave, std::int32_t result);
+    static QEvent::Type EventType();
+
+    std::uint32_t RunId;
+    std::int32_t WParam;
+    std::int32_t LParam;
+};
+
+/// The send panel's caption has changed (see TRunState::SendCaption).
+class TSendCaptionEvent final : public QEvent {
+public:
+    TSendCaptionEvent();
+    static QEvent::Type EventType();
+};
+
+/// The poll thread's way out in the window: requests go to the serial link,
+/// results are posted as WM_POLL_RESULT to the main window, caption changes as
+/// one pending notice at most (the window reads the newest caption).
+class TQtPollHost final : public TPollHost {
+public:
+    TQtPollHost(TComm& comm, QObject& window);
+
+    void SendRequest(const TFrame8& request) override;
+    void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override;
+    void SendCaptionChanged() override;
+
+    /// Window thread: a TPollResultEvent has been handled.
+    void ResultHandled();
+    /// Window thread: a TSendCaptionEvent has been taken; the next change posts again.
+    void CaptionTaken();
+
+    /// Result events posted and not yet handled now.
+    std::int64_t Backlog() const { return Unhandled; }
+    /// Most result events ever posted and not yet handled at one time.
+    std::int64_t MaxBacklog() const { return FMaxBacklog; }
+    void ResetBacklog();
+
+private:
+    TComm& Comm;
+    QObject& Window;
+    std::atomic<bool> CaptionPending{false};
+    std::atomic<std::int64_t> Unhandled{0};
+    std::atomic<std::int64_t> FMaxBacklog{0};
+};

@@ -1,0 +1,438 @@
+#include "TfrmMain.h"
+
+#include "TComComboBox.h"
+#include "TComLed.h"
+#include "TRightAnchor.h"
+#include "TSysParam.h"
+#include "ui_TfrmMain.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTableWidgetItem>
+
+#include <exception>
+#include <stdexcept>
+
+namespace {
+
+const QString StartCaption = QStringLiteral("开始运行");
+const QString StopCaption = QStringLiteral("停止运行");
+const char* const OpenFailedMessage = "串口打开失败！请检查是否被占用";
+const QString Banner = QStringLiteral("Quellmark Modbus RTU 变送器测试工具");
+
+constexpr int TimerIntervalMs = 500;
+constexpr int ValueColumnWidth = 70;
+constexpr int Panel0Width = 210;
+constexpr int Panel1Width = 250;
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// "宋体" where the machine has it; otherwise a face that has the same glyphs.
+QFont WindowFont() {
+    QFont font;
+    font.setFamilies(
+        {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPixelSize(12);
+    return font;
+}
+
+void SetCell(QTableWidget& table, int row, int column, const QString& text) {
+    if (QTableWidgetItem* item = table.item(row, column))
+        item->setText(text);
+    else
+        table.setItem(row, column, new QTableWidgetItem(text));
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
+      Comm1(WindowQueue), FPollHost(Comm1, *this) {
+    ui->setupUi(this);
+    setGeometry(529, 261, 862, 516);
+    setFont(WindowFont());
+    ui->pnlResult->setFont(WindowFont());
+    QPalette resultPalette = ui->pnlResult->palette();
+    resultPalette.setColor(QPalette::WindowText, Qt::black);
+    ui->pnlResult->setPalette(resultPalette);
+
+    InfoList = new TInfoListModel(this);
+    ui->lbxInfo->setModel(InfoList);
+
+    // The table takes what is left; the error list and the send panel keep their widths.
+    ui->Splitter2->setStretchFactor(0, 1);
+    ui->Splitter2->setStretchFactor(1, 0);
+    ui->Splitter2->setSizes({862 - 313 - ui->Splitter2->handleWidth(), 313});
+    ui->Splitter1->setStretchFactor(0, 0);
+    ui->Splitter1->setStretchFactor(1, 1);
+    ui->Splitter1->setSizes({192, 862 - 192});
+
+    new TRightAnchor(*ui->Panel2, {ui->btnStart, ui->btnClear, ui->ComLed1});
+    new TRightAnchor(*ui->Panel4, {ui->btnClearInfo, ui->btnZero, ui->btnUnZero});
+
+    FrameBreakGroup = new QButtonGroup(this);
+    FrameBreakGroup->addButton(ui->rgFrameBreakModeItem0, 0);
+    FrameBreakGroup->addButton(ui->rgFrameBreakModeItem1, 1);
+
+    SetupStatusBar();
+
+    // ComPort1 only holds the port the combo box picks; it is never opened,
+    // so the LED bound to it stays off.
+    ComPort1.SetPort("COM1");
+    ComPort1.SetBaudRate(TComPort::TBaudRate::br9600);
+    ComPort1.SetStopBits(TComPort::TStopBits::sbOneStopBit);
+    ComPort1.SetDataBits(TComPort::TDataBits::dbEight);
+    ComPort1.Parity().SetBits(TComPort::TParityBits::prNone);
+    ComPort1.SetEvents(TComPort::TComEvents::All());
+    TComFlowControl& flow = ComPort1.FlowControl();
+    flow.SetOutCTSFlow(false);
+    flow.SetOutDSRFlow(false);
+    flow.SetControlDTR(TComPort::TDTRFlowControl::dtrDisable);
+    flow.SetControlRTS(TComPort::TRTSFlowControl::rtsDisable);
+    flow.SetXonXoffOut(false);
+    flow.SetXonXoffIn(false);
+    ComDataPacket1.SetComPort(&ComPort1);
+    ui->cbbComPort->SetComProperty(TComProperty::cpPort);
+    ui->cbbComPort->SetComPort(&ComPort1);
+    ui->cbbComPort->SetAutoApply(true);
+    ui->ComLed1->SetKind(TLedKind::lkGreenLight);
+    ui->ComLed1->SetLedSignal(TComLedSignal::lsConn);
+    ui->ComLed1->SetComPort(&ComPort1);
+
+    // Comm1 as placed on the window: 8 data bits, no parity, 1 stop bit, DTR
+    // and RTS asserted, no flow control, no time-outs.
+    Comm1.SetInputLen(9);
+    Comm1.SetCommName("COM1");
+    Comm1.SetDtrControl(TComm::TDtrControl::DtrEnable);
+    Comm1.SetRtsControl(TComm::TRtsControl::RtsEnable);
+    Comm1.SetXonLimit(0);
+    Comm1.SetXoffLimit(0);
+    Comm1.SetByteSize(TComm::TByteSize::_8);
+    Comm1.SetParity(TComm::TParity::None);
+    Comm1.SetStopBits(TComm::TStopBits::_1);
+    Comm1.SetXonChar(17);
+    Comm1.SetXoffChar(19);
+    Comm1.SetReplacedChar(0);
+    Comm1.SetReadIntervalTimeout(0);
+    Comm1.SetReadTotalTimeoutMultiplier(0);
+    Comm1.SetReadTotalTimeoutConstant(0);
+    Comm1.SetWriteTotalTimeoutMultiplier(0);
+    Comm1.SetWriteTotalTimeoutConstant(0);
+    Comm1.OnReceiveData = [this](TComm& sender, const char* buffer, std::uint16_t length) {
+        Comm1ReceiveData(sender, buffer, length);
+    };
+    WindowQueue.OnError = [this](const std::exception& error) { ShowError(error.what()); };
+
+    Timer1.setInterval(TimerIntervalMs);
+    timerWaitResponse.setInterval(TimerIntervalMs);
+
+    ConnectHandlers();
+    qApp->installEventFilter(this);
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    qApp->removeEventFilter(this);
+    ShutDown();
+}
+
+template <class THandler> void TfrmMain::Guarded(THandler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ShowError(QString::fromUtf8(error.what()));
+    }
+}
+
+void TfrmMain::ShowError(const QString& text) {
+    QMessageBox::critical(this, QStringLiteral("Quellmark"), text);
+}
+
+void TfrmMain::ConnectHandlers() {
+    const auto onSpin = [this](QSpinBox* box, void (TfrmMain::*handler)()) {
+        connect(box, &QSpinBox::valueChanged, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    };
+    onSpin(ui->spePollFrom, &TfrmMain::spePollFromChange);
+    onSpin(ui->spePollTo, &TfrmMain::spePollToChange);
+    onSpin(ui->speRBegin, &TfrmMain::speRBeginChange);
+    onSpin(ui->speRCount, &TfrmMain::speRCountChange);
+    onSpin(ui->spePollInterval, &TfrmMain::spePollIntervalChange);
+    onSpin(ui->spePollTimeout, &TfrmMain::spePollTimeoutChange);
+    onSpin(ui->speReadInterval, &TfrmMain::speReadIntervalChange);
+
+    // Only a pick by the user changes the setting; selecting from the program does not.
+    ui->cbbComPort->OnChange = [this](TComComboBox&) { Guarded([this] { cbbComPortChange(); }); };
+    connect(ui->cbbBaud, &QComboBox::activated, this,
+            [this] { Guarded([this] { cbbBaudChange(); }); });
+    connect(FrameBreakGroup, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            Guarded([this] { rgFrameBreakModeClick(); });
+    });
+
+    const auto onClick = [this](QPushButton* button, void (TfrmMain::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    };
+    onClick(ui->btnStart, &TfrmMain::btnStartClick);
+    onClick(ui->btnClear, &TfrmMain::btnClearClick);
+    onClick(ui->btnClearInfo, &TfrmMain::btnClearInfoClick);
+
+    connect(&Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+}
+
+void TfrmMain::SetupStatusBar() {
+    const char* const names[] = {"StatusBar1Panel0", "StatusBar1Panel1", "StatusBar1Panel2"};
+    for (int i = 0; i < 3; ++i) {
+        StatusPanels[i] = new QLabel(ui->StatusBar1);
+        StatusPanels[i]->setObjectName(QString::fromLatin1(names[i]));
+    }
+    StatusPanels[0]->setFixedWidth(Panel0Width);
+    StatusPanels[1]->setFixedWidth(Panel1Width);
+    StatusPanels[2]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    StatusPanels[2]->setText(Banner);
+    ui->StatusBar1->addWidget(StatusPanels[0]);
+    ui->StatusBar1->addWidget(StatusPanels[1]);
+    ui->StatusBar1->addWidget(StatusPanels[2], 1);
+}
+
+bool TfrmMain::RunOn() const {
+    return ui->btnStart->text() != StartCaption;
+}
+
+// ---- Window events ----
+
+void TfrmMain::FormCreate() {
+    // A refused write still leaves all ten parameters in memory: report it
+    // once and go on without a writable file.
+    Guarded([this] { LoadParams(ConfigPath); });
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!FormShown) {
+        FormShown = true;
+        Guarded([this] { FormShow(); });
+    }
+}
+
+void TfrmMain::FormShow() {
+    // Selecting an item from the program runs no handler; a spin box or the
+    // radio group whose shown value changes runs its handler as an edit would.
+    // A port name matches its item whatever the case, as port names do.
+    ui->cbbComPort->setCurrentIndex(
+        ui->cbbComPort->findText(Text(ParamCommPort->AsString()), Qt::MatchFixedString));
+    ui->cbbBaud->setCurrentIndex(ui->cbbBaud->findText(Text(ParamBaudRate->AsString())));
+    ui->speRBegin->setValue(ParamRegisterBegin->AsInteger());
+    ui->speRCount->setValue(ParamRegisterCount->AsInteger());
+    ui->spePollInterval->setValue(ParamPollInterval->AsInteger());
+    ui->spePollTimeout->setValue(ParamPollTimeout->AsInteger());
+    ui->spePollFrom->setValue(ParamPollFrom->AsInteger());
+    ui->spePollTo->setValue(ParamPollTo->AsInteger());
+    ui->speReadInterval->setValue(ParamReadInterval->AsInteger());
+    const std::int32_t mode = ParamFrameBreakMode->AsInteger();
+    if (mode < 0) {
+        FrameBreakGroup->setExclusive(false);
+        for (QAbstractButton* button : FrameBreakGroup->buttons())
+            button->setChecked(false);
+        FrameBreakGroup->setExclusive(true);
+    } else {
+        FrameBreakGroup->button(mode > 1 ? 1 : mode)->setChecked(true);
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    ShutDown();
+    QWidget::closeEvent(event);
+}
+
+void TfrmMain::ShutDown() {
+    if (Run.Running())
+        StopPolling();
+    Comm1.ClosePort();
+    ui->btnStart->setText(StartCaption);
+}
+
+// ---- Settings ----
+
+void TfrmMain::spePollFromChange() {
+    ParamPollFrom->SetValue(ui->spePollFrom->value());
+}
+
+void TfrmMain::spePollToChange() {
+    ParamPollTo->SetValue(ui->spePollTo->value());
+}
+
+void TfrmMain::speRBeginChange() {
+    ParamRegisterBegin->SetValue(ui->speRBegin->value());
+}
+
+void TfrmMain::speRCountChange() {
+    ParamRegisterCount->SetValue(ui->speRCount->value());
+}
+
+void TfrmMain::spePollIntervalChange() {
+    ParamPollInterval->SetValue(ui->spePollInterval->value());
+}
+
+void TfrmMain::spePollTimeoutChange() {
+    ParamPollTimeout->SetValue(ui->spePollTimeout->value());
+}
+
+void TfrmMain::speReadIntervalChange() {
+    ParamReadInterval->SetValue(ui->speReadInterval->value());
+}
+
+void TfrmMain::cbbComPortChange() {
+    ParamCommPort->SetValue(ui->cbbComPort->Text().toStdString());
+}
+
+void TfrmMain::cbbBaudChange() {
+    ParamBaudRate->SetValue(ui->cbbBaud->currentText().toInt());
+}
+
+void TfrmMain::rgFrameBreakModeClick() {
+    ParamFrameBreakMode->SetValue(FrameBreakGroup->checkedId());
+}
+
+void TfrmMain::ApplyCommSettings() {
+    ::ApplyCommSettings(Comm1);
+}
+
+void TfrmMain::btnClearInfoClick() {
+    InfoList->Clear();
+}
+
+// ---- Run controls ----
+
+void TfrmMain::btnStartClick() {
+    if (!RunOn()) {
+        // Refused before the port is touched: a run needs a sound range.
+        if (const std::string error = Run.SettingsError(); !error.empty())
+            throw std::runtime_error(error);
+        ApplyCommSettings();
+        bool failed = false;
+        try {
+            Comm1.OpenPort();
+        } catch (const std::exception&) {
+            failed = true;
+        }
+        if (failed || !Comm1.PortOpen())
+            throw std::runtime_error(OpenFailedMessage);
+        ui->btnStart->setText(StopCaption);
+        StartPolling();
+    } else {
+        StopPolling();
+        Comm1.ClosePort();
+        ui->btnStart->setText(StartCaption);
+    }
+}
+
+void TfrmMain::StartPolling() {
+    ui->pnlParams->setEnabled(false);
+    const TRunLayout layout = Run.Layout();
+    const int values = layout.ValueColumns;
+
+    QTableWidget& table = *ui->lvResult;
+    table.setRowCount(0);
+    table.setColumnCount(0);
+    table.setColumnCount(values + 3);
+    QStringList captions{QStringLiteral("Id")};
+    for (int i = 1; i <= values; ++i) {
+        captions << QStringLiteral("Value%1").arg(i);
+        table.setColumnWidth(i, ValueColumnWidth);
+    }
+    captions << QStringLiteral("OK") << QStringLiteral("FAIL");
+    table.setHorizontalHeaderLabels(captions);
+    table.setRowCount(static_cast<int>(layout.Positions));
+    for (int row = 0; row < static_cast<int>(layout.Positions); ++row) {
+        table.setItem(row, 0, new QTableWidgetItem(QString::number(layout.PollFrom + row)));
+        for (int column = 1; column < values + 3; ++column)
+            table.setItem(row, column, new QTableWidgetItem());
+    }
+
+    const TDateTime now = Clock->Now();
+    StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(now)));
+    Run.Start(FPollHost, now);
+    Timer1.start();
+}
+
+void TfrmMain::StopPolling() {
+    Run.Stop();
+    ui->pnlParams->setEnabled(true);
+    Timer1.stop();
+}
+
+void TfrmMain::btnClearClick() {
+    Run.ResetCounts();
+    QTableWidget& table = *ui->lvResult;
+    const int columns = table.columnCount();
+    const int rows = std::min(table.rowCount(), static_cast<int>(RunState.OkCounts.size()));
+    if (columns >= 3)
+        for (int row = 0; row < rows; ++row) {
+            SetCell(table, row, columns - 2, QStringLiteral("0"));
+            SetCell(table, row, columns - 1, QStringLiteral("0"));
+        }
+    StatusPanels[0]->clear();
+    StatusPanels[1]->clear();
+}
+
+void TfrmMain::Timer1Timer() {
+    StatusPanels[1]->setText(Text(Run.StatusText(Clock->Now())));
+}
+
+// ---- Replies and results ----
+
+void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint16_t BufferLength) {
+    const TReceiveOutcome outcome = Run.ReceiveData(
+        TByteSpan(reinterpret_cast<const std::uint8_t*>(Buffer), BufferLength), Clock->Now());
+    ui->pnlReceive->setText(Text(outcome.ReceiveCaption));
+    for (const std::string& line : outcome.InfoLines)
+        InfoList->Append(Text(line));
+}
+
+void TfrmMain::ApplicationEvents1Message(TPollResultEvent& Msg, bool& /*Handled*/) {
+    const std::optional<TRowUpdate> update = Run.PollResult(Msg.RunId, Msg.WParam, Msg.LParam);
+    if (!update)
+        return;
+    QTableWidget& table = *ui->lvResult;
+    const int row = static_cast<int>(update->Row);
+    const int columns = table.columnCount();
+    if (row >= table.rowCount() || columns < 3)
+        return;
+    for (int i = 0; i < static_cast<int>(update->ValueCells.size()) && i + 1 < columns - 2; ++i)
+        SetCell(table, row, i + 1, Text(update->ValueCells[static_cast<std::size_t>(i)]));
+    SetCell(table, row, columns - 2, Text(update->OkText));
+    SetCell(table, row, columns - 1, Text(update->FailText));
+    if (update->TimedOut)
+        ui->pnlReceive->setText(QString::fromUtf8(TimeoutCaption));
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == this && event->type() == TPollResultEvent::EventType()) {
+        FPollHost.ResultHandled();
+        bool handled = false;
+        Guarded(
+            [&] { ApplicationEvents1Message(*static_cast<TPollResultEvent*>(event), handled); });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TfrmMain::event(QEvent* event) {
+    if (event->type() == TSendCaptionEvent::EventType()) {
+        // Taken before reading, so a caption set meanwhile posts a new notice.
+        FPollHost.CaptionTaken();
+        ui->pnlSend->setText(Text(RunState.SendCaption()));
+        return true;
+    }
+    return QWidget::event(event);
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "TComDataPacket.h"
+#include "TComPort.h"
+#include "TComm.h"
+#include "TInfoListModel.h"
+#include "TPollingRun.h"
+#include "TQtPollHost.h"
+#include "TQtWindowQueue.h"
+#include "TRunClock.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QButtonGroup;
+class QLabel;
+
+namespace Ui {
+class TfrmMain;
+}
+
+/// The verifier's one window. It renders what the run logic (TPollingRun and
+/// the program-wide RunState) produces; its handlers keep the names of the
+/// controls and events they serve.
+class TfrmMain final : public QWidget {
+    Q_OBJECT
+public:
+    /// Creates the window and runs FormCreate, which loads the settings from
+    /// `configPath` (Config.ini beside the executable in the program).
+    explicit TfrmMain(std::string configPath, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    /// The wall clock for the status line and the error-line stamps.
+    void SetClock(const TRunClock& clock) { Clock = &clock; }
+
+    TComm& Comm() { return Comm1; }
+    TComPort& ComPort() { return ComPort1; }
+    TQtPollHost& PollHost() { return FPollHost; }
+    TInfoListModel& InfoModel() { return *InfoList; }
+
+    // Window events.
+    void FormCreate();
+    void FormShow();
+
+    // The ten settings handlers: each stores its control's value at once.
+    void spePollFromChange();
+    void spePollToChange();
+    void speRBeginChange();
+    void speRCountChange();
+    void spePollIntervalChange();
+    void spePollTimeoutChange();
+    void speReadIntervalChange();
+    void cbbComPortChange();
+    void cbbBaudChange();
+    void rgFrameBreakModeClick();
+
+    /// Port name, baud rate and frame-break settings from the parameters into Comm1.
+    void ApplyCommSettings();
+    void btnClearInfoClick();
+
+    // The run and its controls.
+    void btnStartClick();
+    void btnClearClick();
+    void Timer1Timer();
+    void StartPolling();
+    void StopPolling();
+
+    // Replies and results.
+    void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
+    void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
+
+protected:
+    /// The application-events hook: installed on the application, it sees every
+    /// event before its dispatch, nested event loops included.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    /// Runs a handler; an error that escapes it is shown in a message box.
+    template <class THandler> void Guarded(THandler&& handler);
+    void ShowError(const QString& text);
+    void ConnectHandlers();
+    void SetupStatusBar();
+    bool RunOn() const;
+    /// Ends a run and closes the port, as Stop does, before the window goes away.
+    void ShutDown();
+
+    std::unique_ptr<Ui::TfrmMain> ui;
+    std::string ConfigPath;
+    const TRunClock* Clock = &SystemClock();
+
+    // The port-settings component and its packet collector outlive nothing
+    // that points at them: their destructors unbind the LED and the combo box.
+    TComPort ComPort1;
+    TComDataPacket ComDataPacket1;
+    TQtWindowQueue WindowQueue;
+    TComm Comm1;
+    TQtPollHost FPollHost;
+    TPollingRun Run;
+    TInfoListModel* InfoList = nullptr;
+    QButtonGroup* FrameBreakGroup = nullptr;
+    QLabel* StatusPanels[3] = {};
+    QTimer Timer1;
+    QTimer timerWaitResponse;
+    bool FormShown = false;
+};

@@ -1,0 +1,223 @@
+#include "TPollingRun.h"
+
+#include "TComm.h"
+#include "TPollThread.h"
+#include "TSysParam.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+// Counts wrap instead of overflowing; at thousands of polls a second a count
+// reaches its limit only after months.
+std::int32_t Incremented(std::int32_t count) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1U);
+}
+
+// Largest read a Modbus slave answers (function 3 carries 1 to 125 registers).
+constexpr std::int32_t MaxRegisterCount = 125;
+
+} // namespace
+
+std::string TPollingRun::SettingsError() const {
+    const std::int32_t from = ParamPollFrom->AsInteger();
+    const std::int32_t to = ParamPollTo->AsInteger();
+    const std::int32_t count = ParamRegisterCount->AsInteger();
+    if (from > to)
+        return "起始从机地址(" + std::to_string(from) + ")大于结束从机地址(" + std::to_string(to) +
+               ")，无法开始运行！";
+    // An address is one byte on the wire; a wider range only fills memory.
+    if (from < 0 || to > 255)
+        return "从机地址范围(" + std::to_string(from) + "-" + std::to_string(to) +
+               ")超出0到255，无法开始运行！";
+    if (count < 1 || count > MaxRegisterCount)
+        return "请求寄存器数量(" + std::to_string(count) + ")超出1到" +
+               std::to_string(MaxRegisterCount) + "，无法开始运行！";
+    return {};
+}
+
+TRunLayout TPollingRun::Layout() const {
+    TRunLayout layout;
+    layout.PollFrom = ParamPollFrom->AsInteger();
+    layout.PollTo = ParamPollTo->AsInteger();
+    const std::int64_t positions = std::int64_t{layout.PollTo} - layout.PollFrom + 1;
+    layout.Positions = positions > 0 ? static_cast<std::size_t>(positions) : 0;
+    layout.ValueColumns = std::max(0, ParamRegisterCount->AsInteger() / 2);
+    return layout;
+}
+
+void TPollingRun::Start(TPollHost& host, TDateTime now) {
+    if (State.PollThread)
+        throw std::logic_error("a polling run is already on");
+    const TRunLayout layout = Layout();
+    if (layout.Positions == 0)
+        throw std::logic_error("a polling run needs Poll From <= Poll To");
+    // Resized, not cleared: counts carry over by position into the next run.
+    State.OkCounts.resize(layout.Positions);
+    State.FailCounts.resize(layout.Positions);
+    State.RateBaseOkCount = State.OkCounts[0];
+    State.PollStartTime = now;
+    State.PollEvent = std::make_unique<TPollEvent>();
+    const std::uint32_t runId = ++State.RunId;
+    State.PollingActive = true;
+    State.PollThread = std::make_unique<TPollThread>(State, *State.PollEvent, host, runId);
+}
+
+void TPollingRun::Stop() {
+    State.PollingActive = false;
+    if (State.PollThread) {
+        State.PollThread->Terminate();
+        State.PollThread->WaitFor();
+        State.PollThread.reset();
+    }
+    State.PollEvent.reset();
+}
+
+TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
+    TReceiveOutcome outcome;
+    const std::string hex = HexText(block);
+    outcome.ReceiveCaption = "接收: " + hex;
+    const std::string dump = "[" + hex + "]";
+    std::string stamp = TimeStampText(now);
+
+    if (State.CoilCommandMode) {
+        if (IsCoilEcho(block, State.CoilCommand))
+            State.CoilAck = true;
+        return outcome;
+    }
+
+    if (!State.RequestPending.exchange(false))
+        stamp += "[异常接收!]";
+
+    const std::int32_t slave = State.CurrentSlave;
+    std::vector<std::int32_t> values;
+    switch (CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values)) {
+    case TReplyCheck::Length:
+        outcome.InfoLines.push_back(stamp + "[帧长度错误!]" + dump);
+        break;
+    case TReplyCheck::Slave:
+        outcome.InfoLines.push_back(State.SendCaption());
+        outcome.InfoLines.push_back(stamp + "[应答站号不符!][请求站号为:" + std::to_string(slave) +
+                                    "]" + dump);
+        break;
+    case TReplyCheck::Crc:
+        outcome.InfoLines.push_back(stamp + "[CRC校验错误!]" + dump);
+        break;
+    case TReplyCheck::FunctionCode:
+        outcome.InfoLines.push_back(stamp + "[接收帧功能码错误!]" + dump);
+        break;
+    case TReplyCheck::ByteCount:
+        outcome.InfoLines.push_back(stamp + "[数据长度错误!]" + dump);
+        break;
+    case TReplyCheck::Good:
+        State.RegisterValues = std::move(values);
+        if (State.PollEvent)
+            State.PollEvent->Set();
+        break;
+    }
+    return outcome;
+}
+
+std::optional<TRowUpdate> TPollingRun::PollResult(std::uint32_t runId, std::int32_t slave,
+                                                  std::int32_t result) {
+    if (!State.PollingActive || runId != State.RunId)
+        return std::nullopt;
+    const std::int64_t position = std::int64_t{slave} - ParamPollFrom->AsInteger();
+    if (position < 0 || position >= static_cast<std::int64_t>(State.OkCounts.size()))
+        return std::nullopt;
+    const auto p = static_cast<std::size_t>(position);
+
+    TRowUpdate update;
+    update.Row = p;
+    if (result == PollResultGood) {
+        const auto columns =
+            static_cast<std::size_t>(std::max(0, ParamRegisterCount->AsInteger() / 2));
+        const std::size_t shown = std::min(columns, State.RegisterValues.size());
+        for (std::size_t i = 0; i < shown; ++i)
+            update.ValueCells.push_back(std::to_string(State.RegisterValues[i]));
+        State.OkCounts[p] = Incremented(State.OkCounts[p]);
+    } else {
+        update.TimedOut = true;
+        State.FailCounts[p] = Incremented(State.FailCounts[p]);
+    }
+    update.OkText = std::to_string(State.OkCounts[p]);
+    update.FailText = std::to_string(State.FailCounts[p]);
+    return update;
+}
+
+void TPollingRun::ResetCounts() {
+    std::fill(State.OkCounts.begin(), State.OkCounts.end(), 0);
+    std::fill(State.FailCounts.begin(), State.FailCounts.end(), 0);
+    // The count of position 0 restarts from 0, so the base does too; otherwise
+    // no sample would be taken until the count had passed its old value.
+    State.RateBaseOkCount = 0;
+}
+
+std::string TPollingRun::StatusText(TDateTime now) {
+    std::int64_t s = 0;
+    if (State.PollStartTime) {
+        const auto elapsed = now - *State.PollStartTime;
+        s = std::chrono::duration_cast<std::chrono::seconds>(elapsed < elapsed.zero() ? -elapsed
+                                                                                      : elapsed)
+                .count();
+    }
+    if (s == 0) {
+        State.RateOkDelta = 0;
+        State.RateSampleSecond = 0;
+    }
+
+    std::string text = "已测试: ";
+    if (s < 60)
+        text += std::to_string(s) + "秒";
+    else if (s < 3600)
+        text += std::to_string(s / 60) + "分" + std::to_string(s % 60) + "秒";
+    else
+        text += std::to_string(s / 3600) + "小时" + std::to_string(s % 3600 / 60) + "分" +
+                std::to_string(s % 60) + "秒";
+
+    const std::int32_t firstOk = State.OkCounts.empty() ? 0 : State.OkCounts[0];
+    if (s != 0 && s % 10 == 0 && s != State.RateSampleSecond && firstOk > State.RateBaseOkCount) {
+        State.RateOkDelta = firstOk - State.RateBaseOkCount;
+        State.RateBaseOkCount = firstOk;
+        State.RateSampleSecond = static_cast<std::int32_t>(s);
+    }
+
+    if (s >= 10)
+        text +=
+            " 通讯频率: " + std::to_string(DivideRoundHalfEven(State.RateOkDelta, 10)) + "次/秒";
+    return text;
+}
+
+std::string TPollingRun::StartTimeText(TDateTime now) {
+    return "开始测试时间: " + DateTimeText(now);
+}
+
+void ApplyCommSettings(TComm& comm) {
+    comm.SetCommName(ParamCommPort->AsString());
+    comm.SetBaudRate(static_cast<std::uint32_t>(ParamBaudRate->AsInteger()));
+    if (ParamFrameBreakMode->AsInteger() == 1) {
+        // Fixed interval: a reply ends when the line has been quiet for longer than ReadInterval.
+        comm.SetReadIntervalTimeout(static_cast<std::uint32_t>(ParamReadInterval->AsInteger()));
+        comm.SetInputLen(comm.InBufferSize());
+    } else {
+        // Fixed length: a reply ends with its expected length.
+        comm.SetReadIntervalTimeout(0);
+        comm.SetInputLen(
+            static_cast<std::uint16_t>(ExpectedReplyLength(ParamRegisterCount->AsInteger())));
+    }
+}
+
+std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor) {
+    if (divisor < 0) {
+        value = -value;
+        divisor = -divisor;
+    }
+    std::int64_t quotient = value / divisor;
+    const std::int64_t twiceRest = 2 * (value % divisor);
+    if (twiceRest > divisor || (twiceRest == divisor && quotient % 2 != 0))
+        ++quotient;
+    else if (twiceRest < -divisor || (twiceRest == -divisor && quotient % 2 != 0))
+        --quotient;
+    return static_cast<std::int32_t>(quotient);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "TPollThread.h"
+
+#include <cstdint>
+#include <functional>
+
+class TComm;
+class TWindowQueue;
+
+/// A poll host for front ends without Qt (and tests): requests go to a TComm,
+/// results and caption notices are posted to a TWindowQueue, where the handlers
+/// run on whichever thread pumps that queue.
+class TQueuePollHost final : public TPollHost {
+public:
+    using TResultHandler =
+        std::function<void(std::uint32_t runId, std::int32_t slave, std::int32_t result)>;
+    using TCaptionHandler = std::function<void()>;
+
+    TQueuePollHost(TComm& comm, TWindowQueue& queue, TResultHandler onResult,
+                   TCaptionHandler onCaption = {});
+
+    void SendRequest(const TFrame8& request) override;
+    void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override;
+    void SendCaptionChanged() override;
+
+private:
+    TComm& Comm;
+    TWindowQueue& Queue;
+    TResultHandler OnResult;
+    TCaptionHandler OnCaption;
+};

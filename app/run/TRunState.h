@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ModbusRtu.h"
+#include "TPollEvent.h"
+#include "TRunClock.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TPollThread;
+
+/// Message number of a poll's result: the platform's first user message plus 100.
+inline constexpr int WM_POLL_RESULT = 1024 + 100;
+/// The second parameter of WM_POLL_RESULT.
+inline constexpr std::int32_t PollResultGood = 0;
+inline constexpr std::int32_t PollResultTimeout = 1;
+
+/// The caption of the send panel before the first request.
+inline constexpr const char* SendCaptionPrefix = "发送: ";
+
+/// Everything a polling run and the coil commands share. It belongs to the
+/// program, not to the window or the thread: one instance, `RunState`.
+/// Members shared with the poll thread are atomic; the rest is touched on the
+/// window thread only.
+struct TRunState {
+    TRunState();
+    ~TRunState();
+    TRunState(const TRunState&) = delete;
+    TRunState& operator=(const TRunState&) = delete;
+
+    /// The address being polled; written by the poll thread, read by the receive handler.
+    std::atomic<std::int32_t> CurrentSlave{0};
+    /// Set after each request, cleared by the block that answers it.
+    std::atomic<bool> RequestPending{false};
+    /// True from the start of a run until its stop; results are shown only meanwhile.
+    std::atomic<bool> PollingActive{false};
+    /// Created before the poll thread starts, freed after it has ended.
+    std::unique_ptr<TPollEvent> PollEvent;
+    std::unique_ptr<TPollThread> PollThread;
+
+    /// Per position in the range (address minus Poll From); sized, not cleared, per run.
+    std::vector<std::int32_t> OkCounts;
+    std::vector<std::int32_t> FailCounts;
+    /// The values of the last good reply.
+    std::vector<std::int32_t> RegisterValues;
+
+    std::optional<TDateTime> PollStartTime;
+    std::int32_t RateBaseOkCount = 0;
+    std::int32_t RateOkDelta = 0;
+    std::int32_t RateSampleSecond = 0;
+
+    std::atomic<bool> CoilAck{false};
+    std::atomic<bool> CoilTimedOut{false};
+    std::atomic<bool> CoilCommandMode{false};
+    /// The coil command last built and sent; an echo must equal it.
+    TFrame8 CoilCommand{};
+
+    /// Counts the runs, so that a result of an earlier run is never shown in a later one.
+    std::atomic<std::uint32_t> RunId{0};
+
+    /// The request last sent, as the send panel shows it; the poll thread
+    /// writes it, the window thread reads it.
+    std::string SendCaption() const;
+    void SetSendCaption(std::string caption);
+
+    /// Back to the state at program start; a run still on is stopped first (tests).
+    void Reset();
+
+private:
+    mutable std::mutex SendCaptionMutex;
+    std::string FSendCaption = SendCaptionPrefix;
+};
+
+/// The program's one run state.
+extern TRunState RunState;

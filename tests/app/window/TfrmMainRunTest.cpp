@@ -1,0 +1,369 @@
+// Runs through the window: real clicks on Start, Stop and reset, a device
+// played on a pseudo-terminal, the wall clock moved by the test.
+#include "TFakeClock.h"
+#include "TPtyDevice.h"
+#include "TSysParam.h"
+#include "TTempConfig.h"
+#include "TWindowTestKit.h"
+#include "TfrmMain.h"
+
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int Patience = 5000; // ms; reached only when a test fails
+
+std::string ConfigFor(const TPtyDevice& device, int from, int to, int registerCount,
+                      int timeout = 200, int interval = 1) {
+    return "[Communication]\nComm Port=" + device.Path() +
+           "\nBaud Rate=115200\nPoll Interval=" + std::to_string(interval) +
+           "\nPoll Timeout=" + std::to_string(timeout) + "\nPoll From=" + std::to_string(from) +
+           "\nPoll To=" + std::to_string(to) + "\nFrameBreakMode=0\nReadInterval=20\n" +
+           "[Modbus]\nRegister Begin=0\nRegister Count=" + std::to_string(registerCount) + "\n";
+}
+
+/// A window on its own Config.ini, shown, with the test's clock.
+struct TShownWindow {
+    explicit TShownWindow(const std::string& config) : Config(config) {
+        Window = std::make_unique<TfrmMain>(Config.Path());
+        Window->SetClock(Clock);
+        Window->show();
+        (void)QTest::qWaitForWindowExposed(Window.get());
+    }
+
+    template <class T> T& Child(const char* name) {
+        T* child = Window->findChild<T*>(QString::fromLatin1(name));
+        if (child == nullptr)
+            qFatal("no control %s", name);
+        return *child;
+    }
+
+    void Click(const char* button) {
+        QTest::mouseClick(&Child<QPushButton>(button), Qt::LeftButton);
+    }
+    QString StartCaption() { return Child<QPushButton>("btnStart").text(); }
+    QTableWidget& Table() { return Child<QTableWidget>("lvResult"); }
+    QString Cell(int row, int column) {
+        const QTableWidgetItem* item = Table().item(row, column);
+        return item != nullptr ? item->text() : QString();
+    }
+    QString Header(int column) { return Table().horizontalHeaderItem(column)->text(); }
+    QString Panel(int index) {
+        return Child<QLabel>(index == 0 ? "StatusBar1Panel0" : "StatusBar1Panel1").text();
+    }
+    QStringList Info() { return Window->InfoModel().Lines(); }
+
+    TTempConfig Config;
+    TFakeClock Clock;
+    std::unique_ptr<TfrmMain> Window;
+};
+
+} // namespace
+
+class TfrmMainRunTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { RunState.Reset(); }
+    void cleanup() { RunState.Reset(); }
+
+    void goodReplyFillsItsRow();
+    void badCrcThenTimeout();
+    void wrongSlaveGivesTwoLines();
+    void tableFollowsRangeAndRegisterCount();
+    void statusTextsAndRate();
+    void resetDuringARun();
+    void countsCarryOverIntoTheNextRun();
+    void stopWhileThePollWaits();
+    void startOnAMissingPort();
+    void startRefusesAnEmptyRange();
+    void nestedEventLoopLosesNoResult();
+    void closingDuringARunStopsIt();
+};
+
+void TfrmMainRunTest::goodReplyFillsItsRow() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{123}; }));
+    TShownWindow w(ConfigFor(device, 1, 1, 2));
+    w.Click("btnStart");
+    QCOMPARE(w.StartCaption(), QStringLiteral("停止运行"));
+    QVERIFY(!w.Child<QWidget>("pnlParams").isEnabled());
+    QCOMPARE(w.Panel(0), QStringLiteral("开始测试时间: 2026-03-14 10:20:30"));
+    QCOMPARE(w.Table().columnCount(), 4);
+    QCOMPARE(w.Header(0), QStringLiteral("Id"));
+    QCOMPARE(w.Header(1), QStringLiteral("Value1"));
+    QCOMPARE(w.Header(2), QStringLiteral("OK"));
+    QCOMPARE(w.Header(3), QStringLiteral("FAIL"));
+    QCOMPARE(w.Table().columnWidth(0), 50);
+    QCOMPARE(w.Table().columnWidth(1), 70);
+    QCOMPARE(w.Table().columnWidth(3), 50);
+    QCOMPARE(w.Table().rowCount(), 1);
+    QCOMPARE(w.Cell(0, 0), QStringLiteral("1"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 1), QStringLiteral("123"), Patience);
+    QVERIFY(w.Cell(0, 2).toInt() >= 1);
+    QCOMPARE(w.Cell(0, 3), QStringLiteral("0"));
+    QCOMPARE(w.Child<QLabel>("pnlSend").text(), QStringLiteral("发送: 01 03 00 00 00 02 C4 0B "));
+    QCOMPARE(w.Child<QLabel>("pnlReceive").text(),
+             QStringLiteral("接收: 01 03 04 00 00 00 7B BA 10 "));
+
+    w.Click("btnStart");
+    QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
+    QVERIFY(w.Child<QWidget>("pnlParams").isEnabled());
+    QVERIFY(!w.Window->Comm().PortOpen());
+    QVERIFY(w.Info().isEmpty());
+}
+
+void TfrmMainRunTest::badCrcThenTimeout() {
+    TPtyDevice device;
+    const auto bad = WithBadCrc(GoodReply(1, 2, {123}));
+    std::atomic<int> asked{0};
+    // Only the first request is answered, so the panel settles on the time-out.
+    device.SetScript([bad, &asked](const TFrame8&) {
+        return ++asked == 1 ? std::vector<TDeviceReply>{{bad, {}}} : std::vector<TDeviceReply>{};
+    });
+    TShownWindow w(ConfigFor(device, 1, 1, 2, 150));
+    w.Click("btnStart");
+    QTRY_COMPARE_WITH_TIMEOUT(w.Info().size(), 1, Patience);
+    QCOMPARE(w.Info().at(0),
+             QStringLiteral("[10:20:30] [CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 3), QStringLiteral("1"), Patience);
+    QCOMPARE(w.Cell(0, 2), QStringLiteral("0"));
+    QCOMPARE(w.Cell(0, 1), QString()); // no good reply yet
+    QTRY_COMPARE_WITH_TIMEOUT(w.Child<QLabel>("pnlReceive").text(), QStringLiteral("应答超时!!"),
+                              Patience);
+    w.Click("btnStart");
+    QCOMPARE(w.Info().size(), 1);
+}
+
+void TfrmMainRunTest::wrongSlaveGivesTwoLines() {
+    TPtyDevice device;
+    const auto reply = GoodReply(2, 2, {5});
+    device.SetScript([reply](const TFrame8&) { return std::vector<TDeviceReply>{{reply, {}}}; });
+    TShownWindow w(ConfigFor(device, 1, 1, 2, 150));
+    w.Click("btnStart");
+    QTRY_VERIFY_WITH_TIMEOUT(w.Info().size() >= 2, Patience);
+    QCOMPARE(w.Info().at(0), QStringLiteral("发送: 01 03 00 00 00 02 C4 0B "));
+    QCOMPARE(w.Info().at(1),
+             QStringLiteral("[10:20:30] [应答站号不符!][请求站号为:1][02 03 04 00 00 00 05 ") +
+                 QString::fromStdString(HexText(TByteSpan(reply).subspan(7))) + "]");
+    w.Click("btnStart");
+}
+
+void TfrmMainRunTest::tableFollowsRangeAndRegisterCount() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll(
+        [](int slave) { return std::vector<std::int32_t>{slave, 2, 3, 4, 5, 6, 7, -8}; }));
+    TShownWindow w(ConfigFor(device, 5, 7, 16, 150));
+    w.Click("btnStart");
+    QCOMPARE(w.Table().columnCount(), 11);
+    QCOMPARE(w.Header(8), QStringLiteral("Value8"));
+    QCOMPARE(w.Header(9), QStringLiteral("OK"));
+    QCOMPARE(w.Header(10), QStringLiteral("FAIL"));
+    QCOMPARE(w.Table().rowCount(), 3);
+    QCOMPARE(w.Cell(0, 0), QStringLiteral("5"));
+    QCOMPARE(w.Cell(2, 0), QStringLiteral("7"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(2, 8), QStringLiteral("-8"), Patience);
+    QCOMPARE(w.Cell(1, 1), QStringLiteral("6"));
+    w.Click("btnStart");
+
+    // Register Count 1: "Id", "OK" and "FAIL" only; good replies still count.
+    auto& count = w.Child<QSpinBox>("speRCount");
+    count.setValue(1);
+    QCOMPARE(ParamRegisterCount->AsInteger(), 1);
+    w.Click("btnStart");
+    QCOMPARE(w.Table().columnCount(), 3);
+    QCOMPARE(w.Header(1), QStringLiteral("OK"));
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 1).toInt() >= 1, Patience);
+    w.Click("btnStart");
+}
+
+void TfrmMainRunTest::statusTextsAndRate() {
+    TPtyDevice device;
+    std::atomic<int> answered{0};
+    // Exactly 52 good replies from the first slave, then silence.
+    device.SetScript([&answered](const TFrame8& request) {
+        if (answered >= 52)
+            return std::vector<TDeviceReply>{};
+        ++answered;
+        return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {1}), {}}};
+    });
+    TShownWindow w(ConfigFor(device, 1, 1, 2, 20));
+    w.Click("btnStart");
+    QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 0秒"), Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 2), QStringLiteral("52"), Patience);
+
+    w.Clock.Advance(59s);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 59秒 通讯频率: 0次/秒"),
+                              Patience);
+    w.Clock.Advance(-49s);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 10秒 通讯频率: 5次/秒"),
+                              Patience);
+    w.Clock.Advance(51s);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 1分1秒 通讯频率: 5次/秒"),
+                              Patience);
+    w.Clock.Advance(3725s - 61s);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 1小时2分5秒 通讯频率: 5次/秒"),
+                              Patience);
+    w.Click("btnStart");
+}
+
+void TfrmMainRunTest::resetDuringARun() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{1}; }));
+    TShownWindow w(ConfigFor(device, 1, 2, 2, 50));
+    w.Click("btnStart");
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 20, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(w.Panel(1).startsWith(QStringLiteral("已测试")), Patience);
+
+    device.SetScript({}); // silence, so only time-outs follow the reset
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 3).toInt() >= 1 && w.Cell(1, 3).toInt() >= 1, Patience);
+    w.Clock.Advance(30s);
+    w.Click("btnClear");
+    QCOMPARE(w.Cell(0, 2), QStringLiteral("0"));
+    QCOMPARE(w.Cell(0, 3), QStringLiteral("0"));
+    QCOMPARE(w.Cell(1, 2), QStringLiteral("0"));
+    QCOMPARE(w.Cell(0, 1), QStringLiteral("1")); // Value cells stay
+    QCOMPARE(w.Panel(0), QString());
+    QCOMPARE(w.Panel(1), QString());
+    // The next tick fills panel 1 again, counted from the start of the run.
+    QTRY_VERIFY_WITH_TIMEOUT(w.Panel(1).startsWith(QStringLiteral("已测试: 30秒")), Patience);
+    QCOMPARE(w.Panel(0), QString());
+    // Counting goes on from 0: only time-outs now.
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 3).toInt() >= 1, Patience);
+    QCOMPARE(w.Cell(0, 2), QStringLiteral("0"));
+    w.Click("btnStart");
+}
+
+void TfrmMainRunTest::countsCarryOverIntoTheNextRun() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll([](int slave) { return std::vector<std::int32_t>{slave}; }));
+    TShownWindow w(ConfigFor(device, 1, 2, 2, 100));
+    w.Click("btnStart");
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 3, Patience);
+    w.Click("btnStart");
+    QCoreApplication::processEvents();
+    const int carried = RunState.OkCounts[0];
+
+    // Moved from 1..2 to 5..6: same positions, so slave 5 continues slave 1's count.
+    w.Child<QSpinBox>("spePollTo").setValue(6);
+    w.Child<QSpinBox>("spePollFrom").setValue(5);
+    device.SetScript({});
+    w.Click("btnStart");
+    QCOMPARE(w.Cell(0, 0), QStringLiteral("5"));
+    QCOMPARE(w.Cell(0, 2), QString()); // a new run starts with empty cells
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 3), QStringLiteral("1"), Patience);
+    QCOMPARE(w.Cell(0, 2), QString::number(carried));
+    w.Click("btnStart");
+}
+
+void TfrmMainRunTest::stopWhileThePollWaits() {
+    TPtyDevice device;
+    TShownWindow w(ConfigFor(device, 1, 1, 2, 600));
+    w.Click("btnStart");
+    QVERIFY(device.WaitForRequests(1, 5s));
+    QElapsedTimer clicked;
+    clicked.start();
+    w.Click("btnStart");
+    // The window was blocked until the wait had ended.
+    QVERIFY2(clicked.elapsed() >= 450, qPrintable(QString::number(clicked.elapsed())));
+    QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
+    QTest::qWait(50);
+    QCOMPARE(w.Cell(0, 3), QString()); // the last cycle's result is ignored
+    QCOMPARE(device.RequestCount(), std::size_t{1});
+}
+
+void TfrmMainRunTest::startOnAMissingPort() {
+    TPtyDevice device;
+    std::string config = ConfigFor(device, 1, 1, 2);
+    config.replace(config.find(device.Path()), device.Path().size(), "/dev/quellmark-no-such-port");
+    TShownWindow w(config);
+    TMessageBoxCatcher catcher;
+    w.Click("btnStart");
+    QCOMPARE(catcher.Texts, QStringList{QStringLiteral("串口打开失败！请检查是否被占用")});
+    QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
+    QVERIFY(w.Child<QWidget>("pnlParams").isEnabled());
+    QCOMPARE(w.Table().columnCount(), 0);
+    QCOMPARE(w.Panel(0), QString());
+    QCOMPARE(w.Window->Comm().CommName(), std::string("/dev/quellmark-no-such-port"));
+}
+
+void TfrmMainRunTest::startRefusesAnEmptyRange() {
+    TPtyDevice device;
+    TShownWindow w(ConfigFor(device, 9, 3, 2));
+    TMessageBoxCatcher catcher;
+    w.Click("btnStart");
+    QCOMPARE(catcher.Texts,
+             QStringList{QStringLiteral("起始从机地址(9)大于结束从机地址(3)，无法开始运行！")});
+    QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
+    QVERIFY(!w.Window->Comm().PortOpen());
+    QCOMPARE(w.Window->Comm().CommName(), std::string("COM1")); // refused before configuring
+    QCOMPARE(RunState.PollThread, nullptr);
+}
+
+void TfrmMainRunTest::nestedEventLoopLosesNoResult() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{1}; }));
+    TShownWindow w(ConfigFor(device, 1, 1, 2, 100));
+    w.Click("btnStart");
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 1, Patience);
+
+    // While a message box runs its own loop, results go on being counted.
+    int whenOpened = -1;
+    int whenClosed = -1;
+    QElapsedTimer open;
+    TMessageBoxCatcher catcher([&](QMessageBox&) {
+        if (whenOpened < 0) {
+            whenOpened = w.Cell(0, 2).toInt();
+            open.start();
+            return false;
+        }
+        if (open.elapsed() < 400)
+            return false;
+        whenClosed = w.Cell(0, 2).toInt();
+        return true;
+    });
+    QMessageBox::information(w.Window.get(), QStringLiteral("Quellmark"), QStringLiteral("modal"));
+    QVERIFY(whenOpened >= 1);
+    QVERIFY2(whenClosed > whenOpened,
+             qPrintable(QStringLiteral("%1 -> %2").arg(whenOpened).arg(whenClosed)));
+
+    w.Click("btnStart");
+    QCoreApplication::processEvents();
+    QCOMPARE(w.Window->PollHost().Backlog(),
+             std::int64_t{0}); // every result event reached the hook
+    // Every result of the run was counted except the one dropped at Stop.
+    QVERIFY(w.Cell(0, 2).toInt() + w.Cell(0, 3).toInt() >= 1);
+}
+
+void TfrmMainRunTest::closingDuringARunStopsIt() {
+    TPtyDevice device;
+    TShownWindow w(ConfigFor(device, 1, 3, 2, 300));
+    w.Click("btnStart");
+    QVERIFY(device.WaitForRequests(1, 5s));
+    QElapsedTimer closing;
+    closing.start();
+    QVERIFY(w.Window->close());
+    QVERIFY(closing.elapsed() < 3000);
+    QCOMPARE(RunState.PollThread, nullptr);
+    QVERIFY(!RunState.PollingActive);
+    QVERIFY(!w.Window->Comm().PortOpen());
+    const std::size_t requests = device.RequestCount();
+    QTest::qWait(400);
+    QCOMPARE(device.RequestCount(), requests); // nothing polls after the window closed
+    w.Window.reset();
+}
+
+QTEST_MAIN(TfrmMainRunTest)
+#include "TfrmMainRunTest.moc"

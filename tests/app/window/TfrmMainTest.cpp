@@ -1,0 +1,443 @@
+// The window's layout and its settings: what it shows from Config.ini, what it
+// writes back, and how it configures the serial link.
+#include "TfrmMain.h"
+#include "TComComboBox.h"
+#include "TComLed.h"
+#include "TSysParam.h"
+#include "TTempConfig.h"
+#include "TWindowTestKit.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+const std::string Defaults = "[Communication]\n"
+                             "Comm Port=COM1\n"
+                             "Baud Rate=9600\n"
+                             "Poll Interval=10\n"
+                             "Poll Timeout=500\n"
+                             "Poll From=1\n"
+                             "Poll To=10\n"
+                             "FrameBreakMode=1\n"
+                             "ReadInterval=20\n"
+                             "[Modbus]\n"
+                             "Register Begin=0\n"
+                             "Register Count=2\n";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    text.replace(text.find(from), from.size(), to);
+    return text;
+}
+
+template <class T> T* Child(QWidget& window, const char* name) {
+    T* child = window.findChild<T*>(QString::fromLatin1(name));
+    if (child == nullptr)
+        qFatal("no control %s", name);
+    return child;
+}
+
+QRect Placement(QWidget& window, const char* name) {
+    return Child<QWidget>(window, name)->geometry();
+}
+
+} // namespace
+
+class TfrmMainTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        RunState.Reset();
+        // The machine's own port list varies; the window is shown these.
+        TComComboBox::SetPortListSource([](std::vector<std::string>& ports) {
+            ports = {"COM1", "COM3", "COM10"};
+        });
+    }
+    void cleanup() { TComComboBox::SetPortListSource({}); }
+
+    void windowAndFont();
+    void controlsCaptionsHintsRanges();
+    void rightEdgeControlsFollowAResize();
+    void statusBarPanels();
+    void firstStartWithoutFile();
+    void valuesOutsideTheRanges();
+    void unknownPortAndUnlistedBaudRate();
+    void editsAreWrittenThrough();
+    void portPickGoesToSettingsAndPortComponent();
+    void frameBreakModeConfiguresTheLink();
+    void refusedWritesAreShown();
+    void errorListClears();
+    void errorListKeepsTheLatestLines();
+};
+
+void TfrmMainTest::windowAndFont() {
+    TTempConfig config(Defaults);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Quellmark V1403623"));
+    QCOMPARE(window.size(), QSize(862, 516));
+    QCOMPARE(window.minimumSize(), QSize(862, 300));
+    QCOMPARE(window.font().families().value(0), QStringLiteral("宋体"));
+    QCOMPARE(window.font().pixelSize(), 12);
+    // Where "宋体" is missing, the face used still draws Chinese.
+    const QString used = QFontInfo(window.font()).family();
+    QVERIFY2(QFontInfo(window.font()).exactMatch() || used.contains(QStringLiteral("WenQuanYi")) ||
+                 used.contains(QStringLiteral("Sim")),
+             qPrintable(used));
+}
+
+void TfrmMainTest::controlsCaptionsHintsRanges() {
+    TTempConfig config(Defaults);
+    TfrmMain window(config.Path());
+
+    const struct {
+        const char* Name;
+        QRect Place;
+        QString Hint;
+        int Min, Max, Designed;
+    } spins[] = {
+        {"spePollFrom", {84, 12, 53, 21}, "轮询的起始从机地址", 1, 254, 1},
+        {"spePollTo", {84, 36, 53, 21}, "轮询的结束从机地址", 1, 254, 1},
+        {"speRBegin", {236, 12, 69, 21}, "请求读取的起始\n寄存器地址", 0, 12, 1},
+        {"speRCount", {236, 36, 69, 21}, "请求读取的寄存器数量", 1, 16, 1},
+        {"spePollInterval", {508, 12, 69, 21}, "两次读取之间的延时", 1, 10000, 1},
+        {"spePollTimeout", {508, 36, 69, 21}, "从机最长无应答时间", 1, 10000, 1},
+        {"speReadInterval",
+         {654, 33, 45, 21},
+         "从机应答的数据帧中，相隔两个字节的最长\n延时时间。超过此时间则认为一帧数据结束。\n"
+         "当使用USB转串口设备时，请适当加大此时间",
+         1,
+         200,
+         5},
+    };
+    for (const auto& s : spins) {
+        auto* box = Child<QSpinBox>(window, s.Name);
+        QCOMPARE(box->geometry(), s.Place);
+        QCOMPARE(box->toolTip(), s.Hint);
+        QCOMPARE(box->minimum(), s.Min);
+        QCOMPARE(box->maximum(), s.Max);
+        QCOMPARE(box->value(), s.Designed); // before the window is shown
+        QCOMPARE(box->parentWidget()->objectName(), QStringLiteral("pnlParams"));
+    }
+    QVERIFY(!Child<QSpinBox>(window, "speReadInterval")->hasFrame());
+
+    const struct {
+        const char* Name;
+        QString Text;
+        QPoint At;
+    } labels[] = {{"Label1", "起始从机地址", {5, 16}},     {"Label4", "结束从机地址", {5, 40}},
+                  {"Label7", "起始寄存器地址", {149, 16}}, {"Label8", "请求寄存器数量", {149, 40}},
+                  {"Label2", "串口号", {321, 16}},         {"Label3", "波特率", {321, 40}},
+                  {"Label5", "轮询延时", {453, 16}},       {"Label6", "应答超时", {453, 40}},
+                  {"StaticText2", "ms", {704, 36}},        {"StaticText1", "出错信息", {8, 9}}};
+    for (const auto& l : labels) {
+        QCOMPARE(Child<QLabel>(window, l.Name)->text(), l.Text);
+        QCOMPARE(Child<QLabel>(window, l.Name)->pos(), l.At);
+    }
+
+    auto* baud = Child<QComboBox>(window, "cbbBaud");
+    QStringList rates;
+    for (int i = 0; i < baud->count(); ++i)
+        rates << baud->itemText(i);
+    QCOMPARE(rates, QStringList({"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400",
+                                 "57600", "115200"}));
+    QVERIFY(!baud->isEditable());
+    QCOMPARE(baud->toolTip(), QStringLiteral("波特率"));
+    QCOMPARE(Placement(window, "cbbBaud"), QRect(364, 36, 73, 21));
+    QCOMPARE(Child<QComboBox>(window, "cbbComPort")->toolTip(), QStringLiteral("串行口号"));
+    QCOMPARE(Placement(window, "cbbComPort"), QRect(364, 12, 73, 21));
+
+    auto* group = Child<QGroupBox>(window, "rgFrameBreakMode");
+    QCOMPARE(group->title(), QStringLiteral("帧判断方式"));
+    QCOMPARE(group->geometry(), QRect(584, 2, 141, 56));
+    QCOMPARE(Child<QRadioButton>(window, "rgFrameBreakModeItem0")->text(),
+             QStringLiteral("定长度"));
+    QCOMPARE(Child<QRadioButton>(window, "rgFrameBreakModeItem1")->text(),
+             QStringLiteral("定间隔"));
+    QVERIFY(Child<QRadioButton>(window, "rgFrameBreakModeItem0")->isChecked());
+
+    const struct {
+        const char* Name;
+        QString Text;
+        QRect Place;
+    } buttons[] = {{"btnStart", "开始运行", {736, 10, 75, 23}},
+                   {"btnClear", "复位计数", {736, 37, 75, 23}},
+                   {"btnClearInfo", "清空", {64, 5, 57, 23}},
+                   {"btnZero", "清零", {196, 5, 53, 23}},
+                   {"btnUnZero", "反清零", {256, 5, 51, 23}}};
+    for (const auto& b : buttons) {
+        QCOMPARE(Child<QPushButton>(window, b.Name)->text(), b.Text);
+        QCOMPARE(Placement(window, b.Name), b.Place);
+    }
+    QCOMPARE(Placement(window, "ComLed1"), QRect(816, 10, 25, 25));
+    QCOMPARE(Placement(window, "pnlParams"), QRect(0, 0, 728, 68));
+
+    auto* table = Child<QTableWidget>(window, "lvResult");
+    QVERIFY(table->showGrid());
+    QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(Child<QLabel>(window, "pnlSend")->text(), QStringLiteral("发送: "));
+    QCOMPARE(Child<QLabel>(window, "pnlReceive")->text(), QStringLiteral("接收: "));
+}
+
+void TfrmMainTest::rightEdgeControlsFollowAResize() {
+    TTempConfig config(Defaults);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect start = Placement(window, "btnStart");
+    const QRect led = Placement(window, "ComLed1");
+    const QRect zero = Placement(window, "btnZero");
+    window.resize(1062, 600);
+    QTRY_COMPARE(Placement(window, "btnStart"), start.translated(200, 0));
+    QCOMPARE(Placement(window, "btnClear").x(), start.x() + 200);
+    QCOMPARE(Placement(window, "ComLed1"), led.translated(200, 0));
+    // The error list keeps its width, so its header's buttons stay where they were.
+    QCOMPARE(Placement(window, "btnZero"), zero);
+    QCOMPARE(Child<QWidget>(window, "Panel3")->width(), 313);
+    QCOMPARE(Child<QWidget>(window, "pnlSend")->width(), 192);
+}
+
+void TfrmMainTest::statusBarPanels() {
+    TTempConfig config(Defaults);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(Child<QLabel>(window, "StatusBar1Panel0")->width(), 210);
+    QCOMPARE(Child<QLabel>(window, "StatusBar1Panel1")->width(), 250);
+    auto* banner = Child<QLabel>(window, "StatusBar1Panel2");
+    QVERIFY(banner->alignment() & Qt::AlignRight);
+    QVERIFY(!banner->text().isEmpty());
+    QCOMPARE(Child<QStatusBar>(window, "StatusBar1")->height(), 19);
+    QCOMPARE(Child<QWidget>(window, "pnlResult")->height(), 28);
+    QCOMPARE(Child<QWidget>(window, "Panel2")->height(), 68);
+}
+
+void TfrmMainTest::firstStartWithoutFile() {
+    TTempConfig config;
+    TfrmMain window(config.Path());
+    QCOMPARE(QString::fromStdString(config.Contents()), QString::fromStdString(Defaults));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(Child<QComboBox>(window, "cbbBaud")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(Child<QSpinBox>(window, "speRBegin")->value(), 0);
+    QCOMPARE(Child<QSpinBox>(window, "speRCount")->value(), 2);
+    QCOMPARE(Child<QSpinBox>(window, "spePollInterval")->value(), 10);
+    QCOMPARE(Child<QSpinBox>(window, "spePollTimeout")->value(), 500);
+    QCOMPARE(Child<QSpinBox>(window, "spePollFrom")->value(), 1);
+    QCOMPARE(Child<QSpinBox>(window, "spePollTo")->value(), 10);
+    QCOMPARE(Child<QSpinBox>(window, "speReadInterval")->value(), 20);
+    QVERIFY(Child<QRadioButton>(window, "rgFrameBreakModeItem1")->isChecked());
+    // Showing wrote back only values equal to the file's: it is unchanged.
+    QCOMPARE(QString::fromStdString(config.Contents()), QString::fromStdString(Defaults));
+}
+
+void TfrmMainTest::valuesOutsideTheRanges() {
+    std::string text = Replaced(Defaults, "Register Begin=0", "Register Begin=20");
+    text = Replaced(text, "Poll From=1", "Poll From=0");
+    text = Replaced(text, "FrameBreakMode=1", "FrameBreakMode=7");
+    TTempConfig config(text);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // 20 shows as 12, which differs from the designed 1: stored, in memory and file.
+    QCOMPARE(Child<QSpinBox>(window, "speRBegin")->value(), 12);
+    QCOMPARE(ParamRegisterBegin->AsInteger(), 12);
+    QVERIFY(config.Contents().find("Register Begin=12\n") != std::string::npos);
+    // 0 shows as 1, the designed value: nothing runs and 0 stays.
+    QCOMPARE(Child<QSpinBox>(window, "spePollFrom")->value(), 1);
+    QCOMPARE(ParamPollFrom->AsInteger(), 0);
+    QVERIFY(config.Contents().find("Poll From=0\n") != std::string::npos);
+    // A mode above 1 selects the second item, a change from the designed first: stored as 1.
+    QVERIFY(Child<QRadioButton>(window, "rgFrameBreakModeItem1")->isChecked());
+    QCOMPARE(ParamFrameBreakMode->AsInteger(), 1);
+
+    // A mode below 0 selects nothing and stores nothing.
+    TTempConfig none(Replaced(Defaults, "FrameBreakMode=1", "FrameBreakMode=-1"));
+    TfrmMain second(none.Path());
+    second.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&second));
+    QVERIFY(!Child<QRadioButton>(second, "rgFrameBreakModeItem0")->isChecked());
+    QVERIFY(!Child<QRadioButton>(second, "rgFrameBreakModeItem1")->isChecked());
+    QCOMPARE(ParamFrameBreakMode->AsInteger(), -1);
+}
+
+void TfrmMainTest::unknownPortAndUnlistedBaudRate() {
+    std::string text = Replaced(Defaults, "Comm Port=COM1", "Comm Port=NOSUCHPORT7");
+    text = Replaced(text, "Baud Rate=9600", "Baud Rate=300");
+    TTempConfig config(text);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(Child<QComboBox>(window, "cbbComPort")->currentIndex(), -1);
+    QCOMPARE(ParamCommPort->AsString(), std::string("NOSUCHPORT7"));
+    QCOMPARE(Child<QComboBox>(window, "cbbBaud")->currentIndex(), -1);
+    window.ApplyCommSettings();
+    QCOMPARE(window.Comm().BaudRate(), 300U);
+    QCOMPARE(window.Comm().CommName(), std::string("NOSUCHPORT7"));
+}
+
+void TfrmMainTest::editsAreWrittenThrough() {
+    TTempConfig config(Defaults);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    auto* pollTo = Child<QSpinBox>(window, "spePollTo");
+    pollTo->setFocus();
+    pollTo->selectAll();
+    QTest::keyClicks(pollTo, "37");
+    QCOMPARE(ParamPollTo->AsInteger(), 37);
+    QVERIFY(config.Contents().find("Poll To=37\n") != std::string::npos);
+
+    // Empty text stores nothing.
+    pollTo->selectAll();
+    QTest::keyClick(pollTo, Qt::Key_Delete);
+    QCOMPARE(ParamPollTo->AsInteger(), 37);
+
+    auto* timeout = Child<QSpinBox>(window, "spePollTimeout");
+    timeout->setFocus();
+    QTest::keyClick(timeout, Qt::Key_Up);
+    QCOMPARE(ParamPollTimeout->AsInteger(), 501);
+
+    auto* baud = Child<QComboBox>(window, "cbbBaud");
+    baud->setFocus();
+    QTest::keyClick(baud, Qt::Key_Down);
+    QCOMPARE(baud->currentText(), QStringLiteral("14400"));
+    QCOMPARE(ParamBaudRate->AsInteger(), 14400);
+    QVERIFY(config.Contents().find("Baud Rate=14400\n") != std::string::npos);
+
+    QTest::mouseClick(Child<QRadioButton>(window, "rgFrameBreakModeItem0"), Qt::LeftButton);
+    QCOMPARE(ParamFrameBreakMode->AsInteger(), 0);
+    QVERIFY(config.Contents().find("FrameBreakMode=0\n") != std::string::npos);
+
+    auto* readInterval = Child<QSpinBox>(window, "speReadInterval");
+    readInterval->setFocus();
+    QTest::keyClick(readInterval, Qt::Key_Down);
+    QCOMPARE(ParamReadInterval->AsInteger(), 19);
+}
+
+void TfrmMainTest::portPickGoesToSettingsAndPortComponent() {
+    TTempConfig config(Defaults);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* ports = Child<TComComboBox>(window, "cbbComPort");
+    QCOMPARE(ports->count(), 3);
+    QCOMPARE(ports->ComPort(), &window.ComPort());
+    QVERIFY(!ports->isEditable());
+
+    ports->setFocus();
+    QTest::keyClick(ports, Qt::Key_Down);
+    QCOMPARE(ports->currentText(), QStringLiteral("COM3"));
+    QCOMPARE(ParamCommPort->AsString(), std::string("COM3"));
+    QVERIFY(config.Contents().find("Comm Port=COM3\n") != std::string::npos);
+    QCOMPARE(window.ComPort().Port(), std::string("COM3")); // applied at once
+
+    // The LED follows the port-settings component, which is never opened.
+    auto* led = Child<TComLed>(window, "ComLed1");
+    QCOMPARE(led->ComPort(), &window.ComPort());
+    QCOMPARE(led->Kind(), TLedKind::lkGreenLight);
+    QCOMPARE(led->LedSignal(), TComLedSignal::lsConn);
+    QCOMPARE(led->State(), TLedState::lsOff);
+}
+
+void TfrmMainTest::frameBreakModeConfiguresTheLink() {
+    TTempConfig config(Replaced(Replaced(Defaults, "FrameBreakMode=1", "FrameBreakMode=0"),
+                                "Register Count=2", "Register Count=4"));
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.ApplyCommSettings();
+    QCOMPARE(window.Comm().InputLen(), 13);
+    QCOMPARE(window.Comm().ReadIntervalTimeout(), 0U);
+
+    QTest::mouseClick(Child<QRadioButton>(window, "rgFrameBreakModeItem1"), Qt::LeftButton);
+    window.ApplyCommSettings();
+    QCOMPARE(window.Comm().InputLen(), window.Comm().InBufferSize());
+    QCOMPARE(window.Comm().InputLen(), 2048);
+    QCOMPARE(window.Comm().ReadIntervalTimeout(), 20U);
+}
+
+void TfrmMainTest::refusedWritesAreShown() {
+    // Every key but Poll From, each at its control's designed value: loading
+    // must write that one key and is refused; showing changes no control.
+    const std::string text = "[Communication]\nComm Port=COM1\nBaud Rate=9600\nPoll Interval=1\n"
+                             "Poll Timeout=1\nPoll To=1\nFrameBreakMode=0\nReadInterval=5\n"
+                             "[Modbus]\nRegister Begin=1\nRegister Count=1\n";
+    TTempConfig config(text);
+    std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
+    TMessageBoxCatcher catcher;
+    TfrmMain window(config.Path());
+    QCOMPARE(catcher.Texts,
+             QStringList{QString::fromStdString("Unable to write to " + config.Path())});
+    QCOMPARE(ParamPollFrom->AsInteger(), 1);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(catcher.Texts.size(), 1);
+
+    // Each later refused write is shown again; the value is kept in memory.
+    auto* pollTo = Child<QSpinBox>(window, "spePollTo");
+    pollTo->setFocus();
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QTRY_COMPARE(catcher.Texts.size(), 2);
+    QCOMPARE(ParamPollTo->AsInteger(), 2);
+    QCOMPARE(pollTo->value(), 2);
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QTRY_COMPARE(catcher.Texts.size(), 3);
+    QCOMPARE(ParamPollTo->AsInteger(), 3);
+    QCOMPARE(config.Contents(), text);
+}
+
+void TfrmMainTest::errorListClears() {
+    TTempConfig config(Defaults);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.InfoModel().Append(QStringLiteral("a"));
+    window.InfoModel().Append(QStringLiteral("b"));
+    auto* list = Child<QListView>(window, "lbxInfo");
+    QTRY_COMPARE(list->model()->rowCount(), 2);
+    QTest::mouseClick(Child<QPushButton>(window, "btnClearInfo"), Qt::LeftButton);
+    QCOMPARE(list->model()->rowCount(), 0);
+    QVERIFY(window.InfoModel().Lines().isEmpty());
+}
+
+void TfrmMainTest::errorListKeepsTheLatestLines() {
+    TInfoListModel small(nullptr, 5);
+    for (int i = 0; i < 8; ++i)
+        small.Append(QString::number(i));
+    small.Flush();
+    QCOMPARE(small.rowCount(), 5);
+    QCOMPARE(small.Lines(), QStringList({"3", "4", "5", "6", "7"}));
+    small.Append(QStringLiteral("8"));
+    small.Flush();
+    QCOMPARE(small.data(small.index(0)).toString(), QStringLiteral("4"));
+    QCOMPARE(small.data(small.index(4)).toString(), QStringLiteral("8"));
+
+    // The real list: a million lines, the oldest beyond them dropped.
+    TInfoListModel list;
+    QCOMPARE(list.Capacity(), std::size_t{1'000'000});
+    for (int i = 0; i < 1'000'010; ++i)
+        list.Append(QStringLiteral("line"));
+    list.Append(QStringLiteral("last"));
+    list.Flush();
+    QCOMPARE(list.rowCount(), 1'000'000);
+    QCOMPARE(list.data(list.index(999'999)).toString(), QStringLiteral("last"));
+}
+
+QTEST_MAIN(TfrmMainTest)
+#include "TfrmMainTest.moc"
