@@ -85,6 +85,7 @@ void TComm::OpenPort() {
 
     auto link = std::make_unique<TLink>();
     link->Device = std::move(device);
+    link->Queue = std::make_shared<TWriteQueue>();
     link->Device->PurgeInput();
     link->Device->PurgeOutput();
     Link = std::move(link);
@@ -94,7 +95,6 @@ void TComm::OpenPort() {
     // The reader must never be asked for more than its buffer holds.
     const std::uint16_t blockLength = std::min(FInputLen, FInBufferSize);
     TCommDevice& openDevice = *Link->Device;
-    Link->Queue = std::make_shared<TWriteQueue>();
     try {
         Link->Reader =
             std::make_unique<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,

@@ -83,8 +83,9 @@ public:
     /// of 4096 bytes. `device` is set only on Opened.
     static TOpenResult Open(const std::string& commName, std::unique_ptr<TCommDevice>& device);
 
-    /// Gives the calling thread the priority of its role; best effort.
-    static void RaiseThreadPriority(TThreadRole role);
+    /// Gives the calling thread the priority and timer precision of its role;
+    /// best effort.
+    static void TuneThread(TThreadRole role);
 
     ~TCommDevice();
     TCommDevice(const TCommDevice&) = delete;

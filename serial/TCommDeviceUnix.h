@@ -30,7 +30,8 @@ unsigned MarkSpaceParityFlag();
 /// poll() with a time-out of sub-millisecond accuracy; no time-out waits for ever.
 int PollFor(pollfd* fds, nfds_t count, std::optional<std::chrono::nanoseconds> timeout);
 
-/// Best effort: raises the calling thread's scheduling priority for its role.
-void RaiseThreadPriority(TCommDevice::TThreadRole role);
+/// Best effort: raises the calling thread's priority and, for the reader,
+/// sharpens its timer wake-ups.
+void TuneThread(TCommDevice::TThreadRole role);
 
 } // namespace CommDeviceUnix

@@ -1,5 +1,5 @@
 // Linux: termios2 for arbitrary rates, the serial driver's low-latency flag and
-// line counters, ppoll for fine time-outs, per-thread nice values. This file
+// line counters, ppoll for fine time-outs, per-thread nice values and timer slack. This file
 // must not see <termios.h>, which clashes with <asm/termbits.h>.
 
 #include "TCommDeviceUnix.h"
@@ -7,6 +7,7 @@
 #include <asm/termbits.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -59,10 +60,14 @@ int CommDeviceUnix::PollFor(pollfd* fds, nfds_t count,
     return ::ppoll(fds, count, &wait, nullptr);
 }
 
-void CommDeviceUnix::RaiseThreadPriority(TCommDevice::TThreadRole role) {
+void CommDeviceUnix::TuneThread(TCommDevice::TThreadRole role) {
     // A Linux nice value belongs to the thread. Lowering it needs privilege;
     // without it the thread keeps its priority, which is fine.
-    const int niceValue = role == TCommDevice::TThreadRole::Reader ? -8 : -4;
+    const bool reader = role == TCommDevice::TThreadRole::Reader;
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    (void)::setpriority(PRIO_PROCESS, tid, niceValue);
+    (void)::setpriority(PRIO_PROCESS, tid, reader ? -8 : -4);
+    // The end of an inter-byte gap is a timer wake-up; the default slack of
+    // 50 us lets the kernel defer it to batch it with others.
+    if (reader)
+        (void)::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }

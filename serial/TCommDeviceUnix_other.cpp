@@ -27,4 +27,4 @@ int CommDeviceUnix::PollFor(pollfd* fds, nfds_t count,
     return ::poll(fds, count, static_cast<int>(ms > 2'000'000'000 ? 2'000'000'000 : ms));
 }
 
-void CommDeviceUnix::RaiseThreadPriority(TCommDevice::TThreadRole /*role*/) {}
+void CommDeviceUnix::TuneThread(TCommDevice::TThreadRole /*role*/) {}

@@ -176,7 +176,6 @@ TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
     // lock keeps out every cooperating opener, root included.
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
         return TOpenResult::CannotOpen;
-    (void)::ioctl(fd.Get(), TIOCEXCL);
 
     auto impl = std::make_unique<TImpl>();
     std::array<int, 2> wake{-1, -1};
@@ -186,6 +185,8 @@ TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
     impl->WakeWrite = TFd(wake[1]);
     if (!SetFdFlags(wake[0]) || !SetFdFlags(wake[1]))
         return TOpenResult::NoStopSignal;
+    // Set only once nothing can fail any more: the destructor clears it again.
+    (void)::ioctl(fd.Get(), TIOCEXCL);
 
     // Raw from the start; the component's settings follow at once.
     termios settings{};
@@ -205,8 +206,8 @@ TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
     return TOpenResult::Opened;
 }
 
-void TCommDevice::RaiseThreadPriority(TThreadRole role) {
-    CommDeviceUnix::RaiseThreadPriority(role);
+void TCommDevice::TuneThread(TThreadRole role) {
+    CommDeviceUnix::TuneThread(role);
 }
 
 void TCommDevice::ApplyState(const TCommState& state) {

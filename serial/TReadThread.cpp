@@ -27,7 +27,7 @@ TReadThread::TReadThread(TCommDevice& device, std::shared_ptr<TNotifyWindow> not
 void TReadThread::Execute(std::stop_token stop) noexcept {
     try {
         std::stop_callback wake(stop, [this] { Device.Stop(); });
-        TCommDevice::RaiseThreadPriority(TCommDevice::TThreadRole::Reader);
+        TCommDevice::TuneThread(TCommDevice::TThreadRole::Reader);
 
         std::unique_ptr<char[]> buffer(new char[BufferSize]());
         const std::span<char> block(buffer.get(), BlockLength);

@@ -10,7 +10,7 @@ TWriteThread::TWriteThread(TCommDevice& device, std::shared_ptr<TNotifyWindow> n
 void TWriteThread::Execute(std::stop_token stop) noexcept {
     try {
         std::stop_callback wake(stop, [this] { Device.Stop(); });
-        TCommDevice::RaiseThreadPriority(TCommDevice::TThreadRole::Writer);
+        TCommDevice::TuneThread(TCommDevice::TThreadRole::Writer);
 
         bool notify = true;
         for (;;) {
