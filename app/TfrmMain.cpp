@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -28,6 +30,8 @@ const char* const OpenFailedMessage = "串口打开失败！请检查是否被�
 const QString Banner = QStringLiteral("Quellmark Modbus RTU 变送器测试工具");
 
 constexpr int TimerIntervalMs = 500;
+constexpr int CoilWaitMs = 500;
+constexpr auto PortSettlePause = std::chrono::milliseconds(100);
 constexpr int ValueColumnWidth = 70;
 constexpr int Panel0Width = 210;
 constexpr int Panel1Width = 250;
@@ -132,8 +136,14 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     };
     WindowQueue.OnError = [this](const std::exception& error) { ShowError(error.what()); };
 
-    Timer1.setInterval(TimerIntervalMs);
-    timerWaitResponse.setInterval(TimerIntervalMs);
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(TimerIntervalMs);
+    timerWaitResponse = new QTimer(this);
+    timerWaitResponse->setObjectName(QStringLiteral("timerWaitResponse"));
+    timerWaitResponse->setInterval(CoilWaitMs);
+    // A coarse timer may fire up to 5 % early; a command waits its full period.
+    timerWaitResponse->setTimerType(Qt::PreciseTimer);
 
     ConnectHandlers();
     qApp->installEventFilter(this);
@@ -187,7 +197,11 @@ void TfrmMain::ConnectHandlers() {
     onClick(ui->btnClear, &TfrmMain::btnClearClick);
     onClick(ui->btnClearInfo, &TfrmMain::btnClearInfoClick);
 
-    connect(&Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+    onClick(ui->btnZero, &TfrmMain::btnZeroClick);
+    onClick(ui->btnUnZero, &TfrmMain::btnUnZeroClick);
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+    connect(timerWaitResponse, &QTimer::timeout, this,
+            [this] { Guarded([this] { timerWaitResponseTimer(); }); });
 }
 
 void TfrmMain::SetupStatusBar() {
@@ -256,6 +270,12 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::ShutDown() {
+    // A coil command still waiting ends as timed out; nothing it waits for can come now.
+    timerWaitResponse->stop();
+    if (!CoilWaits.empty()) {
+        RunState.CoilTimedOut = true;
+        WakeCoilWaits();
+    }
     if (Run.Running())
         StopPolling();
     Comm1.ClosePort();
@@ -363,13 +383,13 @@ void TfrmMain::StartPolling() {
     const TDateTime now = Clock->Now();
     StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(now)));
     Run.Start(FPollHost, now);
-    Timer1.start();
+    Timer1->start();
 }
 
 void TfrmMain::StopPolling() {
     Run.Stop();
     ui->pnlParams->setEnabled(true);
-    Timer1.stop();
+    Timer1->stop();
 }
 
 void TfrmMain::btnClearClick() {
@@ -390,6 +410,66 @@ void TfrmMain::Timer1Timer() {
     StatusPanels[1]->setText(Text(Run.StatusText(Clock->Now())));
 }
 
+// ---- Coil commands ----
+
+void TfrmMain::btnZeroClick() {
+    SendCoilCommand(TCoilAction::Zero, "清零成功！", "清零超时！");
+}
+
+void TfrmMain::btnUnZeroClick() {
+    SendCoilCommand(TCoilAction::UnZero, "反清零成功！", "反清零超时！");
+}
+
+void TfrmMain::EnsurePortOpen() {
+    if (Comm1.PortOpen())
+        return;
+    ApplyCommSettings();
+    Comm1.OpenPort(); // a failure shows later as the time-out line
+    std::this_thread::sleep_for(PortSettlePause);
+}
+
+void TfrmMain::SendCoilCommand(TCoilAction action, const char* successLine,
+                               const char* timeoutLine) {
+    EnsurePortOpen();
+    bool isNumber = false;
+    const int shown = ui->spePollFrom->text().trimmed().toInt(&isNumber);
+    const int slave = isNumber ? shown : ui->spePollFrom->minimum();
+    RunState.CoilCommand = BuildCoilCommand(slave & 0xFF, action);
+    RunState.CoilAck = false;
+    RunState.CoilTimedOut = false;
+    RunState.CoilCommandMode = true;
+    Comm1.SendBytes(RunState.CoilCommand.data(),
+                    static_cast<std::uint16_t>(RunState.CoilCommand.size()));
+    // Every command waits its own full period.
+    timerWaitResponse->start();
+
+    // Every other handler runs while this one waits, a second command
+    // included; the loop is left when a flag is set, no core spins meanwhile.
+    QEventLoop wait;
+    CoilWaits.push_back(&wait);
+    while (!RunState.CoilAck && !RunState.CoilTimedOut)
+        wait.exec();
+    CoilWaits.pop_back();
+
+    RunState.CoilCommandMode = false;
+    const bool echoed = RunState.CoilAck && !RunState.CoilTimedOut;
+    InfoList->Append(QString::fromUtf8(echoed ? successLine : timeoutLine));
+    // A command that ran inside another one has set the flags the outer one waits for.
+    WakeCoilWaits();
+}
+
+void TfrmMain::timerWaitResponseTimer() {
+    timerWaitResponse->stop();
+    RunState.CoilTimedOut = true;
+    WakeCoilWaits();
+}
+
+void TfrmMain::WakeCoilWaits() {
+    if (RunState.CoilAck || RunState.CoilTimedOut)
+        for (QEventLoop* loop : CoilWaits)
+            loop->quit();
+}
+
 // ---- Replies and results ----
 
 void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint16_t BufferLength) {
@@ -398,6 +478,11 @@ void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint
     ui->pnlReceive->setText(Text(outcome.ReceiveCaption));
     for (const std::string& line : outcome.InfoLines)
         InfoList->Append(Text(line));
+    if (outcome.EchoAccepted) {
+        // The echo ends the wait; the timer must not mark a later command.
+        timerWaitResponse->stop();
+        WakeCoilWaits();
+    }
 }
 
 void TfrmMain::ApplicationEvents1Message(TPollResultEvent& Msg, bool& /*Handled*/) {

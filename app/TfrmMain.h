@@ -15,8 +15,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QButtonGroup;
+class QEventLoop;
 class QLabel;
 
 namespace Ui {
@@ -69,6 +71,13 @@ public:
     void StartPolling();
     void StopPolling();
 
+    // Coil commands.
+    void btnZeroClick();
+    void btnUnZeroClick();
+    /// Opens Comm1 with the current settings unless it is open, then pauses 100 ms.
+    void EnsurePortOpen();
+    void timerWaitResponseTimer();
+
     // Replies and results.
     void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
     void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
@@ -90,6 +99,11 @@ private:
     bool RunOn() const;
     /// Ends a run and closes the port, as Stop does, before the window goes away.
     void ShutDown();
+    /// Sends one coil command to the slave shown in Poll From and waits for its
+    /// echo or the time-out; the outcome is one line in the error list.
+    void SendCoilCommand(TCoilAction action, const char* successLine, const char* timeoutLine);
+    /// Lets every waiting coil command look at the flags again.
+    void WakeCoilWaits();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;
@@ -106,7 +120,9 @@ private:
     TInfoListModel* InfoList = nullptr;
     QButtonGroup* FrameBreakGroup = nullptr;
     QLabel* StatusPanels[3] = {};
-    QTimer Timer1;
-    QTimer timerWaitResponse;
+    QTimer* Timer1 = nullptr;
+    QTimer* timerWaitResponse = nullptr;
+    /// The event loops of the coil commands now waiting, innermost last.
+    std::vector<QEventLoop*> CoilWaits;
     bool FormShown = false;
 };

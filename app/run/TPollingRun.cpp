@@ -82,8 +82,10 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     std::string stamp = TimeStampText(now);
 
     if (State.CoilCommandMode) {
-        if (IsCoilEcho(block, State.CoilCommand))
+        if (IsCoilEcho(block, State.CoilCommand)) {
             State.CoilAck = true;
+            outcome.EchoAccepted = true;
+        }
         return outcome;
     }
 

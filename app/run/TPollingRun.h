@@ -29,6 +29,8 @@ struct TReceiveOutcome {
     std::string ReceiveCaption;
     /// Lines to append to the error list, in order.
     std::vector<std::string> InfoLines;
+    /// The block was the echo a waiting coil command expects (CoilAck is set).
+    bool EchoAccepted = false;
 };
 
 /// What one poll result changes in its row of the result table.

@@ -151,6 +151,7 @@ TEST_F(PollingRunTest, CoilModeOnlyMatchesTheEcho) {
     EXPECT_TRUE(RunState.RequestPending);
     EXPECT_FALSE(RunState.PollEvent->IsSignalled());
     EXPECT_FALSE(RunState.CoilAck);
+    EXPECT_FALSE(outcome.EchoAccepted);
 
     // Nine bytes beginning with the echo, or the echo with another CRC, are not the echo.
     std::vector<std::uint8_t> longer(RunState.CoilCommand.begin(), RunState.CoilCommand.end());
@@ -161,7 +162,7 @@ TEST_F(PollingRunTest, CoilModeOnlyMatchesTheEcho) {
     EXPECT_TRUE(Receive(otherCrc).InfoLines.empty());
     EXPECT_FALSE(RunState.CoilAck);
 
-    Receive(Bytes({0x01, 0x05, 0x00, 0x0A, 0xFF, 0x00, 0xAC, 0x38}));
+    EXPECT_TRUE(Receive(Bytes({0x01, 0x05, 0x00, 0x0A, 0xFF, 0x00, 0xAC, 0x38})).EchoAccepted);
     EXPECT_TRUE(RunState.CoilAck);
 }
 

@@ -7,6 +7,7 @@
 #include "TWindowTestKit.h"
 #include "TfrmMain.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
@@ -75,6 +76,8 @@ struct TShownWindow {
 class TfrmMainRunTest : public QObject {
     Q_OBJECT
 private slots:
+    // Closing a window in a test must not end the application's event loops.
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
     void init() { RunState.Reset(); }
     void cleanup() { RunState.Reset(); }
 
