@@ -9,7 +9,7 @@ case "${1:-test}" in
 run) pkgs=("${common[@]}") ;;
 test) pkgs=("${common[@]}" libgtest-dev libgmock-dev libmodbus-dev) ;;
 fuzz) pkgs=(clang-14 libclang-rt-14-dev cmake ninja-build) ;;
-shot) pkgs=("${common[@]}" xvfb x11-apps imagemagick) ;;
+shot) pkgs=("${common[@]}" xvfb xdotool imagemagick) ;;
 *) echo "usage: $0 run|test|fuzz|shot" >&2; exit 2 ;;
 esac
 
