@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTableWidgetItem>
 
 #include <exception>
@@ -33,6 +34,7 @@ constexpr int TimerIntervalMs = 500;
 constexpr int CoilWaitMs = 500;
 constexpr auto PortSettlePause = std::chrono::milliseconds(100);
 constexpr int ValueColumnWidth = 70;
+constexpr int InfoItemHeight = 12;
 constexpr int Panel0Width = 210;
 constexpr int Panel1Width = 250;
 
@@ -48,6 +50,17 @@ QFont WindowFont() {
     font.setPixelSize(12);
     return font;
 }
+
+// The error list's lines are 12 pixels high, as the list was designed.
+class TInfoItemDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(InfoItemHeight);
+        return size;
+    }
+};
 
 void SetCell(QTableWidget& table, int row, int column, const QString& text) {
     if (QTableWidgetItem* item = table.item(row, column))
@@ -71,6 +84,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
 
     InfoList = new TInfoListModel(this);
     ui->lbxInfo->setModel(InfoList);
+    ui->lbxInfo->setItemDelegate(new TInfoItemDelegate(ui->lbxInfo));
 
     // The table takes what is left; the error list and the send panel keep their widths.
     ui->Splitter2->setStretchFactor(0, 1);

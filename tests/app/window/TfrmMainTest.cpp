@@ -411,6 +411,7 @@ void TfrmMainTest::errorListClears() {
     window.InfoModel().Append(QStringLiteral("b"));
     auto* list = Child<QListView>(window, "lbxInfo");
     QTRY_COMPARE(list->model()->rowCount(), 2);
+    QCOMPARE(list->sizeHintForRow(0), 12);
     QTest::mouseClick(Child<QPushButton>(window, "btnClearInfo"), Qt::LeftButton);
     QCOMPARE(list->model()->rowCount(), 0);
     QVERIFY(window.InfoModel().Lines().isEmpty());
