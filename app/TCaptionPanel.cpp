@@ -1,36 +1,16 @@
 #include "TCaptionPanel.h"
 
-#include <QPainter>
-
-namespace {
-
-constexpr int CaptionIndent = 2;
-
-} // namespace
-
-TCaptionPanel::TCaptionPanel(QWidget* parent) : QFrame(parent) {
+TCaptionPanel::TCaptionPanel(QWidget* parent) : QLabel(parent) {
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-}
-
-void TCaptionPanel::SetCaption(const QString& caption) {
-    if (caption == FCaption)
-        return;
-    FCaption = caption;
-    update();
+    setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setTextFormat(Qt::PlainText);
 }
 
 QSize TCaptionPanel::sizeHint() const {
-    return {100, fontMetrics().height() + 2 * frameWidth()};
+    return {100, minimumSizeHint().height()};
 }
 
 QSize TCaptionPanel::minimumSizeHint() const {
-    return {0, fontMetrics().height() + 2 * frameWidth()};
-}
-
-void TCaptionPanel::paintEvent(QPaintEvent* event) {
-    QFrame::paintEvent(event);
-    QPainter painter(this);
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(contentsRect().adjusted(CaptionIndent, 0, 0, 0),
-                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, FCaption);
+    const QMargins margins = contentsMargins();
+    return {0, fontMetrics().height() + margins.top() + margins.bottom()};
 }

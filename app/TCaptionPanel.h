@@ -1,27 +1,16 @@
 #pragma once
 
-#include <QFrame>
-#include <QString>
+#include <QLabel>
 
 /// A panel that shows one line of caption, left-justified and centred
-/// vertically. A new caption only repaints the panel: its size never depends
-/// on the caption, so changing it thousands of times a second costs no layout.
-class TCaptionPanel final : public QFrame {
+/// vertically. Its size hints do not depend on the caption, so a new caption,
+/// set thousands of times a second during a run, costs no text layout when
+/// the splitter around it lays itself out again: only the repaint draws it.
+class TCaptionPanel final : public QLabel {
     Q_OBJECT
-    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
-
 public:
     explicit TCaptionPanel(QWidget* parent = nullptr);
 
-    const QString& Caption() const { return FCaption; }
-    void SetCaption(const QString& caption);
-
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString FCaption;
 };

@@ -490,7 +490,7 @@ void TfrmMain::WakeCoilWaits() {
 void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint16_t BufferLength) {
     const TReceiveOutcome outcome = Run.ReceiveData(
         TByteSpan(reinterpret_cast<const std::uint8_t*>(Buffer), BufferLength), Clock->Now());
-    ui->pnlReceive->SetCaption(Text(outcome.ReceiveCaption));
+    ui->pnlReceive->setText(Text(outcome.ReceiveCaption));
     for (const std::string& line : outcome.InfoLines)
         InfoList->Append(Text(line));
     if (outcome.EchoAccepted) {
@@ -514,7 +514,7 @@ void TfrmMain::ApplicationEvents1Message(TPollResultEvent& Msg, bool& /*Handled*
     SetCell(table, row, columns - 2, Text(update->OkText));
     SetCell(table, row, columns - 1, Text(update->FailText));
     if (update->TimedOut)
-        ui->pnlReceive->SetCaption(QString::fromUtf8(TimeoutCaption));
+        ui->pnlReceive->setText(QString::fromUtf8(TimeoutCaption));
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -531,7 +531,7 @@ bool TfrmMain::event(QEvent* event) {
     if (event->type() == TSendCaptionEvent::EventType()) {
         // Taken before reading, so a caption set meanwhile posts a new notice.
         FPollHost.CaptionTaken();
-        ui->pnlSend->SetCaption(Text(RunState.SendCaption()));
+        ui->pnlSend->setText(Text(RunState.SendCaption()));
         return true;
     }
     return QWidget::event(event);

@@ -1,6 +1,5 @@
 // The zero and un-zero commands through the window's buttons, against a device
 // played on a pseudo-terminal.
-#include "TCaptionPanel.h"
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
 #include "TSysParam.h"
@@ -114,7 +113,7 @@ void TfrmMainCoilTest::zeroIsEchoedLongBeforeTheTimeOut() {
     QCOMPARE(w.Info(), QStringList{QStringLiteral("清零成功！")});
     QVERIFY2(took < 400, qPrintable(QString::number(took)));
     QCOMPARE(device.Requests().at(0), BuildCoilCommand(1, TCoilAction::Zero));
-    QCOMPARE(w.Child<TCaptionPanel>("pnlReceive").Caption(),
+    QCOMPARE(w.Child<QLabel>("pnlReceive").text(),
              QStringLiteral("接收: 01 05 00 0A FF 00 AC 38 "));
     QVERIFY(!RunState.CoilCommandMode);
 
@@ -170,7 +169,7 @@ void TfrmMainCoilTest::exceptionReplyTimesOut() {
     TShownWindow w(ConfigFor(device));
     w.Click("btnZero");
     QCOMPARE(w.Info(), QStringList{QStringLiteral("清零超时！")});
-    QCOMPARE(w.Child<TCaptionPanel>("pnlReceive").Caption(),
+    QCOMPARE(w.Child<QLabel>("pnlReceive").text(),
              QStringLiteral("接收: ") + QString::fromStdString(HexText(exception)));
 }
 

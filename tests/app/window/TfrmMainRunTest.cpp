@@ -1,6 +1,5 @@
 // Runs through the window: real clicks on Start, Stop and reset, a device
 // played on a pseudo-terminal, the wall clock moved by the test.
-#include "TCaptionPanel.h"
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
 #include "TSysParam.h"
@@ -118,9 +117,8 @@ void TfrmMainRunTest::goodReplyFillsItsRow() {
     QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 1), QStringLiteral("123"), Patience);
     QVERIFY(w.Cell(0, 2).toInt() >= 1);
     QCOMPARE(w.Cell(0, 3), QStringLiteral("0"));
-    QCOMPARE(w.Child<TCaptionPanel>("pnlSend").Caption(),
-             QStringLiteral("发送: 01 03 00 00 00 02 C4 0B "));
-    QCOMPARE(w.Child<TCaptionPanel>("pnlReceive").Caption(),
+    QCOMPARE(w.Child<QLabel>("pnlSend").text(), QStringLiteral("发送: 01 03 00 00 00 02 C4 0B "));
+    QCOMPARE(w.Child<QLabel>("pnlReceive").text(),
              QStringLiteral("接收: 01 03 04 00 00 00 7B BA 10 "));
 
     w.Click("btnStart");
@@ -146,8 +144,8 @@ void TfrmMainRunTest::badCrcThenTimeout() {
     QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 3), QStringLiteral("1"), Patience);
     QCOMPARE(w.Cell(0, 2), QStringLiteral("0"));
     QCOMPARE(w.Cell(0, 1), QString()); // no good reply yet
-    QTRY_COMPARE_WITH_TIMEOUT(w.Child<TCaptionPanel>("pnlReceive").Caption(),
-                              QStringLiteral("应答超时!!"), Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Child<QLabel>("pnlReceive").text(), QStringLiteral("应答超时!!"),
+                              Patience);
     w.Click("btnStart");
     QCOMPARE(w.Info().size(), 1);
 }

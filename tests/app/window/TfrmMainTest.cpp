@@ -1,7 +1,6 @@
 // The window's layout and its settings: what it shows from Config.ini, what it
 // writes back, and how it configures the serial link.
 #include "TfrmMain.h"
-#include "TCaptionPanel.h"
 #include "TComComboBox.h"
 #include "TComLed.h"
 #include "TSysParam.h"
@@ -189,8 +188,8 @@ void TfrmMainTest::controlsCaptionsHintsRanges() {
     QVERIFY(table->showGrid());
     QCOMPARE(table->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QCOMPARE(Child<TCaptionPanel>(window, "pnlSend")->Caption(), QStringLiteral("发送: "));
-    QCOMPARE(Child<TCaptionPanel>(window, "pnlReceive")->Caption(), QStringLiteral("接收: "));
+    QCOMPARE(Child<QLabel>(window, "pnlSend")->text(), QStringLiteral("发送: "));
+    QCOMPARE(Child<QLabel>(window, "pnlReceive")->text(), QStringLiteral("接收: "));
 }
 
 void TfrmMainTest::rightEdgeControlsFollowAResize() {
