@@ -1,0 +1,92 @@
+#pragma once
+
+#include "TTempConfig.h"
+#include "TfrmMain.h"
+
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QVariant>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+/// The settings a test writes into the window's Config.ini.
+struct TWindowSettings {
+    std::string Port;
+    int PollFrom = 1;
+    int PollTo = 1;
+    int PollTimeout = 150;
+    int PollInterval = 1;
+    int FrameBreakMode = 1;
+    int ReadInterval = 20;
+    int RegisterBegin = 0;
+    int RegisterCount = 2;
+
+    std::string ConfigText() const {
+        return "[Communication]\nComm Port=" + Port +
+               "\nBaud Rate=115200\nPoll Interval=" + std::to_string(PollInterval) +
+               "\nPoll Timeout=" + std::to_string(PollTimeout) +
+               "\nPoll From=" + std::to_string(PollFrom) + "\nPoll To=" + std::to_string(PollTo) +
+               "\nFrameBreakMode=" + std::to_string(FrameBreakMode) +
+               "\nReadInterval=" + std::to_string(ReadInterval) +
+               "\n[Modbus]\nRegister Begin=" + std::to_string(RegisterBegin) +
+               "\nRegister Count=" + std::to_string(RegisterCount) + "\n";
+    }
+};
+
+/// The main window on a Config.ini of its own, shown (offscreen in tests), with the
+/// controls the tools' end-to-end tests click and read.
+class TShownWindow {
+public:
+    explicit TShownWindow(const TWindowSettings& settings)
+        : Settings(settings), Config(settings.ConfigText()) {
+        Window = std::make_unique<TfrmMain>(Config.Path());
+        Window->show();
+        (void)QTest::qWaitForWindowExposed(Window.get());
+    }
+
+    template <class T> T& Child(const char* name) {
+        T* child = Window->findChild<T*>(QString::fromLatin1(name));
+        if (child == nullptr)
+            qFatal("no control %s", name);
+        return *child;
+    }
+
+    void Click(const char* button) {
+        QTest::mouseClick(&Child<QPushButton>(button), Qt::LeftButton);
+    }
+    /// The caption of a panel or label (the send and receive panels), read through the
+    /// property system so that it does not matter which widget class shows it.
+    QString Caption(const char* panel) {
+        const QWidget& widget = Child<QWidget>(panel);
+        const QVariant caption = widget.property("Caption");
+        return caption.isValid() ? caption.toString() : widget.property("text").toString();
+    }
+    QString StartCaption() { return Child<QPushButton>("btnStart").text(); }
+    QStringList Info() { return Window->InfoModel().Lines(); }
+
+    QString Cell(int row, int column) {
+        const QTableWidgetItem* item = Child<QTableWidget>("lvResult").item(row, column);
+        return item != nullptr ? item->text() : QString();
+    }
+    /// The slave's Value cells, from the first.
+    QStringList Values(int slave) {
+        QStringList values;
+        for (int i = 1; i <= Settings.RegisterCount / 2; ++i)
+            values << Cell(slave - Settings.PollFrom, i);
+        return values;
+    }
+    /// The slave's OK and FAIL cells as numbers; a cell still empty (no result yet) is 0.
+    int Ok(int slave) {
+        return Cell(slave - Settings.PollFrom, Settings.RegisterCount / 2 + 1).toInt();
+    }
+    int Fail(int slave) {
+        return Cell(slave - Settings.PollFrom, Settings.RegisterCount / 2 + 2).toInt();
+    }
+
+    TWindowSettings Settings;
+    TTempConfig Config;
+    std::unique_ptr<TfrmMain> Window;
+};
