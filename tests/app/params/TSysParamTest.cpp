@@ -1,4 +1,5 @@
 #include "TSysParam.h"
+#include "DefaultConfig.h"
 #include "TIniFile.h"
 
 #include <gtest/gtest.h>
@@ -52,24 +53,11 @@ protected:
     fs::path Path;
 };
 
-const std::string Defaults = "[Communication]\n"
-                             "Comm Port=COM1\n"
-                             "Baud Rate=9600\n"
-                             "Poll Interval=10\n"
-                             "Poll Timeout=500\n"
-                             "Poll From=1\n"
-                             "Poll To=10\n"
-                             "FrameBreakMode=1\n"
-                             "ReadInterval=20\n"
-                             "[Modbus]\n"
-                             "Register Begin=0\n"
-                             "Register Count=2\n";
-
 } // namespace
 
 TEST_F(SettingsFile, FirstStartWritesAllTenDefaultsInOrder) {
     LoadParams(Path.string());
-    EXPECT_EQ(ReadFile(Path), Defaults);
+    EXPECT_EQ(ReadFile(Path), DefaultConfigText);
     EXPECT_EQ(ParamCommPort->AsString(), "COM1");
     EXPECT_EQ(ParamBaudRate->AsInteger(), 9600);
     EXPECT_EQ(ParamBaudRate->AsString(), "9600");
@@ -85,7 +73,7 @@ TEST_F(SettingsFile, FirstStartWritesAllTenDefaultsInOrder) {
     // A second start finds everything and writes nothing.
     const auto before = fs::last_write_time(Path);
     LoadParams(Path.string());
-    EXPECT_EQ(ReadFile(Path), Defaults);
+    EXPECT_EQ(ReadFile(Path), DefaultConfigText);
     EXPECT_EQ(fs::last_write_time(Path), before);
 }
 
@@ -107,8 +95,9 @@ TEST_F(SettingsFile, IntegerTextForms) {
     } cases[] = {{"0x14", 20}, {"0X1A", 26}, {"abc", 10},   {"", 10},           {"-7", -7},
                  {"+7", 7},    {"0x", 10},   {"12abc", 10}, {"2147483648", 10}, {"0xFFFFFFFF", -1}};
     for (const auto& c : cases) {
-        const std::string content = std::string(Defaults).replace(Defaults.find("Poll To=10"), 10,
-                                                                  std::string("Poll To=") + c.Text);
+        const std::string content = std::string(DefaultConfigText)
+                                        .replace(DefaultConfigText.find("Poll To=10"), 10,
+                                                 std::string("Poll To=") + c.Text);
         WriteFile(Path, content);
         LoadParams(Path.string());
         EXPECT_EQ(ParamPollTo->AsInteger(), c.Expected) << c.Text;
@@ -131,9 +120,10 @@ TEST_F(SettingsFile, SectionsAndKeysMatchWithoutRegardToCase) {
 
 TEST_F(SettingsFile, SetValueWritesEveryTimeInPlace) {
     LoadParams(Path.string());
-    WriteFile(Path, std::string(Defaults).replace(Defaults.find("Poll From=1"), 11, "Poll From=3"));
+    WriteFile(Path, std::string(DefaultConfigText)
+                        .replace(DefaultConfigText.find("Poll From=1"), 11, "Poll From=3"));
     ParamPollFrom->SetValue(1); // same value as in memory: still written
-    EXPECT_EQ(ReadFile(Path), Defaults);
+    EXPECT_EQ(ReadFile(Path), DefaultConfigText);
     ParamCommPort->SetValue(std::string("/dev/ttyUSB0"));
     EXPECT_EQ(ParamCommPort->AsString(), "/dev/ttyUSB0");
     EXPECT_NE(ReadFile(Path).find("Comm Port=/dev/ttyUSB0\n"), std::string::npos);
@@ -217,7 +207,7 @@ TEST_F(SettingsFile, ReadOnlyDirectory) {
 
     // With a writable file the value is rewritten in place.
     fs::permissions(Dir, fs::perms::owner_all);
-    WriteFile(Path, Defaults);
+    WriteFile(Path, DefaultConfigText);
     fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
     LoadParams(Path.string());
     ParamBaudRate->SetValue(115200);
@@ -244,7 +234,7 @@ TEST_F(SettingsFile, AFailedWriteLeavesTheOldFileWhole) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the refused write must be reported";
-    EXPECT_EQ(ReadFile(Path), Defaults);
+    EXPECT_EQ(ReadFile(Path), DefaultConfigText);
     EXPECT_EQ(Entries(), std::vector<std::string>{"Config.ini"});
 }
 

@@ -2,12 +2,11 @@
 // played on a pseudo-terminal.
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
+#include "TShownWindow.h"
 #include "TSysParam.h"
-#include "TTempConfig.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,11 +24,16 @@ namespace {
 
 constexpr int Patience = 5000; // ms; reached only when a test fails
 
-std::string ConfigFor(const TPtyDevice& device, int pollFrom = 1, int timeout = 60) {
-    return "[Communication]\nComm Port=" + device.Path() +
-           "\nBaud Rate=115200\nPoll Interval=1\nPoll Timeout=" + std::to_string(timeout) +
-           "\nPoll From=" + std::to_string(pollFrom) + "\nPoll To=" + std::to_string(pollFrom + 1) +
-           "\nFrameBreakMode=1\nReadInterval=5\n[Modbus]\nRegister Begin=0\nRegister Count=2\n";
+TWindowSettings SettingsFor(const TPtyDevice& device, int pollFrom = 1, int timeout = 60) {
+    return {.Port = device.Path(),
+            .PollFrom = pollFrom,
+            .PollTo = pollFrom + 1,
+            .PollTimeout = timeout,
+            .PollInterval = 1,
+            .FrameBreakMode = 1,
+            .ReadInterval = 5,
+            .RegisterBegin = 0,
+            .RegisterCount = 2};
 }
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
@@ -48,40 +52,6 @@ TPtyDevice::TScript Echo(std::function<bool(const TFrame8&)> echo = {},
         return std::vector<TDeviceReply>{{{request.begin(), request.end()}, delay}};
     };
 }
-
-struct TShownWindow {
-    explicit TShownWindow(const std::string& config) : Config(config) {
-        Window = std::make_unique<TfrmMain>(Config.Path());
-        Window->SetClock(Clock);
-        Window->show();
-        (void)QTest::qWaitForWindowExposed(Window.get());
-    }
-    template <class T> T& Child(const char* name) {
-        T* child = Window->findChild<T*>(QString::fromLatin1(name));
-        if (child == nullptr)
-            qFatal("no control %s", name);
-        return *child;
-    }
-    void Click(const char* button) {
-        QTest::mouseClick(&Child<QPushButton>(button), Qt::LeftButton);
-    }
-    /// Clicks and returns how long the click's handler took, in ms.
-    qint64 TimedClick(const char* button) {
-        QElapsedTimer timer;
-        timer.start();
-        Click(button);
-        return timer.elapsed();
-    }
-    QStringList Info() { return Window->InfoModel().Lines(); }
-    QString Cell(int row, int column) {
-        const QTableWidgetItem* item = Child<QTableWidget>("lvResult").item(row, column);
-        return item != nullptr ? item->text() : QString();
-    }
-
-    TTempConfig Config;
-    TFakeClock Clock;
-    std::unique_ptr<TfrmMain> Window;
-};
 
 } // namespace
 
@@ -107,7 +77,7 @@ private slots:
 void TfrmMainCoilTest::zeroIsEchoedLongBeforeTheTimeOut() {
     TPtyDevice device;
     device.SetScript(Echo());
-    TShownWindow w(ConfigFor(device));
+    TShownWindow w(SettingsFor(device), TWindowClock::Fake);
     w.Window->EnsurePortOpen();
     const qint64 took = w.TimedClick("btnZero");
     QCOMPARE(w.Info(), QStringList{QStringLiteral("清零成功！")});
@@ -130,7 +100,7 @@ void TfrmMainCoilTest::zeroIsEchoedLongBeforeTheTimeOut() {
 void TfrmMainCoilTest::framesFollowPollFrom() {
     TPtyDevice device;
     device.SetScript(Echo());
-    TShownWindow w(ConfigFor(device, 5));
+    TShownWindow w(SettingsFor(device, 5), TWindowClock::Fake);
     QCOMPARE(w.Child<QSpinBox>("spePollFrom").value(), 5);
     w.Click("btnZero");
     w.Click("btnUnZero");
@@ -145,7 +115,7 @@ void TfrmMainCoilTest::framesFollowPollFrom() {
 
 void TfrmMainCoilTest::noAnswerTimesOut() {
     TPtyDevice device;
-    TShownWindow w(ConfigFor(device));
+    TShownWindow w(SettingsFor(device), TWindowClock::Fake);
     // The port has to be opened first: the 100 ms pause adds to the 500 ms wait.
     const qint64 opening = w.TimedClick("btnZero");
     QCOMPARE(w.Info(), QStringList{QStringLiteral("清零超时！")});
@@ -166,7 +136,7 @@ void TfrmMainCoilTest::exceptionReplyTimesOut() {
     device.SetScript([exception](const TFrame8&) {
         return std::vector<TDeviceReply>{{exception, {}}};
     });
-    TShownWindow w(ConfigFor(device));
+    TShownWindow w(SettingsFor(device), TWindowClock::Fake);
     w.Click("btnZero");
     QCOMPARE(w.Info(), QStringList{QStringLiteral("清零超时！")});
     QCOMPARE(w.Child<QLabel>("pnlReceive").text(),
@@ -176,7 +146,7 @@ void TfrmMainCoilTest::exceptionReplyTimesOut() {
 void TfrmMainCoilTest::emptyPollFromGoesToSlaveOne() {
     TPtyDevice device;
     device.SetScript(Echo());
-    TShownWindow w(ConfigFor(device, 7));
+    TShownWindow w(SettingsFor(device, 7), TWindowClock::Fake);
     auto& pollFrom = w.Child<QSpinBox>("spePollFrom");
     auto* edit = pollFrom.findChild<QLineEdit*>();
     QVERIFY(edit != nullptr);
@@ -203,7 +173,7 @@ void TfrmMainCoilTest::commandWhileIdleLeavesThePortOpen() {
             return std::vector<TDeviceReply>{{{request.begin(), request.end()}, {}}};
         return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {request[0]}), {}}};
     });
-    TShownWindow w(ConfigFor(device));
+    TShownWindow w(SettingsFor(device), TWindowClock::Fake);
     QVERIFY(!w.Window->Comm().PortOpen());
     w.Click("btnZero");
     QVERIFY(w.Window->Comm().PortOpen());
@@ -227,7 +197,7 @@ void TfrmMainCoilTest::commandDuringARunTimesOutThosePolls() {
             return std::vector<TDeviceReply>{};
         return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {1}), {}}};
     });
-    TShownWindow w(ConfigFor(device, 1, 100));
+    TShownWindow w(SettingsFor(device, 1, 100), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 3, Patience);
     const int failedBefore = w.Cell(0, 3).toInt() + w.Cell(1, 3).toInt();
@@ -249,7 +219,7 @@ void TfrmMainCoilTest::secondCommandInsideTheFirst() {
     TPtyDevice device;
     // Only the un-zero command is echoed.
     device.SetScript(Echo([](const TFrame8& request) { return request[4] == 0xF0; }));
-    TShownWindow w(ConfigFor(device));
+    TShownWindow w(SettingsFor(device), TWindowClock::Fake);
     w.Window->EnsurePortOpen();
     QTimer::singleShot(100, w.Window.get(), [&] { w.Click("btnUnZero"); });
     const qint64 took = w.TimedClick("btnZero");
@@ -262,7 +232,7 @@ void TfrmMainCoilTest::secondCommandInsideTheFirst() {
 
 void TfrmMainCoilTest::closingTheWindowEndsTheWait() {
     TPtyDevice device;
-    TShownWindow w(ConfigFor(device));
+    TShownWindow w(SettingsFor(device), TWindowClock::Fake);
     w.Window->EnsurePortOpen();
     QTimer::singleShot(100, w.Window.get(), [&] { w.Window->close(); });
     const qint64 took = w.TimedClick("btnZero");

@@ -2,8 +2,8 @@
 // played on a pseudo-terminal, the wall clock moved by the test.
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
+#include "TShownWindow.h"
 #include "TSysParam.h"
-#include "TTempConfig.h"
 #include "TWindowTestKit.h"
 #include "TfrmMain.h"
 
@@ -26,50 +26,18 @@ namespace {
 
 constexpr int Patience = 5000; // ms; reached only when a test fails
 
-std::string ConfigFor(const TPtyDevice& device, int from, int to, int registerCount,
-                      int timeout = 200, int interval = 1) {
-    return "[Communication]\nComm Port=" + device.Path() +
-           "\nBaud Rate=115200\nPoll Interval=" + std::to_string(interval) +
-           "\nPoll Timeout=" + std::to_string(timeout) + "\nPoll From=" + std::to_string(from) +
-           "\nPoll To=" + std::to_string(to) + "\nFrameBreakMode=0\nReadInterval=20\n" +
-           "[Modbus]\nRegister Begin=0\nRegister Count=" + std::to_string(registerCount) + "\n";
+TWindowSettings SettingsFor(const TPtyDevice& device, int from, int to, int registerCount,
+                            int timeout = 200, int interval = 1) {
+    return {.Port = device.Path(),
+            .PollFrom = from,
+            .PollTo = to,
+            .PollTimeout = timeout,
+            .PollInterval = interval,
+            .FrameBreakMode = 0,
+            .ReadInterval = 20,
+            .RegisterBegin = 0,
+            .RegisterCount = registerCount};
 }
-
-/// A window on its own Config.ini, shown, with the test's clock.
-struct TShownWindow {
-    explicit TShownWindow(const std::string& config) : Config(config) {
-        Window = std::make_unique<TfrmMain>(Config.Path());
-        Window->SetClock(Clock);
-        Window->show();
-        (void)QTest::qWaitForWindowExposed(Window.get());
-    }
-
-    template <class T> T& Child(const char* name) {
-        T* child = Window->findChild<T*>(QString::fromLatin1(name));
-        if (child == nullptr)
-            qFatal("no control %s", name);
-        return *child;
-    }
-
-    void Click(const char* button) {
-        QTest::mouseClick(&Child<QPushButton>(button), Qt::LeftButton);
-    }
-    QString StartCaption() { return Child<QPushButton>("btnStart").text(); }
-    QTableWidget& Table() { return Child<QTableWidget>("lvResult"); }
-    QString Cell(int row, int column) {
-        const QTableWidgetItem* item = Table().item(row, column);
-        return item != nullptr ? item->text() : QString();
-    }
-    QString Header(int column) { return Table().horizontalHeaderItem(column)->text(); }
-    QString Panel(int index) {
-        return Child<QLabel>(index == 0 ? "StatusBar1Panel0" : "StatusBar1Panel1").text();
-    }
-    QStringList Info() { return Window->InfoModel().Lines(); }
-
-    TTempConfig Config;
-    TFakeClock Clock;
-    std::unique_ptr<TfrmMain> Window;
-};
 
 } // namespace
 
@@ -98,7 +66,7 @@ private slots:
 void TfrmMainRunTest::goodReplyFillsItsRow() {
     TPtyDevice device;
     device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{123}; }));
-    TShownWindow w(ConfigFor(device, 1, 1, 2));
+    TShownWindow w(SettingsFor(device, 1, 1, 2), TWindowClock::Fake);
     w.Click("btnStart");
     QCOMPARE(w.StartCaption(), QStringLiteral("停止运行"));
     QVERIFY(!w.Child<QWidget>("pnlParams").isEnabled());
@@ -136,7 +104,7 @@ void TfrmMainRunTest::badCrcThenTimeout() {
     device.SetScript([bad, &asked](const TFrame8&) {
         return ++asked == 1 ? std::vector<TDeviceReply>{{bad, {}}} : std::vector<TDeviceReply>{};
     });
-    TShownWindow w(ConfigFor(device, 1, 1, 2, 150));
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 150), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_COMPARE_WITH_TIMEOUT(w.Info().size(), 1, Patience);
     QCOMPARE(w.Info().at(0),
@@ -154,7 +122,7 @@ void TfrmMainRunTest::wrongSlaveGivesTwoLines() {
     TPtyDevice device;
     const auto reply = GoodReply(2, 2, {5});
     device.SetScript([reply](const TFrame8&) { return std::vector<TDeviceReply>{{reply, {}}}; });
-    TShownWindow w(ConfigFor(device, 1, 1, 2, 150));
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 150), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_VERIFY_WITH_TIMEOUT(w.Info().size() >= 2, Patience);
     QCOMPARE(w.Info().at(0), QStringLiteral("发送: 01 03 00 00 00 02 C4 0B "));
@@ -168,7 +136,7 @@ void TfrmMainRunTest::tableFollowsRangeAndRegisterCount() {
     TPtyDevice device;
     device.SetScript(AnswerAll(
         [](int slave) { return std::vector<std::int32_t>{slave, 2, 3, 4, 5, 6, 7, -8}; }));
-    TShownWindow w(ConfigFor(device, 5, 7, 16, 150));
+    TShownWindow w(SettingsFor(device, 5, 7, 16, 150), TWindowClock::Fake);
     w.Click("btnStart");
     QCOMPARE(w.Table().columnCount(), 11);
     QCOMPARE(w.Header(8), QStringLiteral("Value8"));
@@ -202,7 +170,7 @@ void TfrmMainRunTest::statusTextsAndRate() {
         ++answered;
         return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {1}), {}}};
     });
-    TShownWindow w(ConfigFor(device, 1, 1, 2, 20));
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 20), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 0秒"), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 2), QStringLiteral("52"), Patience);
@@ -225,7 +193,7 @@ void TfrmMainRunTest::statusTextsAndRate() {
 void TfrmMainRunTest::resetDuringARun() {
     TPtyDevice device;
     device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{1}; }));
-    TShownWindow w(ConfigFor(device, 1, 2, 2, 50));
+    TShownWindow w(SettingsFor(device, 1, 2, 2, 50), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 20, Patience);
     QTRY_VERIFY_WITH_TIMEOUT(w.Panel(1).startsWith(QStringLiteral("已测试")), Patience);
@@ -252,7 +220,7 @@ void TfrmMainRunTest::resetDuringARun() {
 void TfrmMainRunTest::countsCarryOverIntoTheNextRun() {
     TPtyDevice device;
     device.SetScript(AnswerAll([](int slave) { return std::vector<std::int32_t>{slave}; }));
-    TShownWindow w(ConfigFor(device, 1, 2, 2, 100));
+    TShownWindow w(SettingsFor(device, 1, 2, 2, 100), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 3, Patience);
     w.Click("btnStart");
@@ -273,7 +241,7 @@ void TfrmMainRunTest::countsCarryOverIntoTheNextRun() {
 
 void TfrmMainRunTest::stopWhileThePollWaits() {
     TPtyDevice device;
-    TShownWindow w(ConfigFor(device, 1, 1, 2, 600));
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 600), TWindowClock::Fake);
     w.Click("btnStart");
     QVERIFY(device.WaitForRequests(1, 5s));
     QElapsedTimer clicked;
@@ -289,9 +257,9 @@ void TfrmMainRunTest::stopWhileThePollWaits() {
 
 void TfrmMainRunTest::startOnAMissingPort() {
     TPtyDevice device;
-    std::string config = ConfigFor(device, 1, 1, 2);
-    config.replace(config.find(device.Path()), device.Path().size(), "/dev/quellmark-no-such-port");
-    TShownWindow w(config);
+    TWindowSettings settings = SettingsFor(device, 1, 1, 2);
+    settings.Port = "/dev/quellmark-no-such-port";
+    TShownWindow w(settings, TWindowClock::Fake);
     TMessageBoxCatcher catcher;
     w.Click("btnStart");
     QCOMPARE(catcher.Texts, QStringList{QStringLiteral("串口打开失败！请检查是否被占用")});
@@ -304,7 +272,7 @@ void TfrmMainRunTest::startOnAMissingPort() {
 
 void TfrmMainRunTest::startRefusesAnEmptyRange() {
     TPtyDevice device;
-    TShownWindow w(ConfigFor(device, 9, 3, 2));
+    TShownWindow w(SettingsFor(device, 9, 3, 2), TWindowClock::Fake);
     TMessageBoxCatcher catcher;
     w.Click("btnStart");
     QCOMPARE(catcher.Texts,
@@ -318,7 +286,7 @@ void TfrmMainRunTest::startRefusesAnEmptyRange() {
 void TfrmMainRunTest::nestedEventLoopLosesNoResult() {
     TPtyDevice device;
     device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{1}; }));
-    TShownWindow w(ConfigFor(device, 1, 1, 2, 100));
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 100), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 1, Patience);
 
@@ -352,7 +320,7 @@ void TfrmMainRunTest::nestedEventLoopLosesNoResult() {
 
 void TfrmMainRunTest::closingDuringARunStopsIt() {
     TPtyDevice device;
-    TShownWindow w(ConfigFor(device, 1, 3, 2, 300));
+    TShownWindow w(SettingsFor(device, 1, 3, 2, 300), TWindowClock::Fake);
     w.Click("btnStart");
     QVERIFY(device.WaitForRequests(1, 5s));
     QElapsedTimer closing;

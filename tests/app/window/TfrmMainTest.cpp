@@ -1,6 +1,7 @@
 // The window's layout and its settings: what it shows from Config.ini, what it
 // writes back, and how it configures the serial link.
 #include "TfrmMain.h"
+#include "DefaultConfig.h"
 #include "TComComboBox.h"
 #include "TComLed.h"
 #include "TSysParam.h"
@@ -22,19 +23,6 @@
 #include <QTest>
 
 namespace {
-
-const std::string Defaults = "[Communication]\n"
-                             "Comm Port=COM1\n"
-                             "Baud Rate=9600\n"
-                             "Poll Interval=10\n"
-                             "Poll Timeout=500\n"
-                             "Poll From=1\n"
-                             "Poll To=10\n"
-                             "FrameBreakMode=1\n"
-                             "ReadInterval=20\n"
-                             "[Modbus]\n"
-                             "Register Begin=0\n"
-                             "Register Count=2\n";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     text.replace(text.find(from), from.size(), to);
@@ -82,7 +70,7 @@ private slots:
 };
 
 void TfrmMainTest::windowAndFont() {
-    TTempConfig config(Defaults);
+    TTempConfig config(DefaultConfigText);
     TfrmMain window(config.Path());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -99,7 +87,7 @@ void TfrmMainTest::windowAndFont() {
 }
 
 void TfrmMainTest::controlsCaptionsHintsRanges() {
-    TTempConfig config(Defaults);
+    TTempConfig config(DefaultConfigText);
     TfrmMain window(config.Path());
 
     const struct {
@@ -193,7 +181,7 @@ void TfrmMainTest::controlsCaptionsHintsRanges() {
 }
 
 void TfrmMainTest::rightEdgeControlsFollowAResize() {
-    TTempConfig config(Defaults);
+    TTempConfig config(DefaultConfigText);
     TfrmMain window(config.Path());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -211,7 +199,7 @@ void TfrmMainTest::rightEdgeControlsFollowAResize() {
 }
 
 void TfrmMainTest::statusBarPanels() {
-    TTempConfig config(Defaults);
+    TTempConfig config(DefaultConfigText);
     TfrmMain window(config.Path());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -228,7 +216,7 @@ void TfrmMainTest::statusBarPanels() {
 void TfrmMainTest::firstStartWithoutFile() {
     TTempConfig config;
     TfrmMain window(config.Path());
-    QCOMPARE(QString::fromStdString(config.Contents()), QString::fromStdString(Defaults));
+    QCOMPARE(QString::fromStdString(config.Contents()), QString::fromStdString(DefaultConfigText));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(Child<QComboBox>(window, "cbbBaud")->currentText(), QStringLiteral("9600"));
@@ -241,11 +229,11 @@ void TfrmMainTest::firstStartWithoutFile() {
     QCOMPARE(Child<QSpinBox>(window, "speReadInterval")->value(), 20);
     QVERIFY(Child<QRadioButton>(window, "rgFrameBreakModeItem1")->isChecked());
     // Showing wrote back only values equal to the file's: it is unchanged.
-    QCOMPARE(QString::fromStdString(config.Contents()), QString::fromStdString(Defaults));
+    QCOMPARE(QString::fromStdString(config.Contents()), QString::fromStdString(DefaultConfigText));
 }
 
 void TfrmMainTest::valuesOutsideTheRanges() {
-    std::string text = Replaced(Defaults, "Register Begin=0", "Register Begin=20");
+    std::string text = Replaced(DefaultConfigText, "Register Begin=0", "Register Begin=20");
     text = Replaced(text, "Poll From=1", "Poll From=0");
     text = Replaced(text, "FrameBreakMode=1", "FrameBreakMode=7");
     TTempConfig config(text);
@@ -266,7 +254,7 @@ void TfrmMainTest::valuesOutsideTheRanges() {
     QCOMPARE(ParamFrameBreakMode->AsInteger(), 1);
 
     // A mode below 0 selects nothing and stores nothing.
-    TTempConfig none(Replaced(Defaults, "FrameBreakMode=1", "FrameBreakMode=-1"));
+    TTempConfig none(Replaced(DefaultConfigText, "FrameBreakMode=1", "FrameBreakMode=-1"));
     TfrmMain second(none.Path());
     second.show();
     QVERIFY(QTest::qWaitForWindowExposed(&second));
@@ -276,7 +264,7 @@ void TfrmMainTest::valuesOutsideTheRanges() {
 }
 
 void TfrmMainTest::unknownPortAndUnlistedBaudRate() {
-    std::string text = Replaced(Defaults, "Comm Port=COM1", "Comm Port=NOSUCHPORT7");
+    std::string text = Replaced(DefaultConfigText, "Comm Port=COM1", "Comm Port=NOSUCHPORT7");
     text = Replaced(text, "Baud Rate=9600", "Baud Rate=300");
     TTempConfig config(text);
     TfrmMain window(config.Path());
@@ -291,7 +279,7 @@ void TfrmMainTest::unknownPortAndUnlistedBaudRate() {
 }
 
 void TfrmMainTest::editsAreWrittenThrough() {
-    TTempConfig config(Defaults);
+    TTempConfig config(DefaultConfigText);
     TfrmMain window(config.Path());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -331,7 +319,7 @@ void TfrmMainTest::editsAreWrittenThrough() {
 }
 
 void TfrmMainTest::portPickGoesToSettingsAndPortComponent() {
-    TTempConfig config(Defaults);
+    TTempConfig config(DefaultConfigText);
     TfrmMain window(config.Path());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -356,7 +344,7 @@ void TfrmMainTest::portPickGoesToSettingsAndPortComponent() {
 }
 
 void TfrmMainTest::frameBreakModeConfiguresTheLink() {
-    TTempConfig config(Replaced(Replaced(Defaults, "FrameBreakMode=1", "FrameBreakMode=0"),
+    TTempConfig config(Replaced(Replaced(DefaultConfigText, "FrameBreakMode=1", "FrameBreakMode=0"),
                                 "Register Count=2", "Register Count=4"));
     TfrmMain window(config.Path());
     window.show();
@@ -403,7 +391,7 @@ void TfrmMainTest::refusedWritesAreShown() {
 }
 
 void TfrmMainTest::errorListClears() {
-    TTempConfig config(Defaults);
+    TTempConfig config(DefaultConfigText);
     TfrmMain window(config.Path());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

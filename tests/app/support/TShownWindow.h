@@ -1,8 +1,11 @@
 #pragma once
 
+#include "TFakeClock.h"
 #include "TTempConfig.h"
 #include "TfrmMain.h"
 
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -36,13 +39,20 @@ struct TWindowSettings {
     }
 };
 
+/// Where the window reads the time: the system's clock, or `TShownWindow::Clock`, which
+/// moves only when the test moves it.
+enum class TWindowClock { System, Fake };
+
 /// The main window on a Config.ini of its own, shown (offscreen in tests), with the
-/// controls the tools' end-to-end tests click and read.
+/// controls the tests click and read.
 class TShownWindow {
 public:
-    explicit TShownWindow(const TWindowSettings& settings)
+    explicit TShownWindow(const TWindowSettings& settings,
+                          TWindowClock clock = TWindowClock::System)
         : Settings(settings), Config(settings.ConfigText()) {
         Window = std::make_unique<TfrmMain>(Config.Path());
+        if (clock == TWindowClock::Fake)
+            Window->SetClock(Clock);
         Window->show();
         (void)QTest::qWaitForWindowExposed(Window.get());
     }
@@ -57,6 +67,14 @@ public:
     void Click(const char* button) {
         QTest::mouseClick(&Child<QPushButton>(button), Qt::LeftButton);
     }
+    /// Clicks and returns how long the click's handler took, in ms.
+    qint64 TimedClick(const char* button) {
+        QElapsedTimer timer;
+        timer.start();
+        Click(button);
+        return timer.elapsed();
+    }
+
     /// The caption of a panel or label (the send and receive panels), read through the
     /// property system so that it does not matter which widget class shows it.
     QString Caption(const char* panel) {
@@ -65,12 +83,18 @@ public:
         return caption.isValid() ? caption.toString() : widget.property("text").toString();
     }
     QString StartCaption() { return Child<QPushButton>("btnStart").text(); }
+    /// The status bar's panel 0 or 1.
+    QString Panel(int index) {
+        return Child<QLabel>(index == 0 ? "StatusBar1Panel0" : "StatusBar1Panel1").text();
+    }
     QStringList Info() { return Window->InfoModel().Lines(); }
 
+    QTableWidget& Table() { return Child<QTableWidget>("lvResult"); }
     QString Cell(int row, int column) {
-        const QTableWidgetItem* item = Child<QTableWidget>("lvResult").item(row, column);
+        const QTableWidgetItem* item = Table().item(row, column);
         return item != nullptr ? item->text() : QString();
     }
+    QString Header(int column) { return Table().horizontalHeaderItem(column)->text(); }
     /// The slave's Value cells, from the first.
     QStringList Values(int slave) {
         QStringList values;
@@ -88,5 +112,6 @@ public:
 
     TWindowSettings Settings;
     TTempConfig Config;
+    TFakeClock Clock;
     std::unique_ptr<TfrmMain> Window;
 };

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+/// Config.ini as the first start writes it: the ten parameters at their defaults, in order.
+inline const std::string DefaultConfigText = "[Communication]\n"
+                                             "Comm Port=COM1\n"
+                                             "Baud Rate=9600\n"
+                                             "Poll Interval=10\n"
+                                             "Poll Timeout=500\n"
+                                             "Poll From=1\n"
+                                             "Poll To=10\n"
+                                             "FrameBreakMode=1\n"
+                                             "ReadInterval=20\n"
+                                             "[Modbus]\n"
+                                             "Register Begin=0\n"
+                                             "Register Count=2\n";
