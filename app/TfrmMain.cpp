@@ -4,6 +4,7 @@
 #include "TComComboBox.h"
 #include "TComLed.h"
 #include "TRightAnchor.h"
+#include "TSpinEdit.h"
 #include "TSysParam.h"
 #include "ui_TfrmMain.h"
 
@@ -21,6 +22,7 @@
 #include <QTableWidgetItem>
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -41,6 +43,13 @@ constexpr int Panel1Width = 250;
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// Half-typed text (empty, a lone sign) stores nothing; any integer is stored
+// as shown, even outside the range, since leaving the box corrects it later.
+void StoreShown(const TSpinEdit& box, TSysParam& param) {
+    if (const std::optional<int> shown = box.ShownInteger())
+        param.SetValue(*shown);
 }
 
 // "宋体" where the machine has it; otherwise a face that has the same glyphs.
@@ -183,8 +192,10 @@ void TfrmMain::ShowError(const QString& text) {
 }
 
 void TfrmMain::ConnectHandlers() {
-    const auto onSpin = [this](QSpinBox* box, void (TfrmMain::*handler)()) {
-        connect(box, &QSpinBox::valueChanged, this,
+    // A spin edit's handler follows its shown text, not its value: a number
+    // typed outside the range is stored as typed until the box is left.
+    const auto onSpin = [this](TSpinEdit* box, void (TfrmMain::*handler)()) {
+        connect(box, &TSpinEdit::TextChanged, this,
                 [this, handler] { Guarded([&] { (this->*handler)(); }); });
     };
     onSpin(ui->spePollFrom, &TfrmMain::spePollFromChange);
@@ -300,31 +311,31 @@ void TfrmMain::ShutDown() {
 // ---- Settings ----
 
 void TfrmMain::spePollFromChange() {
-    ParamPollFrom->SetValue(ui->spePollFrom->value());
+    StoreShown(*ui->spePollFrom, *ParamPollFrom);
 }
 
 void TfrmMain::spePollToChange() {
-    ParamPollTo->SetValue(ui->spePollTo->value());
+    StoreShown(*ui->spePollTo, *ParamPollTo);
 }
 
 void TfrmMain::speRBeginChange() {
-    ParamRegisterBegin->SetValue(ui->speRBegin->value());
+    StoreShown(*ui->speRBegin, *ParamRegisterBegin);
 }
 
 void TfrmMain::speRCountChange() {
-    ParamRegisterCount->SetValue(ui->speRCount->value());
+    StoreShown(*ui->speRCount, *ParamRegisterCount);
 }
 
 void TfrmMain::spePollIntervalChange() {
-    ParamPollInterval->SetValue(ui->spePollInterval->value());
+    StoreShown(*ui->spePollInterval, *ParamPollInterval);
 }
 
 void TfrmMain::spePollTimeoutChange() {
-    ParamPollTimeout->SetValue(ui->spePollTimeout->value());
+    StoreShown(*ui->spePollTimeout, *ParamPollTimeout);
 }
 
 void TfrmMain::speReadIntervalChange() {
-    ParamReadInterval->SetValue(ui->speReadInterval->value());
+    StoreShown(*ui->speReadInterval, *ParamReadInterval);
 }
 
 void TfrmMain::cbbComPortChange() {
@@ -446,9 +457,7 @@ void TfrmMain::EnsurePortOpen() {
 void TfrmMain::SendCoilCommand(TCoilAction action, const char* successLine,
                                const char* timeoutLine) {
     EnsurePortOpen();
-    bool isNumber = false;
-    const int shown = ui->spePollFrom->text().trimmed().toInt(&isNumber);
-    const int slave = isNumber ? shown : ui->spePollFrom->minimum();
+    const int slave = ui->spePollFrom->ShownInteger().value_or(ui->spePollFrom->minimum());
     RunState.CoilCommand = BuildCoilCommand(slave & 0xFF, action);
     RunState.CoilAck = false;
     RunState.CoilTimedOut = false;

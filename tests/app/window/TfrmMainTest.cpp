@@ -4,6 +4,7 @@
 #include "DefaultConfig.h"
 #include "TComComboBox.h"
 #include "TComLed.h"
+#include "TSpinEdit.h"
 #include "TSysParam.h"
 #include "TTempConfig.h"
 #include "TWindowTestKit.h"
@@ -13,9 +14,11 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -62,6 +65,8 @@ private slots:
     void valuesOutsideTheRanges();
     void unknownPortAndUnlistedBaudRate();
     void editsAreWrittenThrough();
+    void typedNumbersOutsideTheRange();
+    void spinHandlersFollowTheShownText();
     void portPickGoesToSettingsAndPortComponent();
     void frameBreakModeConfiguresTheLink();
     void refusedWritesAreShown();
@@ -316,6 +321,102 @@ void TfrmMainTest::editsAreWrittenThrough() {
     readInterval->setFocus();
     QTest::keyClick(readInterval, Qt::Key_Down);
     QCOMPARE(ParamReadInterval->AsInteger(), 19);
+}
+
+void TfrmMainTest::typedNumbersOutsideTheRange() {
+    TTempConfig config(DefaultConfigText);
+    TfrmMain window(config.Path());
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    auto* pollTo = Child<QSpinBox>(window, "spePollTo");
+    auto* edit = pollTo->findChild<QLineEdit*>();
+    QVERIFY(edit != nullptr);
+    pollTo->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(pollTo->hasFocus(), 2000);
+    edit->selectAll();
+
+    // Each keystroke is stored as typed; 300 lies above the maximum 254.
+    const int expected[] = {3, 30, 300};
+    const char* const keys[] = {"3", "0", "0"};
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClicks(edit, keys[i]);
+        QCOMPARE(ParamPollTo->AsInteger(), expected[i]);
+        QVERIFY(config.Contents().find("Poll To=" + std::to_string(expected[i]) + "\n") !=
+                std::string::npos);
+    }
+    QCOMPARE(pollTo->text(), QStringLiteral("300"));
+
+    // Leaving the box shows the nearest bound, and that is stored.
+    auto* pollFrom = Child<QSpinBox>(window, "spePollFrom");
+    pollFrom->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(pollFrom->hasFocus(), 2000);
+    QCOMPARE(pollTo->text(), QStringLiteral("254"));
+    QCOMPARE(ParamPollTo->AsInteger(), 254);
+    QVERIFY(config.Contents().find("Poll To=254\n") != std::string::npos);
+
+    // A lone minus sign and empty text are no numbers: nothing is stored.
+    pollTo->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(pollTo->hasFocus(), 2000);
+    edit->selectAll();
+    QTest::keyClicks(edit, "-");
+    QCOMPARE(pollTo->text(), QStringLiteral("-"));
+    QCOMPARE(ParamPollTo->AsInteger(), 254);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QCOMPARE(pollTo->text(), QString());
+    QCOMPARE(ParamPollTo->AsInteger(), 254);
+    QVERIFY(config.Contents().find("Poll To=254\n") != std::string::npos);
+
+    // Letters cannot be typed at all.
+    QTest::keyClicks(edit, "x");
+    QCOMPARE(pollTo->text(), QString());
+    QCOMPARE(ParamPollTo->AsInteger(), 254);
+
+    // Left empty, the box shows its value again.
+    pollFrom->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(pollFrom->hasFocus(), 2000);
+    QCOMPARE(pollTo->text(), QStringLiteral("254"));
+    QCOMPARE(ParamPollTo->AsInteger(), 254);
+
+    // A number below the minimum is stored as typed, then raised to the minimum.
+    auto* count = Child<QSpinBox>(window, "speRCount");
+    auto* countEdit = count->findChild<QLineEdit*>();
+    count->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(count->hasFocus(), 2000);
+    countEdit->selectAll();
+    QTest::keyClicks(countEdit, "0");
+    QCOMPARE(ParamRegisterCount->AsInteger(), 0);
+    pollFrom->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(pollFrom->hasFocus(), 2000);
+    QCOMPARE(count->text(), QStringLiteral("1"));
+    QCOMPARE(ParamRegisterCount->AsInteger(), 1);
+}
+
+void TfrmMainTest::spinHandlersFollowTheShownText() {
+    TTempConfig config(DefaultConfigText);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    auto* interval = Child<TSpinEdit>(window, "spePollInterval");
+    QSignalSpy shown(interval, &TSpinEdit::TextChanged);
+    // A value from the program that changes the text runs the handler once.
+    interval->setValue(77);
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(ParamPollInterval->AsInteger(), 77);
+    // The same value again leaves the text as it was: nothing runs.
+    ParamPollInterval->SetValue(5);
+    interval->setValue(77);
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(ParamPollInterval->AsInteger(), 5);
+    // A value beyond the range shows the bound, which is what gets stored.
+    interval->setValue(20000);
+    QCOMPARE(shown.count(), 2);
+    QCOMPARE(interval->text(), QStringLiteral("10000"));
+    QCOMPARE(ParamPollInterval->AsInteger(), 10000);
+    QVERIFY(config.Contents().find("Poll Interval=10000\n") != std::string::npos);
 }
 
 void TfrmMainTest::portPickGoesToSettingsAndPortComponent() {
