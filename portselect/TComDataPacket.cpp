@@ -17,15 +17,11 @@ TComDataPacket::~TComDataPacket() {
 void TComDataPacket::SetComPort(TCustomComPort* port) {
     if (port == FComPort)
         return;
-    if (FComPort != nullptr) {
-        FComPort->RemoveLink(FLink);
-        FComPort->RemoveFreeNotification(*this);
-    }
+    if (FComPort != nullptr)
+        FComPort->Detach(FLink, *this);
     FComPort = port;
-    if (FComPort != nullptr) {
-        FComPort->FreeNotification(*this);
-        FComPort->AddLink(FLink);
-    }
+    if (FComPort != nullptr)
+        FComPort->Attach(FLink, *this);
 }
 
 void TComDataPacket::ComPortRemoved(TCustomComPort& Port) {

@@ -38,17 +38,14 @@ TComLed::~TComLed() {
 void TComLed::SetComPort(TCustomComPort* port) {
     if (port == FComPort)
         return;
-    if (FComPort != nullptr) {
-        FComPort->RemoveLink(FLink);
-        FComPort->RemoveFreeNotification(*this);
-    }
+    if (FComPort != nullptr)
+        FComPort->Detach(FLink, *this);
     FComPort = port;
     if (FComPort == nullptr) {
         ChangeState(TLedState::lsOff);
         return;
     }
-    FComPort->FreeNotification(*this);
-    FComPort->AddLink(FLink);
+    FComPort->Attach(FLink, *this);
     if (FComPort->Connected())
         ChangeState(SignalIsOn() ? TLedState::lsOn : TLedState::lsOff);
 }

@@ -83,6 +83,16 @@ void TCustomComPort::RemoveFreeNotification(TComPortObserver& observer) {
     std::erase(FObservers, &observer);
 }
 
+void TCustomComPort::Attach(TComLink& link, TComPortObserver& observer) {
+    FreeNotification(observer);
+    AddLink(link);
+}
+
+void TCustomComPort::Detach(TComLink& link, TComPortObserver& observer) {
+    RemoveLink(link);
+    RemoveFreeNotification(observer);
+}
+
 void TCustomComPort::ForEachLink(const std::function<void(TComLink&)>& call) {
     const std::vector<TComLink*> snapshot = FLinks;
     for (TComLink* link : snapshot) {

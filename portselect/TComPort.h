@@ -273,6 +273,12 @@ public:
     /// Withdraws a request; one that was never made is ignored.
     void RemoveFreeNotification(TComPortObserver& observer);
 
+    /// Binds a component that follows this port: a removal notice for
+    /// `observer`, then `link` registered.
+    void Attach(TComLink& link, TComPortObserver& observer);
+    /// Undoes Attach: `link` removed, then the removal notice withdrawn.
+    void Detach(TComLink& link, TComPortObserver& observer);
+
     TComNotifyEvent OnAfterOpen;
     TComNotifyEvent OnAfterClose;
     TComNotifyEvent OnBeforeOpen;
