@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Prepares the wine side of a cross-build's tests, once, under a lock:
+#   setup.sh DIR PYTHON prefix  a wine prefix in DIR/prefix
+#   setup.sh DIR PYTHON start   the prefix and the COM-port pair relay
+#   setup.sh DIR PYTHON stop    stops the relay and the prefix's wine server
+set -euo pipefail
+dir=$1
+python=$2
+mkdir -p "$dir/control"
+exec 9>"$dir/.lock"
+flock 9
+
+export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+pidfile="$dir/control/relay.pid"
+
+if [ "${3:-}" = stop ]; then
+    if [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
+        kill "$(cat "$pidfile")" || true
+    fi
+    rm -f "$pidfile"
+    wineserver -k 2>/dev/null 9>&- || true
+    exit 0
+fi
+
+if [ ! -f "$WINEPREFIX/.quellmark-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    echo "Creating a wine prefix in $WINEPREFIX" >&2
+    wineboot -i >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
+    touch "$WINEPREFIX/.quellmark-ready"
+fi
+# One wine server for the whole run, gone a minute after its last program: each
+# program then starts in a fraction of a second instead of several.
+wineserver -p60 9>&- 2>/dev/null || true
+
+[ "${3:-start}" = prefix ] && exit 0
+
+if ! { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }; then
+    rm -f "$dir/control/ready"
+    setsid "$python" "$(dirname "$0")/com_pairs.py" "$WINEPREFIX/dosdevices" "$dir/control" \
+        11 3 </dev/null >"$dir/control/relay.log" 2>&1 9>&- &
+    echo $! >"$pidfile"
+    for _ in $(seq 100); do
+        [ -f "$dir/control/ready" ] && break
+        sleep 0.05
+    done
+fi
