@@ -89,24 +89,4 @@ TEST_F(TDeviceSettingsTest, ARateWithoutASpeedConstantIsSetExactly) {
     EXPECT_EQ(TerminalOutputRate(Pty.Master()), 9600u);
 }
 
-TEST_F(TDeviceSettingsTest, ADeviceWithoutModemLinesOrLineEventsStillMovesData) {
-    // Pseudo-terminals refuse DTR, RTS and the line counters; none of that may
-    // stop the link.
-    Comm.SetDtrControl(TComm::TDtrControl::DtrEnable);
-    Comm.SetRtsControl(TComm::TRtsControl::RtsEnable);
-    int errors = 0;
-    int modem = 0;
-    Comm.OnReceiveError = [&errors](TComm&, std::uint32_t) { ++errors; };
-    Comm.OnModemStateChange = [&modem](TComm&, std::uint32_t) { ++modem; };
-    OpenFixedLength(9);
-    Pty.Write("123456789");
-    ASSERT_TRUE(WaitBlocks(1));
-    EXPECT_EQ(Blocks[0], "123456789");
-    EXPECT_TRUE(Comm.SendBytes("ok", 2));
-    EXPECT_EQ(Pty.Read(2, 3s), "ok");
-    EXPECT_EQ(errors, 0);
-    EXPECT_EQ(modem, 0);
-    EXPECT_EQ(Hangups, 0);
-}
-
 } // namespace

@@ -7,7 +7,8 @@
 
 /// A pseudo-terminal pair in which the test plays the serial device: the
 /// component opens Path() (the terminal end), the test reads and writes the
-/// controlling end.
+/// controlling end. Under wine, Path() is the first COM port of a pair that a
+/// relay joins back to back, and the test plays the device on the second.
 class TPtyDevice {
 public:
     TPtyDevice();
@@ -16,7 +17,11 @@ public:
     TPtyDevice& operator=(const TPtyDevice&) = delete;
 
     const std::string& Path() const { return SlavePath; }
-    int Master() const { return MasterFd; }
+#ifndef _WIN32
+    int Master() const {
+        return MasterFd;
+    }
+#endif
 
     /// Writes all of `bytes` (bounded wait).
     void Write(std::string_view bytes);
@@ -28,9 +33,17 @@ public:
     void CloseMaster();
 
 private:
+#ifdef _WIN32
+    void* Peer = nullptr; // the pair's second port, opened by the test
+    std::string PeerName;
+#else
     int MasterFd = -1;
+#endif
     std::string SlavePath;
 };
+
+/// Processor time the process has used so far, in seconds.
+double ProcessCpuSeconds();
 
 /// The output speed of a terminal as its driver holds it, also for rates
 /// without a speed constant (Linux only; 0 if unknown).

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -73,4 +74,11 @@ void TPtyDevice::CloseMaster() {
     if (MasterFd >= 0)
         ::close(MasterFd);
     MasterFd = -1;
+}
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
