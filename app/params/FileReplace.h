@@ -10,5 +10,9 @@
 /// Returns false when the write is refused; the old content is then intact.
 bool ReplaceFileContent(const std::string& path, const std::string& content);
 
-/// Full path of the running executable.
+/// Reads the whole file; false when it is missing or cannot be read. Paths
+/// are UTF-8 on every system.
+bool ReadFileContent(const std::string& path, std::string& content);
+
+/// Full path of the running executable (UTF-8).
 std::string ExecutablePath();

@@ -111,3 +111,21 @@ std::string ExecutablePath() {
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     return n > 0 ? std::string(buffer.data(), static_cast<std::size_t>(n)) : std::string();
 }
+
+bool ReadFileContent(const std::string& path, std::string& content) {
+    content.clear();
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0)
+        return false;
+    std::array<char, 16384> buffer{};
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        content.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+}

@@ -1,59 +1,155 @@
+// Win32 file layer of the settings. Paths arrive as UTF-8 and go to the wide
+// file functions, so a folder named in any script works; nothing here uses the
+// narrow (code-page) file functions.
+
 #include "FileReplace.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <vector>
 
 namespace {
 
+std::wstring Widen(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          length);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+    if (wide.empty())
+        return {};
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                             nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                          length, nullptr, nullptr);
+    return text;
+}
+
+class TFile {
+public:
+    explicit TFile(HANDLE handle) : Handle(handle) {}
+    ~TFile() { Close(); }
+    TFile(const TFile&) = delete;
+    TFile& operator=(const TFile&) = delete;
+    bool Valid() const { return Handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return Handle; }
+    bool Close() {
+        const bool ok = Handle == INVALID_HANDLE_VALUE || ::CloseHandle(Handle);
+        Handle = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE Handle;
+};
+
 bool WriteWhole(HANDLE file, const std::string& content) {
-    DWORD written = 0;
-    return WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-           written == content.size() && FlushFileBuffers(file);
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 20));
+        DWORD written = 0;
+        if (!::WriteFile(file, content.data() + done, chunk, &written, nullptr) || written == 0)
+            return false;
+        done += written;
+    }
+    return ::FlushFileBuffers(file) != FALSE;
+}
+
+/// A temporary file beside `target` whose name no other writer uses: created
+/// with CREATE_NEW, so an existing name is never taken over.
+HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& name) {
+    static std::atomic<unsigned> counter{0};
+    const std::size_t cut = target.find_last_of(L"\\/");
+    const std::wstring folder = cut == std::wstring::npos ? L"" : target.substr(0, cut + 1);
+    const std::wstring base = cut == std::wstring::npos ? target : target.substr(cut + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + L"." + base + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+               std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(counter++) + L".tmp";
+        const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 } // namespace
 
+bool ReadFileContent(const std::string& path, std::string& content) {
+    content.clear();
+    TFile file(::CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return false;
+    char buffer[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
+            return false;
+        if (got == 0)
+            return true;
+        content.append(buffer, got);
+    }
+}
+
 bool ReplaceFileContent(const std::string& path, const std::string& content) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring target = Widen(path);
+    if (target.empty())
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    // The read-only attribute is the user's "do not write", for us as for the shell.
     if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
         return false;
 
-    const std::string temporary = path + ".tmp";
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        const bool ok = WriteWhole(file, content);
-        CloseHandle(file);
-        if (ok && MoveFileExA(temporary.c_str(), path.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
-        DeleteFileA(temporary.c_str());
-        if (ok)
-            return false;
+    std::wstring temporary;
+    TFile file(CreateTemporaryBeside(target, temporary));
+    if (file.Valid()) {
+        const bool written = WriteWhole(file.Get(), content) && file.Close();
+        // ReplaceFileW keeps the old file's attributes and security; where it
+        // cannot (another file system), a plain replacing move still is atomic.
+        const bool replaced =
+            written &&
+            ((exists && ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+             ::MoveFileExW(temporary.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+        if (!replaced)
+            ::DeleteFileW(temporary.c_str());
+        return replaced;
     }
     if (!exists)
         return false;
     // The folder refuses new files but the file itself may be writable.
-    file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool ok = WriteWhole(file, content);
-    CloseHandle(file);
-    return ok;
+    TFile inPlace(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return inPlace.Valid() && WriteWhole(inPlace.Get(), content) && ::SetEndOfFile(inPlace.Get()) &&
+           inPlace.Close();
 }
 
 std::string ExecutablePath() {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD n =
-            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0)
             return {};
         if (n < buffer.size())
-            return std::string(buffer.data(), n);
+            return Narrow(std::wstring(buffer.data(), n));
         buffer.resize(buffer.size() * 2);
     }
 }

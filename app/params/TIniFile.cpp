@@ -3,10 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 
 EIniWriteError::EIniWriteError(const std::string& path)
     : std::runtime_error("Unable to write to " + path) {}
@@ -44,11 +41,9 @@ bool SameText(const std::string& a, const std::string& b) {
 
 std::vector<TLine> ReadLines(const std::string& path) {
     std::vector<TLine> lines;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::string content;
+    if (!ReadFileContent(path, content))
         return lines;
-    const std::string content((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
     std::size_t pos = 0;
     while (pos < content.size()) {
         const std::size_t nl = content.find('\n', pos);

@@ -4,59 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <filesystem>
+#include "SettingsFileTest.h"
+
 #include <fstream>
 #include <sstream>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
-
-namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-class SettingsFile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char templ[] = "/tmp/quellmark-params-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ), nullptr);
-        Dir = templ;
-        Path = Dir / "Config.ini";
-    }
-    void TearDown() override {
-        fs::permissions(Dir, fs::perms::owner_all);
-        if (fs::exists(Path))
-            fs::permissions(Path, fs::perms::owner_read | fs::perms::owner_write);
-        fs::remove_all(Dir);
-    }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(Dir))
-            names.push_back(e.path().filename().string());
-        return names;
-    }
-
-    fs::path Dir;
-    fs::path Path;
-};
-
-} // namespace
 
 TEST_F(SettingsFile, FirstStartWritesAllTenDefaultsInOrder) {
-    LoadParams(Path.string());
+    LoadParams(Utf8(Path));
     EXPECT_EQ(ReadFile(Path), DefaultConfigText);
     EXPECT_EQ(ParamCommPort->AsString(), "COM1");
     EXPECT_EQ(ParamBaudRate->AsInteger(), 9600);
@@ -69,17 +23,17 @@ TEST_F(SettingsFile, FirstStartWritesAllTenDefaultsInOrder) {
     EXPECT_EQ(ParamReadInterval->AsInteger(), 20);
     EXPECT_EQ(ParamRegisterBegin->AsInteger(), 0);
     EXPECT_EQ(ParamRegisterCount->AsInteger(), 2);
-    EXPECT_EQ(ConfigFile->FileName(), Path.string());
+    EXPECT_EQ(ConfigFile->FileName(), Utf8(Path));
     // A second start finds everything and writes nothing.
     const auto before = fs::last_write_time(Path);
-    LoadParams(Path.string());
+    LoadParams(Utf8(Path));
     EXPECT_EQ(ReadFile(Path), DefaultConfigText);
     EXPECT_EQ(fs::last_write_time(Path), before);
 }
 
 TEST_F(SettingsFile, MissingKeysAreAddedAndPresentOnesKeptAsWritten) {
     WriteFile(Path, "[Modbus]\nRegister Count = 6 \n");
-    LoadParams(Path.string());
+    LoadParams(Utf8(Path));
     EXPECT_EQ(ParamRegisterCount->AsInteger(), 6);
     EXPECT_EQ(ParamRegisterBegin->AsInteger(), 0);
     EXPECT_EQ(ReadFile(Path), "[Modbus]\nRegister Count = 6 \nRegister Begin=0\n"
@@ -99,7 +53,7 @@ TEST_F(SettingsFile, IntegerTextForms) {
                                         .replace(DefaultConfigText.find("Poll To=10"), 10,
                                                  std::string("Poll To=") + c.Text);
         WriteFile(Path, content);
-        LoadParams(Path.string());
+        LoadParams(Utf8(Path));
         EXPECT_EQ(ParamPollTo->AsInteger(), c.Expected) << c.Text;
         // Invalid text is left in the file as it was.
         EXPECT_EQ(ReadFile(Path), content) << c.Text;
@@ -108,7 +62,7 @@ TEST_F(SettingsFile, IntegerTextForms) {
 
 TEST_F(SettingsFile, SectionsAndKeysMatchWithoutRegardToCase) {
     WriteFile(Path, "[communication]\npoll to=7\nCOMM PORT=\n");
-    LoadParams(Path.string());
+    LoadParams(Utf8(Path));
     EXPECT_EQ(ParamPollTo->AsInteger(), 7);
     // An empty port name exists and is not replaced by the default.
     EXPECT_EQ(ParamCommPort->AsString(), "");
@@ -119,7 +73,7 @@ TEST_F(SettingsFile, SectionsAndKeysMatchWithoutRegardToCase) {
 }
 
 TEST_F(SettingsFile, SetValueWritesEveryTimeInPlace) {
-    LoadParams(Path.string());
+    LoadParams(Utf8(Path));
     WriteFile(Path, std::string(DefaultConfigText)
                         .replace(DefaultConfigText.find("Poll From=1"), 11, "Poll From=3"));
     ParamPollFrom->SetValue(1); // same value as in memory: still written
@@ -131,9 +85,8 @@ TEST_F(SettingsFile, SetValueWritesEveryTimeInPlace) {
 }
 
 TEST(IniFile, OtherLinesSurviveByteForByte) {
-    char templ[] = "/tmp/quellmark-ini-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
-    const fs::path path = fs::path(templ) / "Config.ini";
+    const fs::path dir = NewTemporaryFolder("quellmark-ini");
+    const fs::path path = dir / "Config.ini";
     const std::string original = "; written by hand\r\n"
                                  "[Other]\r\n"
                                  "Colour = blue  \r\n"
@@ -146,7 +99,7 @@ TEST(IniFile, OtherLinesSurviveByteForByte) {
                                  "[Tail]\n"
                                  "x=y";
     WriteFile(path, original);
-    TIniFile ini(path.string());
+    TIniFile ini(Utf8(path));
     EXPECT_EQ(ini.ReadString("other", "COLOUR", "?"), "blue");
     EXPECT_EQ(ini.ReadSection("Communication"), (std::vector<std::string>{"Baud Rate", "Unknown"}));
 
@@ -171,7 +124,7 @@ TEST(IniFile, OtherLinesSurviveByteForByte) {
                               "k=v\r\n");
     EXPECT_EQ(ini.ReadString("Communication", "Missing", "fallback"), "fallback");
     EXPECT_FALSE(ini.ValueExists("Nowhere", "Baud Rate"));
-    fs::remove_all(templ);
+    fs::remove_all(dir);
 }
 
 TEST_F(SettingsFile, ReadOnlyFileStartsWithAllTenAndReportsOnce) {
@@ -179,10 +132,10 @@ TEST_F(SettingsFile, ReadOnlyFileStartsWithAllTenAndReportsOnce) {
     fs::permissions(Path, fs::perms::owner_read);
     const std::string before = ReadFile(Path);
     try {
-        LoadParams(Path.string());
+        LoadParams(Utf8(Path));
         FAIL() << "a refused write must be reported";
     } catch (const EIniWriteError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + Path.string());
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + Utf8(Path));
     }
     for (TSysParam* p : {ParamCommPort, ParamBaudRate, ParamPollInterval, ParamPollTimeout,
                          ParamPollFrom, ParamPollTo, ParamFrameBreakMode, ParamReadInterval,
@@ -197,52 +150,4 @@ TEST_F(SettingsFile, ReadOnlyFileStartsWithAllTenAndReportsOnce) {
     EXPECT_THROW(ParamPollFrom->SetValue(5), EIniWriteError);
     EXPECT_EQ(ParamPollFrom->AsInteger(), 5);
     EXPECT_EQ(ReadFile(Path), before);
-}
-
-TEST_F(SettingsFile, ReadOnlyDirectory) {
-    // Without a file nothing can be written.
-    fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_THROW(LoadParams(Path.string()), EIniWriteError);
-    EXPECT_FALSE(fs::exists(Path));
-
-    // With a writable file the value is rewritten in place.
-    fs::permissions(Dir, fs::perms::owner_all);
-    WriteFile(Path, DefaultConfigText);
-    fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
-    LoadParams(Path.string());
-    ParamBaudRate->SetValue(115200);
-    EXPECT_NE(ReadFile(Path).find("Baud Rate=115200\n"), std::string::npos);
-}
-
-TEST_F(SettingsFile, AFailedWriteLeavesTheOldFileWhole) {
-    LoadParams(Path.string());
-    // The child hits the file-size limit mid-write, as on a full disk.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{64, 64};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        try {
-            ParamCommPort->SetValue(std::string(4096, 'x'));
-        } catch (const EIniWriteError&) {
-            ::_exit(0);
-        }
-        ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the refused write must be reported";
-    EXPECT_EQ(ReadFile(Path), DefaultConfigText);
-    EXPECT_EQ(Entries(), std::vector<std::string>{"Config.ini"});
-}
-
-TEST(ConfigPath, BesideTheExecutableWhateverTheCurrentDirectory) {
-    const fs::path exe = fs::read_symlink("/proc/self/exe");
-    const fs::path cwd = fs::current_path();
-    fs::current_path("/");
-    const std::string path = DefaultConfigPath();
-    fs::current_path(cwd);
-    EXPECT_EQ(path, (exe.parent_path() / "Config.ini").string());
 }

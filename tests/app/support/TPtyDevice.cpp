@@ -1,52 +1,6 @@
 #include "TPtyDevice.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <stdexcept>
-#include <termios.h>
-#include <unistd.h>
-
-namespace {
-
-void SetRaw(int fd) {
-    termios settings{};
-    if (::tcgetattr(fd, &settings) != 0)
-        throw std::runtime_error("tcgetattr on the pseudo-terminal failed");
-    ::cfmakeraw(&settings);
-    if (::tcsetattr(fd, TCSANOW, &settings) != 0)
-        throw std::runtime_error("tcsetattr on the pseudo-terminal failed");
-}
-
-} // namespace
-
-TPtyDevice::TPtyDevice() {
-    char name[256] = {};
-    if (::openpty(&Master, &Slave, name, nullptr, nullptr) != 0)
-        throw std::runtime_error("openpty failed");
-    FPath = name;
-    // The slave side is kept open here too, so the master never sees a hang-up
-    // while the program has its port closed.
-    SetRaw(Slave);
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    WakeRead = wake[0];
-    WakeWrite = wake[1];
-    Thread = std::jthread([this](std::stop_token stopToken) { Run(stopToken); });
-}
-
-TPtyDevice::~TPtyDevice() {
-    Thread.request_stop();
-    const char byte = 0;
-    (void)!::write(WakeWrite, &byte, 1);
-    if (Thread.joinable())
-        Thread.join();
-    for (int fd : {Master, Slave, WakeRead, WakeWrite})
-        if (fd >= 0)
-            ::close(fd);
-}
+#include <algorithm>
 
 void TPtyDevice::SetScript(TScript script) {
     std::scoped_lock lock(Mutex);
@@ -55,19 +9,6 @@ void TPtyDevice::SetScript(TScript script) {
 
 void TPtyDevice::Write(const std::vector<std::uint8_t>& bytes) {
     WriteAll(bytes);
-}
-
-void TPtyDevice::WriteAll(const std::vector<std::uint8_t>& bytes) {
-    std::scoped_lock lock(WriteMutex);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(Master, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
 }
 
 std::vector<TFrame8> TPtyDevice::Requests() const {
@@ -96,52 +37,30 @@ void TPtyDevice::ClearRequests() {
     FRequestTimes.clear();
 }
 
-bool TPtyDevice::Pause(std::chrono::milliseconds delay) {
-    if (delay.count() <= 0)
-        return true;
-    pollfd wake{WakeRead, POLLIN, 0};
-    return ::poll(&wake, 1, static_cast<int>(delay.count())) == 0;
-}
-
-void TPtyDevice::Run(std::stop_token stopToken) {
-    std::vector<std::uint8_t> pending;
-    while (!stopToken.stop_requested()) {
-        pollfd fds[2] = {{Master, POLLIN, 0}, {WakeRead, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
+bool TPtyDevice::Take(const std::uint8_t* data, std::size_t count,
+                      std::vector<std::uint8_t>& pending) {
+    pending.insert(pending.end(), data, data + count);
+    while (pending.size() >= 8) {
+        TFrame8 request;
+        std::copy_n(pending.begin(), 8, request.begin());
+        pending.erase(pending.begin(), pending.begin() + 8);
+        TScript script;
+        {
+            std::scoped_lock lock(Mutex);
+            FRequests.push_back(request);
+            FRequestTimes.push_back(std::chrono::steady_clock::now());
+            script = Script;
         }
-        if ((fds[1].revents & POLLIN) != 0)
-            return;
-        if ((fds[0].revents & POLLIN) == 0)
+        RequestArrived.notify_all();
+        if (!script)
             continue;
-        std::uint8_t buffer[512];
-        const ssize_t n = ::read(Master, buffer, sizeof buffer);
-        if (n <= 0)
-            continue;
-        pending.insert(pending.end(), buffer, buffer + n);
-        while (pending.size() >= 8) {
-            TFrame8 request;
-            std::copy_n(pending.begin(), 8, request.begin());
-            pending.erase(pending.begin(), pending.begin() + 8);
-            TScript script;
-            {
-                std::scoped_lock lock(Mutex);
-                FRequests.push_back(request);
-                FRequestTimes.push_back(std::chrono::steady_clock::now());
-                script = Script;
-            }
-            RequestArrived.notify_all();
-            if (!script)
-                continue;
-            for (const TDeviceReply& reply : script(request)) {
-                if (!Pause(reply.Delay))
-                    return;
-                WriteAll(reply.Bytes);
-            }
+        for (const TDeviceReply& reply : script(request)) {
+            if (!Pause(reply.Delay))
+                return false;
+            WriteAll(reply.Bytes);
         }
     }
+    return true;
 }
 
 std::vector<std::uint8_t> GoodReply(int slave, int registerCount,

@@ -17,9 +17,9 @@ struct TDeviceReply {
     std::chrono::milliseconds Delay{0};
 };
 
-/// A Modbus device played by the test on a pseudo-terminal: the program under
-/// test opens Path() as its serial port; every 8 bytes it writes are one
-/// request, handed to the script, whose replies are written back in order.
+/// A Modbus device played by the test on a pseudo-terminal (under wine: on the
+/// second port of a COM-port pair): the program under test opens Path() as its serial port; every 8
+/// bytes it writes are one request, handed to the script, whose replies are written back in order.
 class TPtyDevice {
 public:
     using TScript = std::function<std::vector<TDeviceReply>(const TFrame8& request)>;
@@ -48,14 +48,22 @@ public:
 
 private:
     void Run(std::stop_token stopToken);
+    /// Adds received bytes to `pending` and answers every complete request;
+    /// false when the device was stopped meanwhile.
+    bool Take(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>& pending);
     void WriteAll(const std::vector<std::uint8_t>& bytes);
     /// Sleeps for `delay` unless the device is stopped meanwhile; false when stopped.
     bool Pause(std::chrono::milliseconds delay);
 
+#ifdef _WIN32
+    void* Peer = nullptr; // the second port of a COM pair; the program opens the first
+    void* StopEvent = nullptr;
+#else
     int Master = -1;
     int Slave = -1;
     int WakeRead = -1;
     int WakeWrite = -1;
+#endif
     std::string FPath;
 
     mutable std::mutex Mutex;

@@ -2,22 +2,21 @@
 
 #include "TSysParam.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 TTempConfig::TTempConfig(const std::string& contents) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quellmark-app-XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    FDirectory = name.data();
-    FPath = (std::filesystem::path(FDirectory) / "Config.ini").string();
+    std::random_device random;
+    std::filesystem::path folder;
+    do
+        folder =
+            std::filesystem::temp_directory_path() / ("quellmark-app-" + std::to_string(random()));
+    while (!std::filesystem::create_directory(folder));
+    FDirectory = folder.string();
+    FPath = (folder / "Config.ini").string();
     if (!contents.empty()) {
         std::ofstream file(FPath, std::ios::binary);
         file << contents;
