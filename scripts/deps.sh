@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quellmark needs, only those still missing.
-# Usage: scripts/deps.sh run|test|fuzz
+# Usage: scripts/deps.sh run|test|fuzz|shot|windows
 set -euo pipefail
 
 common=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
@@ -10,7 +10,12 @@ run) pkgs=("${common[@]}") ;;
 test) pkgs=("${common[@]}" libgtest-dev libgmock-dev libmodbus-dev) ;;
 fuzz) pkgs=(clang-14 libclang-rt-14-dev cmake ninja-build) ;;
 shot) pkgs=("${common[@]}" xvfb xdotool imagemagick) ;;
-*) echo "usage: $0 run|test|fuzz|shot" >&2; exit 2 ;;
+# The Windows leg: cross compilers (posix threads), wine, GoogleTest sources, Qt's host
+# tools for the window, python3 for the COM-port pair relay, xz for the Qt archive.
+windows) pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+               mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64 googletest
+               qt6-base-dev-tools python3 xz-utils fonts-wqy-microhei xvfb xauth) ;;
+*) echo "usage: $0 run|test|fuzz|shot|windows" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,31 +1,35 @@
 #!/usr/bin/env bash
 # Installs the portable folder into a folder with a Chinese name and starts
-# Quellmark.exe there under wine, with nothing on the DLL search path but the
-# folder itself: the program must start and write its default Config.ini beside
-# itself. Usage: first-start.sh BUILD_DIR WINE
+# Quellmark.exe there under wine on a virtual screen, with nothing on the DLL
+# search path but the folder itself: the program must come up and write its
+# default Config.ini beside itself. Usage: first-start.sh BUILD_DIR WINE
 set -euo pipefail
 build=$1
 wine=$2
-folder="$build/wine/first-start/便携 文件夹"
-rm -rf "$build/wine/first-start"
+work="$build/wine/first-start"
+folder="$work/便携 文件夹"
+rm -rf "$work"
 cmake --install "$build" --prefix "$folder" >/dev/null
 export WINEPREFIX="$build/wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEPATH
 cd /
-"$wine" "$folder/Quellmark.exe" -platform offscreen >"$build/wine/first-start/output.txt" 2>&1 &
-pid=$!
-for _ in $(seq 300); do
+# The windows platform needs a 24-bit screen under Xvfb.
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    bash -c 'echo $$ >"$1/pid"; exec "$2" "$3"' _ "$work" "$wine" "$folder/Quellmark.exe" \
+    >"$work/output.txt" 2>&1 </dev/null &
+runner=$!
+for _ in $(seq 600); do
     [ -s "$folder/Config.ini" ] && break
-    kill -0 "$pid" 2>/dev/null || break
+    kill -0 "$runner" 2>/dev/null || break
     sleep 0.1
 done
-sleep 0.5
+sleep 1
 running=yes
-kill -0 "$pid" 2>/dev/null || running=no
-kill "$pid" 2>/dev/null || true
-wait "$pid" 2>/dev/null || true
+kill -0 "$runner" 2>/dev/null || running=no
+[ -f "$work/pid" ] && kill "$(cat "$work/pid")" 2>/dev/null || true
+wait "$runner" 2>/dev/null || true
 if [ "$running" != yes ]; then
-    echo "Quellmark.exe ended by itself:"; cat "$build/wine/first-start/output.txt"; exit 1
+    echo "Quellmark.exe ended by itself:"; cat "$work/output.txt"; exit 1
 fi
 if ! head -1 "$folder/Config.ini" | grep -q '^\[Communication\]'; then
     echo "no default Config.ini beside Quellmark.exe"; ls -la "$folder"; exit 1

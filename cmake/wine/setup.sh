@@ -25,13 +25,13 @@ fi
 if [ ! -f "$WINEPREFIX/.quellmark-ready" ]; then
     rm -rf "$WINEPREFIX"
     echo "Creating a wine prefix in $WINEPREFIX" >&2
-    wineboot -i >/dev/null 2>&1 9>&-
+    wineboot -i </dev/null >/dev/null 2>&1 9>&-
     wineserver -w 9>&-
     touch "$WINEPREFIX/.quellmark-ready"
 fi
 # One wine server for the whole run, gone a minute after its last program: each
 # program then starts in a fraction of a second instead of several.
-wineserver -p60 9>&- 2>/dev/null || true
+wineserver -p60 </dev/null >/dev/null 2>&1 9>&- || true
 
 [ "${3:-start}" = prefix ] && exit 0
 
