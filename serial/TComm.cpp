@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 /// What exists exactly while the port is open.
 struct TComm::TLink {
@@ -46,6 +47,16 @@ TRtsLine ToDevice(TComm::TRtsControl control) {
     return TRtsLine::Disable;
 }
 
+/// Why a thread could not be started, as far as the library says.
+TDeviceError ThreadFailure(const std::exception& error) {
+    TDeviceError failure;
+    failure.Kind = TDeviceError::TKind::Other;
+    failure.Text = error.what();
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error))
+        failure.Code = system->code().value();
+    return failure;
+}
+
 } // namespace
 
 TComm::TComm(TWindowQueue& windowQueue)
@@ -64,9 +75,10 @@ void TComm::OpenPort() {
         FPortOpenError = "This serial port already opened";
         return;
     }
+    FOpenFailure = {};
 
     std::unique_ptr<TCommDevice> device;
-    switch (TCommDevice::Open(FCommName, device)) {
+    switch (TCommDevice::Open(FCommName, device, FOpenFailure)) {
     case TCommDevice::TOpenResult::Opened:
         break;
     case TCommDevice::TOpenResult::CannotOpen:
@@ -99,17 +111,19 @@ void TComm::OpenPort() {
         Link->Reader =
             std::make_unique<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,
                                           [queue = Link->Queue] { queue->Close(); });
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         Link.reset();
         FPortOpenError = "Unable to create read thread";
+        FOpenFailure = ThreadFailure(error);
         return;
     }
     try {
         Link->Writer = std::make_unique<TWriteThread>(openDevice, NotifyWindow, Link->Queue);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         StopThreads(*Link);
         Link.reset();
         FPortOpenError = "Unable to create write thread";
+        FOpenFailure = ThreadFailure(error);
         return;
     }
     std::scoped_lock lock(WriterMutex);
@@ -135,6 +149,7 @@ void TComm::StopThreads(TLink& link) {
 
 void TComm::ClosePort() {
     FPortOpenError.clear();
+    FOpenFailure = {};
     if (!Link)
         return;
     {
@@ -213,6 +228,11 @@ void TComm::DoSendDataEmpty() {
         OnSendDataEmpty(*this);
 }
 
+void TComm::DoDataDropped(std::uint64_t blocks, std::uint64_t bytes) {
+    if (OnDataDropped)
+        OnDataDropped(*this, blocks, bytes);
+}
+
 void TComm::ApplyDeviceState() {
     if (!Link)
         return;
@@ -237,7 +257,10 @@ void TComm::ApplyDeviceState() {
     state.XonChar = FXonChar;
     state.XoffChar = FXoffChar;
     state.ErrorChar = FReplacedChar;
-    Link->Device->ApplyState(state);
+    TStateResult result = Link->Device->ApplyState(state);
+    if (StateResultFilter)
+        StateResultFilter(state, result);
+    FAppliedState = std::move(result);
 }
 
 void TComm::ApplyTimeouts() {
