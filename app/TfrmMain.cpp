@@ -83,7 +83,8 @@ void SetCell(QTableWidget& table, int row, int column, const QString& text) {
 
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
-      Comm1(WindowQueue), FPollHost(Comm1, *this) {
+      Comm1(WindowQueue), FPollHost(Comm1, *this),
+      Link(Comm1, WindowQueue, [this](const std::string& line) { InfoList->Append(Text(line)); }) {
     ui->setupUi(this);
     setGeometry(529, 261, 862, 516);
     setFont(WindowFont());
@@ -366,13 +367,8 @@ void TfrmMain::btnStartClick() {
         if (const std::string error = Run.SettingsError(); !error.empty())
             throw std::runtime_error(error);
         ApplyCommSettings();
-        bool failed = false;
-        try {
-            Comm1.OpenPort();
-        } catch (const std::exception&) {
-            failed = true;
-        }
-        if (failed || !Comm1.PortOpen())
+        // The reason of a failure goes into the error list; the box stays as it was.
+        if (!Link.OpenPort())
             throw std::runtime_error(OpenFailedMessage);
         ui->btnStart->setText(StopCaption);
         StartPolling();
@@ -409,10 +405,12 @@ void TfrmMain::StartPolling() {
     const TDateTime now = Clock->Now();
     StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(now)));
     Run.Start(FPollHost, now);
+    Link.RunStarted();
     Timer1->start();
 }
 
 void TfrmMain::StopPolling() {
+    Link.RunStopped();
     Run.Stop();
     ui->pnlParams->setEnabled(true);
     Timer1->stop();
@@ -450,7 +448,7 @@ void TfrmMain::EnsurePortOpen() {
     if (Comm1.PortOpen())
         return;
     ApplyCommSettings();
-    Comm1.OpenPort(); // a failure shows later as the time-out line
+    (void)Link.OpenPort(); // its reason is a line; the command then ends as timed out
     std::this_thread::sleep_for(PortSettlePause);
 }
 
