@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <atomic>
 #include <cerrno>
@@ -153,6 +154,27 @@ int main(int argc, char* argv[]) {
     }
     device.Start();
 
+    // Every line as it reaches the list: the list itself keeps only the latest.
+    std::uint64_t linesShown = 0;
+    std::uint64_t dropReports = 0;
+    std::uint64_t droppedBlocks = 0;
+    std::uint64_t droppedBytes = 0;
+    const QRegularExpression dropped(QStringLiteral("已丢弃(\\d+)个数据块,共(\\d+)字节"));
+    QObject::connect(&window.InfoModel(), &QAbstractItemModel::rowsInserted,
+                     [&](const QModelIndex&, int first, int last) {
+                         for (int row = first; row <= last; ++row) {
+                             ++linesShown;
+                             const QString line =
+                                 window.InfoModel().data(window.InfoModel().index(row)).toString();
+                             const QRegularExpressionMatch match = dropped.match(line);
+                             if (match.hasMatch()) {
+                                 ++dropReports;
+                                 droppedBlocks += match.captured(1).toULongLong();
+                                 droppedBytes += match.captured(2).toULongLong();
+                             }
+                         }
+                     });
+
     // Sampled beside the window thread, which may be busy for long stretches.
     std::atomic<double> peak{before};
     std::vector<double> perTenSeconds;
@@ -238,6 +260,12 @@ int main(int argc, char* argv[]) {
                 static_cast<long long>(dropLines.size()));
     for (const QString& line : dropLines)
         std::printf("  %s\n", line.toUtf8().constData());
+    std::printf("all lines shown: %llu; %llu reports of dropped data, %llu blocks and %.1f MiB "
+                "dropped in all\n",
+                static_cast<unsigned long long>(linesShown),
+                static_cast<unsigned long long>(dropReports),
+                static_cast<unsigned long long>(droppedBlocks),
+                static_cast<double>(droppedBytes) / (1 << 20));
     std::printf("Stop: %.0f ms from the request to the run stopped, of which %.0f ms in the "
                 "click's handler (port %s)\n",
                 std::chrono::duration<double, std::milli>(stoppedAt - askedAt).count(),
