@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 /// What exists exactly while the port is open.
 struct TComm::TLink {
@@ -16,6 +17,8 @@ struct TComm::TLink {
     std::shared_ptr<TWriteQueue> Queue;
     std::unique_ptr<TReadThread> Reader;
     std::unique_ptr<TWriteThread> Writer;
+    bool Rs485Active = false;
+    bool Rs485Refused = false; // asked once per opening: one notice, not one per setting change
 };
 
 namespace {
@@ -65,6 +68,7 @@ void TComm::OpenPort() {
         return;
     }
 
+    FDirectionControlError.clear();
     std::unique_ptr<TCommDevice> device;
     switch (TCommDevice::Open(FCommName, device)) {
     case TCommDevice::TOpenResult::Opened:
@@ -238,6 +242,26 @@ void TComm::ApplyDeviceState() {
     state.XoffChar = FXoffChar;
     state.ErrorChar = FReplacedChar;
     Link->Device->ApplyState(state);
+    ApplyDirectionControl(state.Rts == TRtsLine::Toggle);
+}
+
+void TComm::ApplyDirectionControl(bool toggle) {
+    if (toggle && !Link->Rs485Active && !Link->Rs485Refused) {
+        if (const int error = Link->Device->SetRs485Direction(true); error != 0) {
+            Link->Rs485Refused = true;
+            FDirectionControlError = "RS-485 direction control is not available on " + FCommName +
+                                     ": " + std::generic_category().message(error);
+        } else {
+            Link->Rs485Active = true;
+        }
+    } else if (!toggle && Link->Rs485Active) {
+        (void)Link->Device->SetRs485Direction(false);
+        Link->Rs485Active = false;
+    }
+}
+
+bool TComm::Rs485Active() const {
+    return Link && Link->Rs485Active;
 }
 
 void TComm::ApplyTimeouts() {
