@@ -219,6 +219,12 @@ void ApplyCommSettings(TComm& comm) {
     }
 }
 
+std::string DirectionControlLine(const TComm& comm, TDateTime now) {
+    if (comm.DirectionControlError().empty())
+        return {};
+    return TimeStampText(now) + "[RS-485方向控制不可用!][" + comm.DirectionControlError() + "]";
+}
+
 std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor) {
     if (divisor < 0) {
         value = -value;
