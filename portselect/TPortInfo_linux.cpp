@@ -43,6 +43,21 @@ fs::path UsbDeviceOf(const fs::path& device) {
     return {};
 }
 
+/// The device whose driver says what the port is. Since Linux 6.5 a serial-core
+/// port hangs from two devices of the serial core's own bus (drivers "ctrl" and
+/// "port"); the hardware's driver sits on the device above them.
+fs::path DriverDevice(fs::path device) {
+    constexpr int MaxCoreLevels = 2;
+    for (int level = 0; level < MaxCoreLevels; ++level) {
+        std::error_code ec;
+        const fs::path subsystem = fs::read_symlink(device / "subsystem", ec);
+        if (ec || subsystem.filename() != "serial-base")
+            break;
+        device = device.parent_path();
+    }
+    return device;
+}
+
 /// The stable by-id link that resolves to `device`; the first in name order.
 std::string ByIdName(const fs::path& devDir, const fs::path& device) {
     std::vector<std::string> names;
@@ -69,7 +84,7 @@ TPortInfo DescribeSysfsPort(const std::string& name, const std::string& ttyClass
     const fs::path device = Canonical(fs::path(ttyClassDir) / name / "device");
     if (!device.empty()) {
         std::error_code ec;
-        const fs::path driver = fs::read_symlink(device / "driver", ec);
+        const fs::path driver = fs::read_symlink(DriverDevice(device) / "driver", ec);
         if (!ec)
             info.Driver = driver.filename().string();
         if (const fs::path usb = UsbDeviceOf(device); !usb.empty()) {

@@ -13,7 +13,8 @@ namespace {
 
 /// A fake /sys and /dev in a temporary folder: a USB adapter on the
 /// usb-serial driver (ttyUSB0), a CDC-ACM device (ttyACM0), a built-in UART
-/// (ttyS0) and the by-id and by-path links udev makes.
+/// (ttyS0, and ttyS1 as newer kernels place it) and the by-id and by-path
+/// links udev makes.
 class TFakeSystem : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,6 +41,17 @@ protected:
         AddTty("ttyACM0", acm / "1-3:1.0", "cdc_acm");
 
         AddTty("ttyS0", Sys / "devices" / "platform" / "serial8250", "serial8250");
+
+        // Since Linux 6.5: the port device and its controller on the serial core's
+        // own bus, below the UART's device.
+        const fs::path uart = Sys / "devices" / "pnp0" / "00:01";
+        const fs::path port = uart / "00:01:0" / "00:01:0.0";
+        AddTty("ttyS1", port, "port");
+        fs::create_directories(Sys / "bus" / "serial-base");
+        fs::create_directories(Sys / "bus" / "drivers" / "serial");
+        fs::create_symlink(Sys / "bus" / "serial-base", port / "subsystem");
+        fs::create_symlink(Sys / "bus" / "serial-base", uart / "00:01:0" / "subsystem");
+        fs::create_symlink(Sys / "bus" / "drivers" / "serial", uart / "driver");
 
         fs::create_symlink("../../ttyUSB0", Dev / "serial" / "by-id" /
                                                 "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
@@ -89,6 +101,7 @@ TEST_F(TFakeSystem, DescribesEachKindOfPortOnOneLine) {
               "ttyACM0  USB 2e8a:000a  driver cdc_acm  " +
                   (Dev / "serial" / "by-id" / "usb-Board_E66-if00").string());
     EXPECT_EQ(PortDescriptionLine(Describe("ttyS0")), "ttyS0  driver serial8250");
+    EXPECT_EQ(PortDescriptionLine(Describe("ttyS1")), "ttyS1  driver serial");
     // A name the system does not know keeps only its name.
     EXPECT_EQ(PortDescriptionLine(Describe("ttyUSB9")), "ttyUSB9");
     EXPECT_TRUE(PortDetails(Describe("ttyUSB9")).empty());
