@@ -63,12 +63,12 @@ TComm::~TComm() {
 
 void TComm::OpenPort() {
     FPortOpenError.clear();
+    FDirectionControlError.clear(); // said once, by the call that opened the port
     if (Link) {
         FPortOpenError = "This serial port already opened";
         return;
     }
 
-    FDirectionControlError.clear();
     std::unique_ptr<TCommDevice> device;
     switch (TCommDevice::Open(FCommName, device)) {
     case TCommDevice::TOpenResult::Opened:
@@ -139,6 +139,7 @@ void TComm::StopThreads(TLink& link) {
 
 void TComm::ClosePort() {
     FPortOpenError.clear();
+    FDirectionControlError.clear();
     if (!Link)
         return;
     {

@@ -132,8 +132,9 @@ public:
     /// With RtsControl = RtsTransmissionAvailable the driver raises RTS while
     /// sending and drops it after the last bit, for an RS-485 transceiver;
     /// closing gives the port back its earlier RS-485 settings. Where the
-    /// driver cannot, the port opens all the same and this says why; empty
-    /// otherwise. Set by OpenPort (and by the RTS setting while open).
+    /// driver cannot, the port opens all the same and this says why, until the
+    /// next OpenPort or ClosePort: set by the OpenPort that opened the port
+    /// (or by a change of RtsControl while open), empty otherwise.
     const std::string& DirectionControlError() const { return FDirectionControlError; }
     /// Whether the driver drives RTS around each transmission now.
     bool Rs485Active() const;

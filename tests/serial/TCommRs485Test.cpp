@@ -115,6 +115,8 @@ TEST_F(TCommRs485Test, APortWithoutRs485ModeOpensAndSaysWhyOnce) {
     ASSERT_TRUE(WaitBlocks(1));
     Comm.SetBaudRate(19200); // not asked again
     EXPECT_FALSE(Comm.DirectionControlError().empty());
+    Comm.OpenPort(); // already open: said by the call that opened it only
+    EXPECT_EQ(Comm.DirectionControlError(), "");
     Comm.ClosePort();
 
     // A driver refusing for its own reason: that reason is given.
