@@ -50,9 +50,12 @@ template <std::size_t N> QStringList TextsOf(const std::array<const char*, N>& t
     return list;
 }
 
-int FindIgnoringCase(const QComboBox& box, const QString& text) {
+// The first item naming the same port as `text`: ignoring case where the
+// system does, exactly where "ttyUSB0" and "ttyusb0" are different devices.
+int FindPortName(const QComboBox& box, const QString& text) {
+    const Qt::CaseSensitivity cs = PortNamesIgnoreCase() ? Qt::CaseInsensitive : Qt::CaseSensitive;
     for (int i = 0; i < box.count(); ++i) {
-        if (box.itemText(i).compare(text, Qt::CaseInsensitive) == 0)
+        if (box.itemText(i).compare(text, cs) == 0)
             return i;
     }
     return -1;
@@ -75,7 +78,7 @@ void TComSelect::SelectFromPort() {
     case TComProperty::cpNone:
         return;
     case TComProperty::cpPort:
-        index = FindIgnoringCase(Items, QString::fromLocal8Bit(ComPort->Port()));
+        index = FindPortName(Items, QString::fromLocal8Bit(ComPort->Port()));
         break;
     case TComProperty::cpBaudRate:
         index = ToIndex(ComPort->BaudRate(), 1);
@@ -176,14 +179,6 @@ void TComComboBox::SetPortDetailSource(TPortDetailSource source) {
     PortDetailSource() = std::move(source);
 }
 
-int TComComboBox::FindPort(const QString& saved) const {
-    const int index = FindIgnoringCase(*this, saved);
-    if (index >= 0 || saved.isEmpty())
-        return index;
-    const std::string name = PortNameOfPath(saved.toLocal8Bit().toStdString());
-    return name.empty() ? -1 : FindIgnoringCase(*this, QString::fromLocal8Bit(name));
-}
-
 QString TComComboBox::CurrentToolTip() const {
     const QString details =
         currentIndex() < 0 ? QString() : itemData(currentIndex(), Qt::ToolTipRole).toString();
@@ -273,8 +268,16 @@ QString TComComboBox::Text() const {
     return index < 0 ? QString() : itemText(index);
 }
 
+int TComComboBox::FindPort(const QString& name) const {
+    const int index = FindPortName(*this, name);
+    if (index >= 0 || name.isEmpty())
+        return index;
+    const std::string port = PortNameOfPath(name.toLocal8Bit().toStdString());
+    return port.empty() ? -1 : FindPortName(*this, QString::fromLocal8Bit(port));
+}
+
 void TComComboBox::SetText(const QString& text) {
-    const int index = FindIgnoringCase(*this, text);
+    const int index = FindPortName(*this, text);
     if (index >= 0)
         setCurrentIndex(index);
 }

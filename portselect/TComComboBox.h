@@ -36,7 +36,7 @@ public:
     explicit TComSelect(QComboBox& items) : Items(items) {}
 
     /// Selects the item that matches the bound port's setting (the port name
-    /// ignoring case), or no item when none matches.
+    /// as the system compares port names), or no item when none matches.
     void SelectFromPort();
     /// Writes the chosen value into the bound port, if any.
     void ApplyToPort();
@@ -83,14 +83,14 @@ public:
 
     /// The selected item's text, empty with no item selected.
     QString Text() const;
-    /// Selects the first item equal to `text` ignoring case; otherwise
-    /// nothing changes.
+    /// Selects the first item naming the same port as `text` (see
+    /// FindPort); otherwise nothing changes.
     void SetText(const QString& text);
-
-    /// The index of the item that `saved` names: equal ignoring case, or else
-    /// the port that a device path or stable link such as
-    /// /dev/serial/by-id/... leads to; -1 when none.
-    int FindPort(const QString& saved) const;
+    /// Index of the first item naming the same port as `name`: ignoring case
+    /// on Windows, exactly on Linux (PortNamesIgnoreCase); failing that, the
+    /// port that a device path or a stable link such as /dev/serial/by-id/...
+    /// leads to. -1 when none does.
+    int FindPort(const QString& name) const;
 
     /// What the tool tip shows over the box: its own hint, then the selected
     /// port's details. Each item's details are its own tool tip in the drop-down.
