@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 class QButtonGroup;
@@ -84,6 +85,9 @@ public:
     void timerWaitResponseTimer();
 
     // Replies and results.
+    /// One error line when the port opened without the RS-485 direction
+    /// control its settings ask for.
+    void ShowDirectionControlLine();
     void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
     void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
 
@@ -98,7 +102,8 @@ protected:
 private:
     /// Runs a handler; an error that escapes it is shown in a message box.
     template <class THandler> void Guarded(THandler&& handler);
-    void ShowError(const QString& text);
+    /// A message box with `text`, and the system's reason below it when there is one.
+    void ShowError(const QString& text, std::error_code reason = {});
     void ConnectHandlers();
     void SetupStatusBar();
     bool RunOn() const;
@@ -132,4 +137,6 @@ private:
     /// The event loops of the coil commands now waiting, innermost last.
     std::vector<QEventLoop*> CoilWaits;
     bool FormShown = false;
+    /// A box about the settings file was shown and no write has gone through since.
+    bool SettingsBoxShown = false;
 };
