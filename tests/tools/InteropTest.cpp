@@ -150,7 +150,7 @@ TEST_P(InteropTest, ReadsAreAnsweredPassOurChecksAndDecode) {
     ApplyCommSettings(Comm);
     Comm.OpenPort();
     ASSERT_TRUE(Comm.PortOpen()) << Comm.PortOpenError();
-    Run.Start(Host, std::chrono::system_clock::now());
+    Run.Start(Host, std::chrono::steady_clock::now());
     // A fixed-length block ends with its last byte, a fixed-interval one only after the
     // line has been quiet for ReadInterval: the first kind polls many times faster.
     const std::size_t goodPolls = c.FrameBreakMode == 0 ? 200 : 25;
