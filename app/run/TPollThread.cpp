@@ -51,8 +51,10 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
             State.CurrentSlave = slave;
             const TFrame8 request = BuildReadRequest(slave, ParamRegisterBegin->AsInteger(),
                                                      ParamRegisterCount->AsInteger());
-            Host.SendRequest(request);
+            // Marked before it goes out: a prompt reply may be checked before
+            // this thread runs again, and must find its request pending.
             State.RequestPending = true;
+            Host.SendRequest(request);
             State.SetSendCaption(SendCaptionPrefix + HexText(request));
             Host.SendCaptionChanged();
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -154,8 +155,8 @@ TEST_F(PollThreadTest, ALateOrSecondReplyNeverEndsALaterPoll) {
     ParamPollInterval->SetValue(250);
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        Device.SetScript([&](const TFrame8& request) {
-            return request[0] == 1 ? c.Replies : std::vector<TDeviceReply>{};
+        Device.SetScript([replies = c.Replies](const TFrame8& request) {
+            return request[0] == 1 ? replies : std::vector<TDeviceReply>{};
         });
         Updates.clear();
         StartRun();
@@ -224,9 +225,9 @@ TEST_F(PollThreadTest, LeftoverBytesAreDroppedAndShownBeforeTheNextRequest) {
     ParamPollTimeout->SetValue(80);
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        std::atomic<int> asked{0};
-        Device.SetScript([&](const TFrame8&) {
-            return std::vector<TDeviceReply>{{++asked == 2 ? c.Second : good, {}}};
+        auto asked = std::make_shared<std::atomic<int>>(0);
+        Device.SetScript([asked, second = c.Second, good](const TFrame8&) {
+            return std::vector<TDeviceReply>{{++*asked == 2 ? second : good, {}}};
         });
         Updates.clear();
         Lines.clear();

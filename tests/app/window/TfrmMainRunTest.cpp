@@ -255,6 +255,7 @@ void TfrmMainRunTest::stopWhileThePollWaits() {
     QVERIFY(device.WaitForRequests(1, 5s));
     QTest::qWait(20);
     const qint64 stop = w.TimedClick("btnStart");
+    qInfo() << "Stop in the reply wait took" << stop << "ms";
     QVERIFY2(stop < 1000, qPrintable(QString::number(stop)));
     QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
     QTest::qWait(50);
@@ -268,6 +269,7 @@ void TfrmMainRunTest::stopWhileThePollWaits() {
     QElapsedTimer closing;
     closing.start();
     QVERIFY(w.Window->close());
+    qInfo() << "Closing in the interval took" << closing.elapsed() << "ms";
     QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
     QCOMPARE(device.RequestCount(), std::size_t{2});
     w.Window.reset();

@@ -592,6 +592,7 @@ void TfrmMainTest::compactTableRows() {
     QVERIFY2(table->rowHeight(0) <= table->fontMetrics().height() + 6,
              qPrintable(QString::number(table->rowHeight(0))));
     const int lastVisible = table->rowAt(table->viewport()->height() - 1);
+    qInfo() << "rows of" << table->rowHeight(0) << "px, rows 0 to" << lastVisible << "visible";
     QVERIFY2(lastVisible >= 20, qPrintable(QString::number(lastVisible)));
 }
 
