@@ -40,7 +40,7 @@ inline constexpr unsigned WM_COMM_SENT = WM_USER + 5;
 /// One serial device with a reader and a writer thread of its own. Every event
 /// is raised on the window thread, through the TWindowQueue given at
 /// construction. Construct, configure, open, close and destroy it on that
-/// thread; SendBytes may be called from any thread while the port is open.
+/// thread; SendBytes and DiscardInput may be called from any thread.
 /// The window queue must outlive the component.
 class TComm {
 public:

@@ -42,7 +42,8 @@ private:
     bool DeliverBlock(const char* data, std::size_t count);
     void PostLineEvent(const TLineEvent& event);
     void PostHangupRequest() noexcept;
-    /// Reader: serves the discards asked so far; `block` holds the unfinished block.
+    /// Reader: serves the discards asked so far; `buffer` holds the `received`
+    /// bytes of the unfinished block.
     void ServeDiscard(char* buffer, std::size_t received);
     void MarkEnded() noexcept;
 
