@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 class QButtonGroup;
@@ -82,6 +83,9 @@ public:
     void timerWaitResponseTimer();
 
     // Replies and results.
+    /// One error line when the port opened without the RS-485 direction
+    /// control its settings ask for.
+    void ShowDirectionControlLine();
     void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
     void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
 
@@ -96,7 +100,8 @@ protected:
 private:
     /// Runs a handler; an error that escapes it is shown in a message box.
     template <class THandler> void Guarded(THandler&& handler);
-    void ShowError(const QString& text);
+    /// A message box with `text`, and the system's reason below it when there is one.
+    void ShowError(const QString& text, std::error_code reason = {});
     void ConnectHandlers();
     void SetupStatusBar();
     bool RunOn() const;
@@ -138,4 +143,6 @@ private:
     /// The settings Comm1 was last opened with.
     std::optional<TPortSettings> OpenedWith;
     bool FormShown = false;
+    /// A box about the settings file was shown and no write has gone through since.
+    bool SettingsBoxShown = false;
 };

@@ -119,5 +119,9 @@ struct TPortSettings {
 /// The port settings the parameters hold now.
 TPortSettings CurrentPortSettings();
 
+/// The error line for a port that opened without the RS-485 direction control
+/// its settings ask for, with the system's reason; empty when there is none.
+std::string DirectionControlLine(const TComm& comm, TDateTime now);
+
 /// value / divisor rounded to the nearest integer, a half to the even neighbour.
 std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor);
