@@ -105,7 +105,7 @@ TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {
     Keeper.SetRetryPeriod(200ms);
     Device->SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{7}; }));
     ASSERT_TRUE(Keeper.OpenPort());
-    Run.Start(Host, FakeClock.Now());
+    Run.Start(Host, FakeClock.Steady());
     Keeper.RunStarted();
     ASSERT_TRUE(PumpUntil([&] { return GoodResultWith("7"); }));
 
