@@ -20,10 +20,12 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableWidgetItem>
 #include <QToolTip>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -75,6 +77,24 @@ public:
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         size.setHeight(InfoItemHeight);
         return size;
+    }
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shown(option);
+        initStyleOption(&shown, index);
+        // A line of a flooded block holds thousands of characters; laying all of
+        // them out for every row on every repaint starves the window. Only what
+        // can reach the viewport is drawn: no glyph is narrower than 2 pixels.
+        const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+        if (view != nullptr) {
+            const int reach = view->viewport()->width() - option.rect.x();
+            const qsizetype limit = std::max(64, reach / 2 + 8);
+            if (shown.text.size() > limit)
+                shown.text.truncate(limit);
+        }
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &shown, painter, widget);
     }
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override {
