@@ -4,6 +4,7 @@
 #include "TComPort.h"
 #include "TComm.h"
 #include "TInfoListModel.h"
+#include "TLinkKeeper.h"
 #include "TPollingRun.h"
 #include "TQtPollHost.h"
 #include "TQtWindowQueue.h"
@@ -13,8 +14,11 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 class QButtonGroup;
@@ -37,12 +41,16 @@ public:
     ~TfrmMain() override;
 
     /// The wall clock for the status line and the error-line stamps.
-    void SetClock(const TRunClock& clock) { Clock = &clock; }
+    void SetClock(const TRunClock& clock) {
+        Clock = &clock;
+        Link.SetClock(clock);
+    }
 
     TComm& Comm() { return Comm1; }
     TComPort& ComPort() { return ComPort1; }
     TQtPollHost& PollHost() { return FPollHost; }
     TInfoListModel& InfoModel() { return *InfoList; }
+    TLinkKeeper& LinkKeeper() { return Link; }
 
     // Window events.
     void FormCreate();
@@ -74,11 +82,15 @@ public:
     // Coil commands.
     void btnZeroClick();
     void btnUnZeroClick();
-    /// Opens Comm1 with the current settings unless it is open, then pauses 100 ms.
+    /// Opens Comm1 with the current settings, then pauses 100 ms, unless it is
+    /// open with them already (or serves a run); raises the open failure.
     void EnsurePortOpen();
     void timerWaitResponseTimer();
 
     // Replies and results.
+    /// One error line when the port opened without the RS-485 direction
+    /// control its settings ask for.
+    void ShowDirectionControlLine();
     void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
     void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
 
@@ -93,16 +105,25 @@ protected:
 private:
     /// Runs a handler; an error that escapes it is shown in a message box.
     template <class THandler> void Guarded(THandler&& handler);
-    void ShowError(const QString& text);
+    /// A message box with `text`, and the system's reason below it when there is one.
+    void ShowError(const QString& text, std::error_code reason = {});
     void ConnectHandlers();
     void SetupStatusBar();
     bool RunOn() const;
     /// Ends a run and closes the port, as Stop does, before the window goes away.
     void ShutDown();
+    /// Opens Comm1 with the current settings; a port open with other ones is
+    /// closed first. Raises the open failure the user sees.
+    void OpenPortAsSet();
+    /// Drops the reader's unfinished block and the device's waiting input (see
+    /// TComm::DiscardInput); dropped bytes become one error-list line.
+    void DiscardInput(std::optional<std::uint16_t> blockLength = std::nullopt);
+    /// Runs the window's events until `done` holds; WakeCoilWaits makes it look.
     /// Sends one coil command to the slave shown in Poll From and waits for its
     /// echo or the time-out; the outcome is one line in the error list.
     void SendCoilCommand(TCoilAction action, const char* successLine, const char* timeoutLine);
-    /// Lets every waiting coil command look at the flags again.
+    void WaitForCoil(const std::function<bool()>& done);
+    /// Lets every waiting coil command look at what it waits for again.
     void WakeCoilWaits();
 
     std::unique_ptr<Ui::TfrmMain> ui;
@@ -117,6 +138,8 @@ private:
     TComm Comm1;
     TQtPollHost FPollHost;
     TPollingRun Run;
+    /// Open failures, refused rates, dropped data and a vanished port as error lines.
+    TLinkKeeper Link;
     TInfoListModel* InfoList = nullptr;
     QButtonGroup* FrameBreakGroup = nullptr;
     QLabel* StatusPanels[3] = {};
@@ -124,5 +147,9 @@ private:
     QTimer* timerWaitResponse = nullptr;
     /// The event loops of the coil commands now waiting, innermost last.
     std::vector<QEventLoop*> CoilWaits;
+    /// The settings Comm1 was last opened with.
+    std::optional<TPortSettings> OpenedWith;
     bool FormShown = false;
+    /// A box about the settings file was shown and no write has gone through since.
+    bool SettingsBoxShown = false;
 };

@@ -1,6 +1,10 @@
 #include "TComComboBox.h"
 
 #include "ListSerialPorts.h"
+#include "TPortInfo.h"
+
+#include <QHelpEvent>
+#include <QToolTip>
 
 #include <array>
 
@@ -9,6 +13,24 @@ namespace {
 TPortListSource& PortListSource() {
     static TPortListSource source;
     return source;
+}
+
+TPortDetailSource& PortDetailSource() {
+    static TPortDetailSource source;
+    return source;
+}
+
+/// The drop-down item's tool tip: the name, then one detail a line; empty
+/// when nothing beyond the name is known.
+QString PortToolTip(const std::string& name) {
+    const std::vector<std::string> details =
+        PortDetailSource() ? PortDetailSource()(name) : PortDetails(DescribePort(name));
+    if (details.empty())
+        return {};
+    QString tip = QString::fromLocal8Bit(name);
+    for (const std::string& detail : details)
+        tip += QLatin1Char('\n') + QString::fromLocal8Bit(detail);
+    return tip;
 }
 
 // The texts offered for the settings other than the port name. Item i stands
@@ -28,9 +50,12 @@ template <std::size_t N> QStringList TextsOf(const std::array<const char*, N>& t
     return list;
 }
 
-int FindIgnoringCase(const QComboBox& box, const QString& text) {
+// The first item naming the same port as `text`: ignoring case where the
+// system does, exactly where "ttyUSB0" and "ttyusb0" are different devices.
+int FindPortName(const QComboBox& box, const QString& text) {
+    const Qt::CaseSensitivity cs = PortNamesIgnoreCase() ? Qt::CaseInsensitive : Qt::CaseSensitive;
     for (int i = 0; i < box.count(); ++i) {
-        if (box.itemText(i).compare(text, Qt::CaseInsensitive) == 0)
+        if (box.itemText(i).compare(text, cs) == 0)
             return i;
     }
     return -1;
@@ -53,7 +78,7 @@ void TComSelect::SelectFromPort() {
     case TComProperty::cpNone:
         return;
     case TComProperty::cpPort:
-        index = FindIgnoringCase(Items, QString::fromLocal8Bit(ComPort->Port()));
+        index = FindPortName(Items, QString::fromLocal8Bit(ComPort->Port()));
         break;
     case TComProperty::cpBaudRate:
         index = ToIndex(ComPort->BaudRate(), 1);
@@ -150,6 +175,30 @@ void TComComboBox::SetPortListSource(TPortListSource source) {
     PortListSource() = std::move(source);
 }
 
+void TComComboBox::SetPortDetailSource(TPortDetailSource source) {
+    PortDetailSource() = std::move(source);
+}
+
+QString TComComboBox::CurrentToolTip() const {
+    const QString details =
+        currentIndex() < 0 ? QString() : itemData(currentIndex(), Qt::ToolTipRole).toString();
+    if (details.isEmpty())
+        return toolTip();
+    return toolTip().isEmpty() ? details : toolTip() + QLatin1Char('\n') + details;
+}
+
+bool TComComboBox::event(QEvent* e) {
+    if (e->type() == QEvent::ToolTip) {
+        const QString tip = CurrentToolTip();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), tip, this);
+        return true;
+    }
+    return QComboBox::event(e);
+}
+
 void TComComboBox::SetComProperty(TComProperty property) {
     FSelect->ComProperty = property;
     clear();
@@ -162,8 +211,12 @@ void TComComboBox::SetComProperty(TComProperty property) {
             PortListSource()(names);
         else
             ListSerialPorts(names);
-        for (const std::string& name : names)
+        for (const std::string& name : names) {
+            // Read from the system's device records; the ports are not opened.
             addItem(QString::fromLocal8Bit(name));
+            if (const QString tip = PortToolTip(name); !tip.isEmpty())
+                setItemData(count() - 1, tip, Qt::ToolTipRole);
+        }
         break;
     }
     case TComProperty::cpBaudRate:
@@ -215,8 +268,16 @@ QString TComComboBox::Text() const {
     return index < 0 ? QString() : itemText(index);
 }
 
+int TComComboBox::FindPort(const QString& name) const {
+    const int index = FindPortName(*this, name);
+    if (index >= 0 || name.isEmpty())
+        return index;
+    const std::string port = PortNameOfPath(name.toLocal8Bit().toStdString());
+    return port.empty() ? -1 : FindPortName(*this, QString::fromLocal8Bit(port));
+}
+
 void TComComboBox::SetText(const QString& text) {
-    const int index = FindIgnoringCase(*this, text);
+    const int index = FindPortName(*this, text);
     if (index >= 0)
         setCurrentIndex(index);
 }

@@ -9,13 +9,16 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 /// What exists exactly while the port is open.
 struct TComm::TLink {
     std::unique_ptr<TCommDevice> Device;
     std::shared_ptr<TWriteQueue> Queue;
-    std::unique_ptr<TReadThread> Reader;
+    std::shared_ptr<TReadThread> Reader;
     std::unique_ptr<TWriteThread> Writer;
+    bool Rs485Active = false;
+    bool Rs485Refused = false; // asked once per opening: one notice, not one per setting change
 };
 
 namespace {
@@ -46,6 +49,16 @@ TRtsLine ToDevice(TComm::TRtsControl control) {
     return TRtsLine::Disable;
 }
 
+/// Why a thread could not be started, as far as the library says.
+TDeviceError ThreadFailure(const std::exception& error) {
+    TDeviceError failure;
+    failure.Kind = TDeviceError::TKind::Other;
+    failure.Text = error.what();
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error))
+        failure.Code = system->code().value();
+    return failure;
+}
+
 } // namespace
 
 TComm::TComm(TWindowQueue& windowQueue)
@@ -60,13 +73,15 @@ TComm::~TComm() {
 
 void TComm::OpenPort() {
     FPortOpenError.clear();
+    FDirectionControlError.clear(); // said once, by the call that opened the port
     if (Link) {
         FPortOpenError = "This serial port already opened";
         return;
     }
+    FOpenFailure = {};
 
     std::unique_ptr<TCommDevice> device;
-    switch (TCommDevice::Open(FCommName, device)) {
+    switch (TCommDevice::Open(FCommName, device, FOpenFailure)) {
     case TCommDevice::TOpenResult::Opened:
         break;
     case TCommDevice::TOpenResult::CannotOpen:
@@ -97,20 +112,26 @@ void TComm::OpenPort() {
     TCommDevice& openDevice = *Link->Device;
     try {
         Link->Reader =
-            std::make_unique<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,
+            std::make_shared<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,
                                           [queue = Link->Queue] { queue->Close(); });
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         Link.reset();
         FPortOpenError = "Unable to create read thread";
+        FOpenFailure = ThreadFailure(error);
         return;
     }
     try {
         Link->Writer = std::make_unique<TWriteThread>(openDevice, NotifyWindow, Link->Queue);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         StopThreads(*Link);
         Link.reset();
         FPortOpenError = "Unable to create write thread";
+        FOpenFailure = ThreadFailure(error);
         return;
+    }
+    {
+        std::scoped_lock lock(ReaderMutex);
+        Reader = Link->Reader;
     }
     std::scoped_lock lock(WriterMutex);
     Writer = Link->Queue;
@@ -135,11 +156,17 @@ void TComm::StopThreads(TLink& link) {
 
 void TComm::ClosePort() {
     FPortOpenError.clear();
+    FOpenFailure = {};
+    FDirectionControlError.clear();
     if (!Link)
         return;
     {
         std::scoped_lock lock(WriterMutex);
         Writer.reset();
+    }
+    {
+        std::scoped_lock lock(ReaderMutex);
+        Reader.reset();
     }
     Link->Queue->Close(); // queued output is discarded
     StopThreads(*Link);
@@ -163,6 +190,16 @@ bool TComm::SendBytes(const void* data, std::uint16_t count) {
         return false;
     std::memcpy(item.Copy.get(), data, count);
     return queue->Push(std::move(item));
+}
+
+std::vector<char> TComm::DiscardInput(std::optional<std::uint16_t> blockLength) {
+    std::shared_ptr<TReadThread> reader;
+    {
+        std::scoped_lock lock(ReaderMutex);
+        reader = Reader;
+    }
+    // A reader that ends meanwhile answers at once, and touches its device no more.
+    return reader ? reader->DiscardInput(blockLength) : std::vector<char>{};
 }
 
 void TComm::NotifyWindowProc(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam) {
@@ -213,6 +250,11 @@ void TComm::DoSendDataEmpty() {
         OnSendDataEmpty(*this);
 }
 
+void TComm::DoDataDropped(std::uint64_t blocks, std::uint64_t bytes) {
+    if (OnDataDropped)
+        OnDataDropped(*this, blocks, bytes);
+}
+
 void TComm::ApplyDeviceState() {
     if (!Link)
         return;
@@ -237,7 +279,30 @@ void TComm::ApplyDeviceState() {
     state.XonChar = FXonChar;
     state.XoffChar = FXoffChar;
     state.ErrorChar = FReplacedChar;
-    Link->Device->ApplyState(state);
+    TStateResult result = Link->Device->ApplyState(state);
+    if (StateResultFilter)
+        StateResultFilter(state, result);
+    FAppliedState = std::move(result);
+    ApplyDirectionControl(state.Rts == TRtsLine::Toggle);
+}
+
+void TComm::ApplyDirectionControl(bool toggle) {
+    if (toggle && !Link->Rs485Active && !Link->Rs485Refused) {
+        if (const int error = Link->Device->SetRs485Direction(true); error != 0) {
+            Link->Rs485Refused = true;
+            FDirectionControlError = "RS-485 direction control is not available on " + FCommName +
+                                     ": " + std::generic_category().message(error);
+        } else {
+            Link->Rs485Active = true;
+        }
+    } else if (!toggle && Link->Rs485Active) {
+        (void)Link->Device->SetRs485Direction(false);
+        Link->Rs485Active = false;
+    }
+}
+
+bool TComm::Rs485Active() const {
+    return Link && Link->Rs485Active;
 }
 
 void TComm::ApplyTimeouts() {

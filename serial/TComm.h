@@ -1,13 +1,16 @@
 #pragma once
 
+#include "TCommDevice.h"
 #include "TWindowQueue.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 /// Raised by OpenPort when the device refuses its queue sizes.
 class ECommsError : public std::runtime_error {
@@ -17,6 +20,7 @@ public:
 
 class TComm;
 class TNotifyWindow;
+class TReadThread;
 class TWriteQueue;
 
 using TReceiveDataEvent =
@@ -25,6 +29,12 @@ using TReceiveErrorEvent = std::function<void(TComm& Sender, std::uint32_t Event
 using TModemStateChangeEvent = std::function<void(TComm& Sender, std::uint32_t ModemEvent)>;
 using TNotifyEvent = std::function<void(TComm& Sender)>;
 using TSendDataEmptyEvent = std::function<void(TComm& Sender)>;
+/// Blocks the reader dropped while the window thread was too far behind, and
+/// their bytes; raised once the window thread has caught up.
+using TDataDroppedEvent =
+    std::function<void(TComm& Sender, std::uint64_t Blocks, std::uint64_t Bytes)>;
+/// Sees each configuration result of the device before the component keeps it.
+using TStateResultFilter = std::function<void(const TCommState& asked, TStateResult& result)>;
 
 /// Notification numbers posted by the reader and writer to the window thread.
 inline constexpr unsigned WM_USER = 1024;
@@ -37,7 +47,7 @@ inline constexpr unsigned WM_COMM_SENT = WM_USER + 5;
 /// One serial device with a reader and a writer thread of its own. Every event
 /// is raised on the window thread, through the TWindowQueue given at
 /// construction. Construct, configure, open, close and destroy it on that
-/// thread; SendBytes may be called from any thread while the port is open.
+/// thread; SendBytes and DiscardInput may be called from any thread.
 /// The window queue must outlive the component.
 class TComm {
 public:
@@ -59,8 +69,25 @@ public:
 
     void OpenPort();
     void ClosePort();
+
+    /// The system's reason why the last OpenPort failed; Kind None after a
+    /// success, after ClosePort, and when no system call failed.
+    const TDeviceError& OpenFailure() const { return FOpenFailure; }
+    /// The line settings as the device reported them after they were last
+    /// applied (at OpenPort or on a change while open).
+    const TStateResult& AppliedState() const { return FAppliedState; }
+    /// Plays a driver that refuses or rounds settings: every later
+    /// configuration result passes through `filter`. For tests.
+    void SetStateResultFilter(TStateResultFilter filter) { StateResultFilter = std::move(filter); }
     /// Queues a private copy for the writer; true means queued, not sent.
     bool SendBytes(const void* data, std::uint16_t count);
+    /// Any thread, like SendBytes: drops what the reader holds of an unfinished
+    /// block and what waits in the device's input, and returns those bytes,
+    /// oldest first, so that the next block starts clean. With `blockLength`
+    /// the blocks after it have that length (at most InBufferSize) until the
+    /// next such call or the next opening; InputLen is not changed. Nothing
+    /// while the port is closed.
+    std::vector<char> DiscardInput(std::optional<std::uint16_t> blockLength = std::nullopt);
 
     bool PortOpen() const;
     void SetPortOpen(bool open);
@@ -129,11 +156,22 @@ public:
     std::uint32_t WriteTotalTimeoutConstant() const;
     void SetWriteTotalTimeoutConstant(std::uint32_t ms);
 
+    /// With RtsControl = RtsTransmissionAvailable the driver raises RTS while
+    /// sending and drops it after the last bit, for an RS-485 transceiver;
+    /// closing gives the port back its earlier RS-485 settings. Where the
+    /// driver cannot, the port opens all the same and this says why, until the
+    /// next OpenPort or ClosePort: set by the OpenPort that opened the port
+    /// (or by a change of RtsControl while open), empty otherwise.
+    const std::string& DirectionControlError() const { return FDirectionControlError; }
+    /// Whether the driver drives RTS around each transmission now.
+    bool Rs485Active() const;
+
     TReceiveDataEvent OnReceiveData;
     TNotifyEvent OnRequestHangup;
     TReceiveErrorEvent OnReceiveError;
     TModemStateChangeEvent OnModemStateChange;
     TSendDataEmptyEvent OnSendDataEmpty;
+    TDataDroppedEvent OnDataDropped;
 
 private:
     friend class TNotifyWindow;
@@ -146,9 +184,11 @@ private:
     void DoModemStateChange(std::uint32_t bits);
     void DoRequestHangup();
     void DoSendDataEmpty();
+    void DoDataDropped(std::uint64_t blocks, std::uint64_t bytes);
 
     void ApplyDeviceState();
     void ApplyTimeouts();
+    void ApplyDirectionControl(bool toggle);
     /// Stores a line setting; the open device is touched only when it changed.
     template <class T> void SetState(T& field, T value);
     template <class T> void SetTimeout(T& field, T value);
@@ -158,9 +198,16 @@ private:
     std::unique_ptr<TLink> Link; // the open device and its threads; none while closed
     mutable std::mutex WriterMutex;
     std::shared_ptr<TWriteQueue> Writer; // guarded by WriterMutex: SendBytes runs on any thread
+    std::mutex ReaderMutex;
+    std::shared_ptr<TReadThread> Reader; // guarded by ReaderMutex: DiscardInput runs on any thread
+
+    TDeviceError FOpenFailure;
+    TStateResult FAppliedState;
+    TStateResultFilter StateResultFilter;
 
     std::uint8_t FCommPort = 1;
     std::string FPortOpenError;
+    std::string FDirectionControlError;
     std::string FOutput;
     std::uint16_t FInputLen = 1;
     std::uint16_t FInBufferSize = 2048;

@@ -40,6 +40,39 @@ struct TCommState {
     char ErrorChar = 0;
 };
 
+/// Why a device call failed: the system's own code and text, mapped to the few
+/// kinds a user can act on.
+struct TDeviceError {
+    enum class TKind : std::uint8_t {
+        None,        ///< no failure
+        NotFound,    ///< no such device (ENOENT, ENODEV, ENXIO; ERROR_FILE_NOT_FOUND)
+        Busy,        ///< held by another opener (EBUSY, a held lock; ERROR_ACCESS_DENIED on a port)
+        Permission,  ///< this user may not open it (EACCES, EPERM)
+        NotTerminal, ///< opened, but not a serial device (ENOTTY; not FILE_TYPE_CHAR)
+        Unsupported, ///< the device refused a setting (EINVAL)
+        Other        ///< anything else; the system text says what
+    };
+    TKind Kind = TKind::None;
+    /// errno, or GetLastError() on Windows; 0 when no system call failed.
+    int Code = 0;
+    /// The system's text for Code.
+    std::string Text;
+    /// Permission only: the group that owns the device, where the system has
+    /// one; members of that group may open it.
+    std::string Group;
+
+    explicit operator bool() const { return Kind != TKind::None; }
+};
+
+/// What the device holds after the line settings have been applied, read back
+/// from it. A rate of 0 means the device cannot tell.
+struct TStateResult {
+    std::uint32_t BaudRate = 0;      ///< output rate in force
+    std::uint32_t InputBaudRate = 0; ///< input rate in force
+    /// Set when the settings call itself failed; the device then keeps what it had.
+    TDeviceError Error;
+};
+
 /// Read and write time-outs in milliseconds; see TReadRule for what the read
 /// time-outs mean.
 struct TCommTimeouts {
@@ -66,9 +99,10 @@ public:
 
     /// How a read or write ended.
     enum class TIo : std::uint8_t {
-        Done,    ///< completed
-        Stopped, ///< Stop was called
-        Failed   ///< the device failed or vanished; it will not recover
+        Done,       ///< completed
+        Stopped,    ///< Stop was called
+        Failed,     ///< the device failed or vanished; it will not recover
+        Interrupted ///< Interrupt was called; the bytes read so far are kept
     };
 
     enum class TThreadRole : std::uint8_t { Reader, Writer };
@@ -80,8 +114,10 @@ public:
     static std::string DevicePath(const std::string& commName);
 
     /// Opens `commName` exclusively, sets raw mode and input and output queues
-    /// of 4096 bytes. `device` is set only on Opened.
-    static TOpenResult Open(const std::string& commName, std::unique_ptr<TCommDevice>& device);
+    /// of 4096 bytes. `device` is set only on Opened; otherwise `error` says why
+    /// (for NoStopSignal and QueueRefused as well, where the system says).
+    static TOpenResult Open(const std::string& commName, std::unique_ptr<TCommDevice>& device,
+                            TDeviceError& error);
 
     /// Gives the calling thread the priority and timer precision of its role;
     /// best effort.
@@ -92,7 +128,9 @@ public:
     TCommDevice& operator=(const TCommDevice&) = delete;
 
     /// Writes the line settings; what the device refuses is left as it was.
-    void ApplyState(const TCommState& state);
+    /// Input and output run at the same rate. Returns what the device holds
+    /// afterwards, read back from it.
+    TStateResult ApplyState(const TCommState& state);
     /// Takes new time-outs; a read in progress follows them from its next byte on.
     void ApplyTimeouts(const TCommTimeouts& timeouts);
     /// Discards pending input.
@@ -100,13 +138,28 @@ public:
     /// Discards output not yet sent.
     void PurgeOutput();
 
+    /// On: the driver raises RTS while sending and drops it after the last
+    /// bit (RS-485 direction control). Off: the port gets back the RS-485
+    /// settings it had before, as it does when the device is closed. 0 or the
+    /// system's error number; a driver without RS-485 mode refuses.
+    int SetRs485Direction(bool on);
+
     /// Wakes every ReadBlock and Write, present and future, with Stopped.
     void Stop();
 
+    /// Any thread: ends the ReadBlock in progress, and every later one, with
+    /// Interrupted until ClearInterrupt is called.
+    void Interrupt();
+    /// Reader: takes back Interrupt.
+    void ClearInterrupt();
+    /// Reader: reads what waits in the input queue now, without waiting, into
+    /// `into`; returns the count.
+    std::size_t ReadWaiting(std::span<char> into);
+
     /// Reads one block into `block` by the read rule: it completes when
     /// block.size() bytes have arrived or a time-out ends it (then it may hold
-    /// fewer, even none). `received` is the count read, also on Failed (the
-    /// bytes that came before the failure); on Stopped they are to be dropped.
+    /// fewer, even none). `received` is the count read, also on Failed and
+    /// Interrupted (the bytes that came before); on Stopped they are to be dropped.
     TIo ReadBlock(std::span<char> block, std::size_t& received, const TLineEventSink& lineEvents);
 
     /// Writes all of `data`, continuing partial writes.

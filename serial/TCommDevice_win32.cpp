@@ -19,6 +19,7 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -82,17 +83,53 @@ DWORD WaitMs(std::chrono::nanoseconds time) {
 }
 
 /// How an overlapped operation ended.
-enum class TEnd : std::uint8_t { Done, Stopped, Woken, Failed };
+enum class TEnd : std::uint8_t { Done, Stopped, Interrupted, Woken, Failed };
+
+TDeviceError ErrorFromCode(DWORD code) {
+    using TKind = TDeviceError::TKind;
+    TDeviceError error;
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+        error.Kind = TKind::NotFound;
+        break;
+    case ERROR_ACCESS_DENIED: // a port held by another opener says so
+    case ERROR_SHARING_VIOLATION:
+        error.Kind = TKind::Busy;
+        break;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+        error.Kind = TKind::NotTerminal;
+        break;
+    case ERROR_INVALID_PARAMETER:
+        error.Kind = TKind::Unsupported;
+        break;
+    default:
+        error.Kind = TKind::Other;
+        break;
+    }
+    error.Code = static_cast<int>(code);
+    error.Text = std::system_category().message(error.Code);
+    return error;
+}
+
+TDeviceError LastDeviceError() {
+    return ErrorFromCode(::GetLastError());
+}
 
 } // namespace
 
 struct TCommDevice::TImpl {
     THandle Device;
-    THandle StopEvent;   // manual reset, never reset: every later wait ends too
-    THandle RetimeEvent; // auto reset: new time-outs for the reader
-    THandle ReadEvent;   // of the reader's record
-    THandle WriteEvent;  // of the writer's record
-    THandle LineEvent;   // of the line-event record
+    THandle StopEvent;      // manual reset, never reset: every later wait ends too
+    THandle RetimeEvent;    // auto reset: new time-outs for the reader
+    THandle InterruptEvent; // manual reset: set by Interrupt until ClearInterrupt
+    THandle ReadEvent;      // of the reader's record
+    THandle WriteEvent;     // of the writer's record
+    THandle LineEvent;      // of the line-event record
     bool TimerPeriodSet = false;
 
     std::mutex TimeoutsMutex;
@@ -233,28 +270,35 @@ struct TCommDevice::TImpl {
     TEnd Await(OVERLAPPED& record, DWORD& count, bool reader, const TLineEventSink& sink) {
         count = 0;
         for (;;) {
-            HANDLE handles[4] = {StopEvent.Get(), record.hEvent, nullptr, nullptr};
-            DWORD n = 2;
+            // The stop signal is first, so it wins over everything else; an
+            // interrupt wins over data.
+            HANDLE handles[5] = {StopEvent.Get(), nullptr, nullptr, nullptr, nullptr};
+            DWORD n = 1;
+            if (reader)
+                handles[n++] = InterruptEvent.Get();
+            const DWORD recordAt = n;
+            handles[n++] = record.hEvent;
             if (reader) {
                 handles[n++] = RetimeEvent.Get();
                 if (LinePending)
                     handles[n++] = LineEvent.Get();
             }
-            // The stop signal is first, so it wins over everything else.
             const DWORD woke = ::WaitForMultipleObjects(n, handles, FALSE, INFINITE);
-            if (woke == WAIT_OBJECT_0 + 1)
+            if (woke == WAIT_OBJECT_0 + recordAt)
                 break;
-            if (reader && woke == WAIT_OBJECT_0 + 3) {
+            if (reader && woke == WAIT_OBJECT_0 + recordAt + 2) {
                 CompleteLineEvent(sink);
                 continue;
             }
             ::CancelIoEx(Device.Get(), &record);
             const BOOL done = ::GetOverlappedResult(Device.Get(), &record, &count, TRUE);
+            const bool ended = done || ::GetLastError() == ERROR_OPERATION_ABORTED;
             if (woke == WAIT_OBJECT_0)
                 return TEnd::Stopped;
-            if (woke == WAIT_OBJECT_0 + 2)
-                return done || ::GetLastError() == ERROR_OPERATION_ABORTED ? TEnd::Woken
-                                                                           : TEnd::Failed;
+            if (reader && woke == WAIT_OBJECT_0 + 1)
+                return ended ? TEnd::Interrupted : TEnd::Failed;
+            if (reader && woke == WAIT_OBJECT_0 + recordAt + 1)
+                return ended ? TEnd::Woken : TEnd::Failed;
             return TEnd::Failed;
         }
         if (::GetOverlappedResult(Device.Get(), &record, &count, FALSE))
@@ -293,30 +337,42 @@ std::string TCommDevice::DevicePath(const std::string& commName) {
 }
 
 TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
-                                           std::unique_ptr<TCommDevice>& device) {
+                                           std::unique_ptr<TCommDevice>& device,
+                                           TDeviceError& error) {
+    error = {};
     auto impl = std::make_unique<TImpl>();
     impl->Device = THandle(::CreateFileW(Widen(DevicePath(commName)).c_str(),
                                          GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
-    if (!impl->Device)
+    if (!impl->Device) {
+        error = LastDeviceError();
         return TOpenResult::CannotOpen;
+    }
     const HANDLE handle = impl->Device.Get();
     // A character device that keeps no line state (NUL, a console) is no serial port either.
     DCB state{};
     state.DCBlength = sizeof state;
-    if (::GetFileType(handle) != FILE_TYPE_CHAR || !::GetCommState(handle, &state))
+    if (::GetFileType(handle) != FILE_TYPE_CHAR || !::GetCommState(handle, &state)) {
+        error = ErrorFromCode(ERROR_INVALID_FUNCTION);
+        error.Kind = TDeviceError::TKind::NotTerminal;
         return TOpenResult::NotComm;
-    if (!::SetupComm(handle, QueueSize, QueueSize))
+    }
+    if (!::SetupComm(handle, QueueSize, QueueSize)) {
+        error = LastDeviceError();
         return TOpenResult::QueueRefused;
+    }
 
     impl->StopEvent = NewEvent(true, false);
+    impl->InterruptEvent = NewEvent(true, false);
     impl->RetimeEvent = NewEvent(false, false);
     impl->ReadEvent = NewEvent(true, false);
     impl->WriteEvent = NewEvent(true, false);
     impl->LineEvent = NewEvent(true, false);
-    if (!impl->StopEvent || !impl->RetimeEvent || !impl->ReadEvent || !impl->WriteEvent ||
-        !impl->LineEvent)
+    if (!impl->StopEvent || !impl->InterruptEvent || !impl->RetimeEvent || !impl->ReadEvent ||
+        !impl->WriteEvent || !impl->LineEvent) {
+        error = LastDeviceError();
         return TOpenResult::NoStopSignal;
+    }
 
     // Errors, carrier and ring; data arrive through reads only.
     impl->LineEventsRefused = !::SetCommMask(handle, EV_ERR | EV_RLSD | EV_RING);
@@ -335,12 +391,15 @@ void TCommDevice::TuneThread(TThreadRole role) {
                                                         : THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
-void TCommDevice::ApplyState(const TCommState& state) {
+TStateResult TCommDevice::ApplyState(const TCommState& state) {
     const HANDLE handle = Impl->Device.Get();
+    TStateResult result;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handle, &dcb))
-        return;
+    if (!::GetCommState(handle, &dcb)) {
+        result.Error = LastDeviceError();
+        return result;
+    }
     dcb.BaudRate = state.BaudRate;
     dcb.fBinary = 1;
     dcb.fParity = state.ParityCheck ? 1 : 0;
@@ -365,7 +424,15 @@ void TCommDevice::ApplyState(const TCommState& state) {
     dcb.XoffChar = state.XoffChar;
     dcb.ErrorChar = state.ErrorChar;
     // Refused settings leave the device as it was, as the caller expects.
-    (void)::SetCommState(handle, &dcb);
+    if (!::SetCommState(handle, &dcb))
+        result.Error = LastDeviceError();
+    // One rate for both directions; what the driver holds now. (A pseudo-terminal
+    // under wine reports 0: it cannot tell.)
+    DCB now{};
+    now.DCBlength = sizeof now;
+    if (::GetCommState(handle, &now))
+        result.BaudRate = result.InputBaudRate = now.BaudRate;
+    return result;
 }
 
 void TCommDevice::ApplyTimeouts(const TCommTimeouts& timeouts) {
@@ -389,6 +456,33 @@ void TCommDevice::Stop() {
     ::SetEvent(Impl->StopEvent.Get());
 }
 
+void TCommDevice::Interrupt() {
+    ::SetEvent(Impl->InterruptEvent.Get());
+}
+
+void TCommDevice::ClearInterrupt() {
+    ::ResetEvent(Impl->InterruptEvent.Get());
+}
+
+std::size_t TCommDevice::ReadWaiting(std::span<char> into) {
+    TImpl& impl = *Impl;
+    DWORD queued = 0;
+    impl.TakeErrors(queued, nullptr);
+    if (queued == 0 || into.empty())
+        return 0;
+    // Only what waits is asked for, so the read completes at once.
+    DWORD got = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(queued, into.size()));
+    OVERLAPPED record{};
+    ::ResetEvent(impl.ReadEvent.Get());
+    record.hEvent = impl.ReadEvent.Get();
+    if (!::ReadFile(impl.Device.Get(), into.data(), ask, nullptr, &record) &&
+        ::GetLastError() != ERROR_IO_PENDING)
+        return 0;
+    (void)impl.Await(record, got, false, nullptr);
+    return got;
+}
+
 TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& received,
                                         const TLineEventSink& lineEvents) {
     TImpl& impl = *Impl;
@@ -400,6 +494,8 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
     for (;;) {
         if (!impl.Pause(0))
             return TIo::Stopped;
+        if (::WaitForSingleObject(impl.InterruptEvent.Get(), 0) == WAIT_OBJECT_0)
+            return TIo::Interrupted;
         impl.ArmLineEvents(lineEvents);
         if (impl.TimeoutsGeneration.load(std::memory_order_relaxed) != generation)
             rule.Retime(impl.TakeTimeouts(generation));
@@ -432,6 +528,8 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
             rule.Received(received, TClock::now());
         if (end == TEnd::Stopped)
             return TIo::Stopped;
+        if (end == TEnd::Interrupted)
+            return TIo::Interrupted;
         if (end == TEnd::Failed)
             return TIo::Failed;
         if (got == 0 && end == TEnd::Done) {

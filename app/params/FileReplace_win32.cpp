@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -55,17 +56,25 @@ private:
     HANDLE Handle;
 };
 
-bool WriteWhole(HANDLE file, const std::string& content) {
+std::error_code LastError() {
+    return {static_cast<int>(::GetLastError()), std::system_category()};
+}
+
+std::error_code WriteWhole(HANDLE file, const std::string& content) {
     std::size_t done = 0;
     while (done < content.size()) {
         const DWORD chunk =
             static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 20));
         DWORD written = 0;
-        if (!::WriteFile(file, content.data() + done, chunk, &written, nullptr) || written == 0)
-            return false;
+        if (!::WriteFile(file, content.data() + done, chunk, &written, nullptr))
+            return LastError();
+        if (written == 0)
+            return std::make_error_code(std::errc::no_space_on_device);
         done += written;
     }
-    return ::FlushFileBuffers(file) != FALSE;
+    if (!::FlushFileBuffers(file))
+        return LastError();
+    return {};
 }
 
 /// A temporary file beside `target` whose name no other writer uses: created
@@ -88,57 +97,97 @@ HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& name) {
 
 } // namespace
 
-bool ReadFileContent(const std::string& path, std::string& content) {
-    content.clear();
+TFileContent ReadFileContent(const std::string& path) {
+    TFileContent result;
     TFile file(::CreateFileW(Widen(path).c_str(), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
-        return false;
-    char buffer[16384];
+    if (!file.Valid()) {
+        const DWORD error = ::GetLastError();
+        result.Outcome = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                             ? TReadOutcome::Absent
+                             : TReadOutcome::Unreadable;
+        if (result.Outcome == TReadOutcome::Unreadable)
+            result.Error = {static_cast<int>(error), std::system_category()};
+        return result;
+    }
+    result.Outcome = TReadOutcome::Unreadable;
+    // A named pipe or a device would block or never end.
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        result.Error = std::make_error_code(std::errc::not_supported);
+        return result;
+    }
+    char buffer[65536];
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
-            return false;
+        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) {
+            result.Error = LastError();
+            result.Content.clear();
+            return result;
+        }
         if (got == 0)
-            return true;
-        content.append(buffer, got);
+            break;
+        result.Content.append(buffer, got);
     }
+    result.Outcome = TReadOutcome::Read;
+    return result;
 }
 
-bool ReplaceFileContent(const std::string& path, const std::string& content) {
+std::error_code ReplaceFileContent(const std::string& path, const std::string& content) {
     const std::wstring target = Widen(path);
     if (target.empty())
-        return false;
+        return std::make_error_code(std::errc::invalid_argument);
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return std::make_error_code(std::errc::is_a_directory);
     // The read-only attribute is the user's "do not write", for us as for the shell.
-    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
-        return false;
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return std::make_error_code(std::errc::permission_denied);
+    if (exists) {
+        // Refused unless this user may write the file itself: the folder's
+        // permission to take a new file is not enough.
+        TFile probe(::CreateFileW(target.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe.Valid())
+            return LastError();
+    }
 
     std::wstring temporary;
     TFile file(CreateTemporaryBeside(target, temporary));
     if (file.Valid()) {
-        const bool written = WriteWhole(file.Get(), content) && file.Close();
+        std::error_code error = WriteWhole(file.Get(), content);
+        if (!error && !file.Close())
+            error = LastError();
         // ReplaceFileW keeps the old file's attributes and security; where it
         // cannot (another file system), a plain replacing move still is atomic.
-        const bool replaced =
-            written &&
-            ((exists && ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
-             ::MoveFileExW(temporary.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-        if (!replaced)
+        if (!error &&
+            !((exists && ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+              ::MoveFileExW(temporary.c_str(), target.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
+            error = LastError();
+        if (error) {
+            file.Close();
             ::DeleteFileW(temporary.c_str());
-        return replaced;
+        }
+        // Rewriting in place after a failed write could truncate the file.
+        return error;
     }
+    const std::error_code noTemporary = LastError();
     if (!exists)
-        return false;
-    // The folder refuses new files but the file itself may be writable.
+        return noTemporary;
+    // The folder refuses new files but the file itself is writable.
     TFile inPlace(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    return inPlace.Valid() && WriteWhole(inPlace.Get(), content) && ::SetEndOfFile(inPlace.Get()) &&
-           inPlace.Close();
+    if (!inPlace.Valid())
+        return LastError();
+    if (const std::error_code error = WriteWhole(inPlace.Get(), content))
+        return error;
+    if (!::SetEndOfFile(inPlace.Get()) || !inPlace.Close())
+        return LastError();
+    return {};
 }
 
 std::string ExecutablePath() {

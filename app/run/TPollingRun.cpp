@@ -1,5 +1,6 @@
 #include "TPollingRun.h"
 
+#include "ModbusException.h"
 #include "TComm.h"
 #include "TPollThread.h"
 #include "TSysParam.h"
@@ -18,6 +19,8 @@ std::int32_t Incremented(std::int32_t count) {
 // Largest read a Modbus slave answers (function 3 carries 1 to 125 registers).
 constexpr std::int32_t MaxRegisterCount = 125;
 
+constexpr int ReadFunctionCode = 0x03;
+
 } // namespace
 
 std::string TPollingRun::SettingsError() const {
@@ -27,10 +30,11 @@ std::string TPollingRun::SettingsError() const {
     if (from > to)
         return "起始从机地址(" + std::to_string(from) + ")大于结束从机地址(" + std::to_string(to) +
                ")，无法开始运行！";
-    // An address is one byte on the wire; a wider range only fills memory.
-    if (from < 0 || to > 255)
+    // The range the address boxes offer: 0 would be the broadcast, which no
+    // slave answers, and an address is one byte on the wire.
+    if (from < 1 || to > 254)
         return "从机地址范围(" + std::to_string(from) + "-" + std::to_string(to) +
-               ")超出0到255，无法开始运行！";
+               ")超出1到254，无法开始运行！";
     if (count < 1 || count > MaxRegisterCount)
         return "请求寄存器数量(" + std::to_string(count) + ")超出1到" +
                std::to_string(MaxRegisterCount) + "，无法开始运行！";
@@ -47,18 +51,26 @@ TRunLayout TPollingRun::Layout() const {
     return layout;
 }
 
-void TPollingRun::Start(TPollHost& host, TDateTime now) {
+void TPollingRun::Start(TPollHost& host, TSteadyTime now) {
     if (State.PollThread)
         throw std::logic_error("a polling run is already on");
     const TRunLayout layout = Layout();
     if (layout.Positions == 0)
         throw std::logic_error("a polling run needs Poll From <= Poll To");
-    // Resized, not cleared: counts carry over by position into the next run.
+    // Counts carry over into a run of the same range; a count made for another
+    // address would be shown as this one's.
+    const std::pair range{layout.PollFrom, layout.PollTo};
+    if (State.CountsRange != range) {
+        State.OkCounts.clear();
+        State.FailCounts.clear();
+        State.CountsRange = range;
+    }
     State.OkCounts.resize(layout.Positions);
     State.FailCounts.resize(layout.Positions);
     State.RateBaseOkCount = State.OkCounts[0];
     State.PollStartTime = now;
     State.PollEvent = std::make_unique<TPollEvent>();
+    State.LineHold.Release();
     const std::uint32_t runId = ++State.RunId;
     State.PollingActive = true;
     State.PollThread = std::make_unique<TPollThread>(State, *State.PollEvent, host, runId);
@@ -85,6 +97,10 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         if (IsCoilEcho(block, State.CoilCommand)) {
             State.CoilAck = true;
             outcome.EchoAccepted = true;
+        } else if (const auto refusal =
+                       MatchExceptionReply(block, State.CoilCommand[0], State.CoilCommand[1])) {
+            // The command was refused, not lost: say why before the time-out line.
+            outcome.InfoLines.push_back(stamp + ExceptionReplyText(*refusal));
         }
         return outcome;
     }
@@ -97,6 +113,8 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     switch (CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values)) {
     case TReplyCheck::Length:
         outcome.InfoLines.push_back(stamp + "[帧长度错误!]" + dump);
+        if (const auto refusal = MatchExceptionReply(block, slave, ReadFunctionCode))
+            outcome.InfoLines.push_back(stamp + ExceptionReplyText(*refusal));
         break;
     case TReplyCheck::Slave:
         outcome.InfoLines.push_back(State.SendCaption());
@@ -156,7 +174,7 @@ void TPollingRun::ResetCounts() {
     State.RateBaseOkCount = 0;
 }
 
-std::string TPollingRun::StatusText(TDateTime now) {
+std::string TPollingRun::StatusText(TSteadyTime now) {
     std::int64_t s = 0;
     if (State.PollStartTime) {
         const auto elapsed = now - *State.PollStartTime;
@@ -195,6 +213,11 @@ std::string TPollingRun::StartTimeText(TDateTime now) {
     return "开始测试时间: " + DateTimeText(now);
 }
 
+std::string TPollingRun::DiscardedLine(const std::vector<char>& bytes, TDateTime now) {
+    const TByteSpan span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return TimeStampText(now) + "[残留数据已丢弃!][" + HexText(span) + "]";
+}
+
 void ApplyCommSettings(TComm& comm) {
     comm.SetCommName(ParamCommPort->AsString());
     comm.SetBaudRate(static_cast<std::uint32_t>(ParamBaudRate->AsInteger()));
@@ -208,6 +231,17 @@ void ApplyCommSettings(TComm& comm) {
         comm.SetInputLen(
             static_cast<std::uint16_t>(ExpectedReplyLength(ParamRegisterCount->AsInteger())));
     }
+}
+
+TPortSettings CurrentPortSettings() {
+    return {ParamCommPort->AsString(), ParamBaudRate->AsInteger(), ParamFrameBreakMode->AsInteger(),
+            ParamReadInterval->AsInteger(), ParamRegisterCount->AsInteger()};
+}
+
+std::string DirectionControlLine(const TComm& comm, TDateTime now) {
+    if (comm.DirectionControlError().empty())
+        return {};
+    return TimeStampText(now) + "[RS-485方向控制不可用!][" + comm.DirectionControlError() + "]";
 }
 
 std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor) {

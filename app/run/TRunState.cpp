@@ -30,6 +30,7 @@ void TRunState::Reset() {
     RequestPending = false;
     OkCounts.clear();
     FailCounts.clear();
+    CountsRange.reset();
     RegisterValues.clear();
     PollStartTime.reset();
     RateBaseOkCount = 0;
@@ -39,5 +40,6 @@ void TRunState::Reset() {
     CoilTimedOut = false;
     CoilCommandMode = false;
     CoilCommand = {};
+    LineHold.Release();
     SetSendCaption(SendCaptionPrefix);
 }

@@ -48,3 +48,5 @@ double ProcessCpuSeconds();
 /// The output speed of a terminal as its driver holds it, also for rates
 /// without a speed constant (Linux only; 0 if unknown).
 unsigned TerminalOutputRate(int fd);
+/// The input speed, likewise.
+unsigned TerminalInputRate(int fd);

@@ -1,24 +1,33 @@
 // Runs through the window: real clicks on Start, Stop and reset, a device
 // played on a pseudo-terminal, the wall clock moved by the test.
+#include "TComComboBox.h"
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
 #include "TShownWindow.h"
 #include "TSysParam.h"
+#include "TTerminationRequests.h"
 #include "TWindowTestKit.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -61,6 +70,8 @@ private slots:
     void startRefusesAnEmptyRange();
     void nestedEventLoopLosesNoResult();
     void closingDuringARunStopsIt();
+    void stableNameOpensItsPortAndRs485RefusalIsOneLine();
+    void terminationSignalsCloseLikeTheUser();
 };
 
 void TfrmMainRunTest::goodReplyFillsItsRow() {
@@ -175,6 +186,8 @@ void TfrmMainRunTest::statusTextsAndRate() {
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 0秒"), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 2), QStringLiteral("52"), Patience);
 
+    // The wall clock is set two hours ahead: the elapsed time does not follow it.
+    w.Clock.Set(w.Clock.Now() + 2h);
     w.Clock.Advance(59s);
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 59秒 通讯频率: 0次/秒"),
                               Patience);
@@ -220,39 +233,57 @@ void TfrmMainRunTest::resetDuringARun() {
 void TfrmMainRunTest::countsCarryOverIntoTheNextRun() {
     TPtyDevice device;
     device.SetScript(AnswerAll([](int slave) { return std::vector<std::int32_t>{slave}; }));
-    TShownWindow w(SettingsFor(device, 1, 2, 2, 100), TWindowClock::Fake);
-    w.Click("btnStart");
-    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 3, Patience);
-    w.Click("btnStart");
-    QCoreApplication::processEvents();
-    const int carried = RunState.OkCounts[0];
-
-    // Moved from 1..2 to 5..6: same positions, so slave 5 continues slave 1's count.
-    w.Child<QSpinBox>("spePollTo").setValue(6);
-    w.Child<QSpinBox>("spePollFrom").setValue(5);
-    device.SetScript({});
-    w.Click("btnStart");
-    QCOMPARE(w.Cell(0, 0), QStringLiteral("5"));
-    QCOMPARE(w.Cell(0, 2), QString()); // a new run starts with empty cells
-    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 3), QStringLiteral("1"), Patience);
-    QCOMPARE(w.Cell(0, 2), QString::number(carried));
-    w.Click("btnStart");
+    TShownWindow w(SettingsFor(device, 1, 2, 2, 100, 100), TWindowClock::Fake);
+    // The same range continues its counts; a moved range (1..2 to 5..6, the
+    // same positions) starts from 0, so no slave shows another one's counts.
+    const struct {
+        int From;
+        int To;
+        bool Carried;
+    } runs[] = {{1, 2, false}, {1, 2, true}, {5, 6, false}};
+    int carried = 0;
+    for (const auto& run : runs) {
+        w.Child<QSpinBox>("spePollTo").setValue(run.To);
+        w.Child<QSpinBox>("spePollFrom").setValue(run.From);
+        w.Click("btnStart");
+        QCOMPARE(w.Cell(0, 0), QString::number(run.From));
+        QCOMPARE(w.Cell(0, 2), QString()); // a new run starts with empty cells
+        QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 1, Patience);
+        const int first = w.Cell(0, 2).toInt();
+        QVERIFY2(run.Carried ? first > carried : first <= 2, qPrintable(QString::number(first)));
+        QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= first + 2, Patience);
+        w.Click("btnStart");
+        QCoreApplication::processEvents();
+        carried = RunState.OkCounts[0];
+    }
 }
 
+// Stop and closing end a reply wait or an interval at once, however long.
 void TfrmMainRunTest::stopWhileThePollWaits() {
     TPtyDevice device;
-    TShownWindow w(SettingsFor(device, 1, 1, 2, 600), TWindowClock::Fake);
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 5000, 5000), TWindowClock::Fake);
     w.Click("btnStart");
     QVERIFY(device.WaitForRequests(1, 5s));
-    QElapsedTimer clicked;
-    clicked.start();
-    w.Click("btnStart");
-    // The window was blocked until the wait had ended.
-    QVERIFY2(clicked.elapsed() >= 450, qPrintable(QString::number(clicked.elapsed())));
+    QTest::qWait(20);
+    const qint64 stop = w.TimedClick("btnStart");
+    qInfo() << "Stop in the reply wait took" << stop << "ms";
+    QVERIFY2(stop < 1000, qPrintable(QString::number(stop)));
     QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
     QTest::qWait(50);
-    QCOMPARE(w.Cell(0, 3), QString()); // the last cycle's result is ignored
+    QCOMPARE(w.Cell(0, 3), QString()); // a wait cut short gives no result
     QCOMPARE(device.RequestCount(), std::size_t{1});
+
+    // Closing while the run waits out its interval.
+    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{1}; }));
+    w.Click("btnStart");
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 2), QStringLiteral("1"), Patience);
+    QElapsedTimer closing;
+    closing.start();
+    QVERIFY(w.Window->close());
+    qInfo() << "Closing in the interval took" << closing.elapsed() << "ms";
+    QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
+    QCOMPARE(device.RequestCount(), std::size_t{2});
+    w.Window.reset();
 }
 
 void TfrmMainRunTest::startOnAMissingPort() {
@@ -268,19 +299,33 @@ void TfrmMainRunTest::startOnAMissingPort() {
     QCOMPARE(w.Table().columnCount(), 0);
     QCOMPARE(w.Panel(0), QString());
     QCOMPARE(w.Window->Comm().CommName(), std::string("/dev/quellmark-no-such-port"));
+    // The box stays as it was; the system's reason is one line in the error list.
+    QTRY_COMPARE(w.Info().size(), 1);
+    QVERIFY2(w.Info()[0].startsWith(QStringLiteral(
+                 "[10:20:30] [串口打开失败!][/dev/quellmark-no-such-port][设备不存在] ")),
+             qPrintable(w.Info()[0]));
 }
 
 void TfrmMainRunTest::startRefusesAnEmptyRange() {
-    TPtyDevice device;
-    TShownWindow w(SettingsFor(device, 9, 3, 2), TWindowClock::Fake);
-    TMessageBoxCatcher catcher;
-    w.Click("btnStart");
-    QCOMPARE(catcher.Texts,
-             QStringList{QStringLiteral("起始从机地址(9)大于结束从机地址(3)，无法开始运行！")});
-    QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
-    QVERIFY(!w.Window->Comm().PortOpen());
-    QCOMPARE(w.Window->Comm().CommName(), std::string("COM1")); // refused before configuring
-    QCOMPARE(RunState.PollThread, nullptr);
+    // From Config.ini only: an empty range, and Poll From 0, which the box shows as 1.
+    const struct {
+        int From;
+        int To;
+        const char* Message;
+    } cases[] = {{9, 3, "起始从机地址(9)大于结束从机地址(3)，无法开始运行！"},
+                 {0, 2, "从机地址范围(0-2)超出1到254，无法开始运行！"}};
+    for (const auto& c : cases) {
+        TPtyDevice device;
+        TShownWindow w(SettingsFor(device, c.From, c.To, 2), TWindowClock::Fake);
+        TMessageBoxCatcher catcher;
+        w.Click("btnStart");
+        QCOMPARE(catcher.Texts, QStringList{QString::fromUtf8(c.Message)});
+        QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
+        QVERIFY(!w.Window->Comm().PortOpen());
+        QCOMPARE(w.Window->Comm().CommName(), std::string("COM1")); // refused before configuring
+        QCOMPARE(RunState.PollThread, nullptr);
+        QCOMPARE(device.RequestCount(), std::size_t{0});
+    }
 }
 
 void TfrmMainRunTest::nestedEventLoopLosesNoResult() {
@@ -336,5 +381,65 @@ void TfrmMainRunTest::closingDuringARunStopsIt() {
     w.Window.reset();
 }
 
+void TfrmMainRunTest::terminationSignalsCloseLikeTheUser() {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        TPtyDevice device;
+        TShownWindow w(SettingsFor(device, 1, 3, 2, 300), TWindowClock::Fake);
+        const std::string settings = w.Config.Contents();
+        TTerminationRequests termination;
+        QObject::connect(&termination, &TTerminationRequests::Requested, w.Window.get(),
+                         &QWidget::close);
+        w.Click("btnStart");
+        QVERIFY(device.WaitForRequests(1, 5s));
+
+        QCOMPARE(::raise(signal), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Window->isVisible(), Patience);
+        QVERIFY(termination.Received());
+        QVERIFY(!RunState.PollingActive);
+        QCOMPARE(RunState.PollThread, nullptr);
+        QVERIFY(!w.Window->Comm().PortOpen());
+        QCOMPARE(w.Config.Contents(), settings);
+
+        // The port is free again: not exclusive, and its lock released.
+        const int fd = ::open(device.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        int exclusive = -1;
+        QCOMPARE(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive, 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        ::close(fd);
+        w.Window.reset();
+    }
+}
+
 QTEST_MAIN(TfrmMainRunTest)
 #include "TfrmMainRunTest.moc"
+
+void TfrmMainRunTest::stableNameOpensItsPortAndRs485RefusalIsOneLine() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{5}; }));
+    // A link standing for /dev/serial/by-id/..., leading to the device.
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("usb-Adapter_A50285BI-if00-port0"));
+    QVERIFY(QFile::link(QString::fromStdString(device.Path()), link));
+    const std::string name = device.Path().substr(std::string("/dev/").size());
+    TComComboBox::SetPortListSource([name](std::vector<std::string>& ports) {
+        ports = {"ttyS0", name};
+    });
+    TWindowSettings settings = SettingsFor(device, 1, 1, 2);
+    settings.Port = link.toStdString();
+    TShownWindow w(settings, TWindowClock::Fake);
+    TComComboBox::SetPortListSource({});
+    QCOMPARE(w.Child<TComComboBox>("cbbComPort").Text(), QString::fromStdString(name));
+
+    w.Window->Comm().SetRtsControl(TComm::TRtsControl::RtsTransmissionAvailable);
+    w.Click("btnStart");
+    QCOMPARE(w.StartCaption(), QStringLiteral("停止运行"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 1), QStringLiteral("5"), Patience);
+    QCOMPARE(w.Info(),
+             QStringList{QStringLiteral("[10:20:30] [RS-485方向控制不可用!][RS-485 direction "
+                                        "control is not available on ") +
+                         link + QStringLiteral(": Inappropriate ioctl for device]")});
+    w.Click("btnStart");
+    QCOMPARE(ParamCommPort->AsString(), link.toStdString()); // the saved name stays
+}

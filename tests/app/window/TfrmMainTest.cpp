@@ -2,6 +2,7 @@
 // writes back, and how it configures the serial link.
 #include "TfrmMain.h"
 #include "DefaultConfig.h"
+#include "ListSerialPorts.h"
 #include "TComComboBox.h"
 #include "TComLed.h"
 #include "TSpinEdit.h"
@@ -13,17 +14,23 @@
 #include <QComboBox>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolTip>
+
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,8 +77,12 @@ private slots:
     void portPickGoesToSettingsAndPortComponent();
     void frameBreakModeConfiguresTheLink();
     void refusedWritesAreShown();
+    void unreadableConfigShowsOneBox();
+    void portNamesMatchAsTheSystemComparesThem();
     void errorListClears();
     void errorListKeepsTheLatestLines();
+    void errorListFollowsTheNewestLineAtTheBottom();
+    void compactTableRows();
 };
 
 void TfrmMainTest::windowAndFont() {
@@ -462,33 +473,98 @@ void TfrmMainTest::frameBreakModeConfiguresTheLink() {
 }
 
 void TfrmMainTest::refusedWritesAreShown() {
-    // Every key but Poll From, each at its control's designed value: loading
-    // must write that one key and is refused; showing changes no control.
+    // Every key but Poll From, Register Begin out of its box's range: loading
+    // must write Poll From and showing must write 12; both are refused, and
+    // start-up shows one box.
     const std::string text = "[Communication]\nComm Port=COM1\nBaud Rate=9600\nPoll Interval=1\n"
                              "Poll Timeout=1\nPoll To=1\nFrameBreakMode=0\nReadInterval=5\n"
-                             "[Modbus]\nRegister Begin=1\nRegister Count=1\n";
+                             "[Modbus]\nRegister Begin=20\nRegister Count=1\n";
     TTempConfig config(text);
     std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
+    const QString refused = QString::fromStdString("Unable to write to " + config.Path());
     TMessageBoxCatcher catcher;
     TfrmMain window(config.Path());
-    QCOMPARE(catcher.Texts,
-             QStringList{QString::fromStdString("Unable to write to " + config.Path())});
+    QCOMPARE(catcher.Texts, QStringList{refused});
     QCOMPARE(ParamPollFrom->AsInteger(), 1);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(ParamRegisterBegin->AsInteger(), 12);
     QCOMPARE(catcher.Texts.size(), 1);
 
-    // Each later refused write is shown again; the value is kept in memory.
+    // Later, the first refused write shows one box, the next ones none; each
+    // value is kept in memory.
     auto* pollTo = Child<QSpinBox>(window, "spePollTo");
     pollTo->setFocus();
     QTest::keyClick(pollTo, Qt::Key_Up);
     QTRY_COMPARE(catcher.Texts.size(), 2);
     QCOMPARE(ParamPollTo->AsInteger(), 2);
-    QCOMPARE(pollTo->value(), 2);
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QTest::qWait(100);
+    QCOMPARE(catcher.Texts.size(), 2);
+    QCOMPARE(ParamPollTo->AsInteger(), 4);
+    QCOMPARE(pollTo->value(), 4);
+    QCOMPARE(config.Contents(), text);
+
+    // A write that goes through ends the quiet; the next refusal is shown again.
+    std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QVERIFY(config.Contents().find("Poll To=5\n") != std::string::npos);
+    std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
     QTest::keyClick(pollTo, Qt::Key_Up);
     QTRY_COMPARE(catcher.Texts.size(), 3);
-    QCOMPARE(ParamPollTo->AsInteger(), 3);
-    QCOMPARE(config.Contents(), text);
+    QCOMPARE(catcher.Texts.back(), refused);
+}
+
+void TfrmMainTest::unreadableConfigShowsOneBox() {
+    // A directory and a FIFO where Config.ini should be: the defaults are shown,
+    // one box says so, and nothing is ever written there.
+    for (const bool fifo : {false, true}) {
+        TTempConfig config;
+        if (fifo)
+            QCOMPARE(::mkfifo(config.Path().c_str(), 0644), 0);
+        else
+            std::filesystem::create_directory(config.Path());
+        TMessageBoxCatcher catcher;
+        {
+            TfrmMain window(config.Path());
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QCOMPARE(catcher.Texts,
+                     QStringList{QString::fromStdString("Unable to read " + config.Path())});
+            QCOMPARE(Child<QSpinBox>(window, "spePollTo")->value(), 10);
+            QCOMPARE(Child<QComboBox>(window, "cbbBaud")->currentText(), QStringLiteral("9600"));
+
+            auto* pollTo = Child<QSpinBox>(window, "spePollTo");
+            pollTo->setFocus();
+            QTest::keyClick(pollTo, Qt::Key_Up);
+            QTest::keyClick(pollTo, Qt::Key_Up);
+            QTRY_COMPARE(catcher.Texts.size(), 2);
+            QCOMPARE(catcher.Texts.back(),
+                     QString::fromStdString("Unable to write to " + config.Path()));
+            QTest::qWait(100);
+            QCOMPARE(catcher.Texts.size(), 2);
+            QCOMPARE(ParamPollTo->AsInteger(), 12);
+        }
+        QVERIFY(fifo ? std::filesystem::is_fifo(config.Path())
+                     : std::filesystem::is_directory(config.Path()));
+        QCOMPARE(std::distance(std::filesystem::directory_iterator(config.Directory()),
+                               std::filesystem::directory_iterator()),
+                 1);
+    }
+}
+
+void TfrmMainTest::portNamesMatchAsTheSystemComparesThem() {
+    // "com3" is not COM3 where names are case-sensitive: nothing is selected,
+    // and Start opens the saved name, as it would for any unlisted port.
+    TTempConfig config(Replaced(DefaultConfigText, "Comm Port=COM1", "Comm Port=com3"));
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* box = Child<TComComboBox>(window, "cbbComPort");
+    QCOMPARE(box->currentIndex(), PortNamesIgnoreCase() ? 1 : -1);
+    QCOMPARE(ParamCommPort->AsString(), std::string("com3"));
 }
 
 void TfrmMainTest::errorListClears() {
@@ -527,6 +603,84 @@ void TfrmMainTest::errorListKeepsTheLatestLines() {
     list.Flush();
     QCOMPARE(list.rowCount(), 1'000'000);
     QCOMPARE(list.data(list.index(999'999)).toString(), QStringLiteral("last"));
+    list.Clear();
+    QCOMPARE(list.TextBytes(), std::size_t{0});
+
+    // Bounded by its text as well: 64 MiB by default; here three lines of 20 bytes.
+    QCOMPARE(list.MaxBytes(), std::size_t{64} << 20);
+    TInfoListModel bySize(nullptr, 100, 60);
+    for (int i = 0; i < 5; ++i)
+        bySize.Append(QStringLiteral("line %1 ...").arg(i)); // 10 characters each
+    bySize.Flush();
+    bySize.Append(QStringLiteral("line 5 ..."));
+    bySize.Flush();
+    QCOMPARE(bySize.Lines(), QStringList({"line 3 ...", "line 4 ...", "line 5 ..."}));
+    QCOMPARE(bySize.TextBytes(), std::size_t{60});
+    bySize.Clear();
+    QCOMPARE(bySize.rowCount(), 0);
+    QCOMPARE(bySize.TextBytes(), std::size_t{0});
+}
+
+void TfrmMainTest::errorListFollowsTheNewestLineAtTheBottom() {
+    TTempConfig config(DefaultConfigText);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* list = Child<QListView>(window, "lbxInfo");
+    QScrollBar* bar = list->verticalScrollBar();
+    const auto append = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            window.InfoModel().Append(QStringLiteral("line %1").arg(i));
+        window.InfoModel().Flush();
+        QCoreApplication::processEvents();
+    };
+    append(200);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum()); // at the bottom: follows
+
+    bar->setValue(10); // scrolled up: stays
+    append(5);
+    QCOMPARE(bar->value(), 10);
+
+    bar->setValue(bar->maximum()); // back at the bottom: follows again
+    append(5);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // A line wider than the list shows its whole text as a tooltip; a short one none.
+    const QString longLine = QStringLiteral("[10:20:30] [残留数据已丢弃!][") +
+                             QStringLiteral("01 02 03 04 ").repeated(40) + "]";
+    window.InfoModel().Append(longLine);
+    window.InfoModel().Flush();
+    QCoreApplication::processEvents();
+    const QRect lastRect = list->visualRect(list->model()->index(list->model()->rowCount() - 1, 0));
+    const QPoint at = lastRect.center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list->viewport(), &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), longLine);
+    const QRect shortRect =
+        list->visualRect(list->model()->index(list->model()->rowCount() - 2, 0));
+    QHelpEvent shortHelp(QEvent::ToolTip, shortRect.center(),
+                         list->viewport()->mapToGlobal(shortRect.center()));
+    QCoreApplication::sendEvent(list->viewport(), &shortHelp);
+    QTRY_VERIFY(!QToolTip::isVisible());
+}
+
+// Rows as compact as the font allows: more than 20 slaves fit at the default size.
+void TfrmMainTest::compactTableRows() {
+    TTempConfig config(DefaultConfigText);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* table = Child<QTableWidget>(window, "lvResult");
+    table->setColumnCount(3);
+    table->setRowCount(40);
+    QCoreApplication::processEvents();
+    QVERIFY2(table->rowHeight(0) <= table->fontMetrics().height() + 6,
+             qPrintable(QString::number(table->rowHeight(0))));
+    const int lastVisible = table->rowAt(table->viewport()->height() - 1);
+    qInfo() << "rows of" << table->rowHeight(0) << "px, rows 0 to" << lastVisible << "visible";
+    QVERIFY2(lastVisible >= 20, qPrintable(QString::number(lastVisible)));
 }
 
 QTEST_MAIN(TfrmMainTest)
