@@ -162,6 +162,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
+    if (FAccess == TAccess::ReadOnly)
+        return;
     std::vector<TLine> lines = ReadLines(FFileName);
     const std::string eol = LineEndOf(lines);
     const auto ensureEnded = [&](std::size_t i) {

@@ -15,9 +15,16 @@ public:
 /// one key's line; every other line keeps its bytes and its line end.
 class TIniFile {
 public:
-    explicit TIniFile(std::string path) : FFileName(std::move(path)) {}
+    /// Whether writes reach the file. A read-only file object takes every
+    /// write and leaves the file as it is (a front end that must never change
+    /// the settings file, whatever it overrides in memory).
+    enum class TAccess : unsigned char { ReadWrite, ReadOnly };
+
+    explicit TIniFile(std::string path, TAccess access = TAccess::ReadWrite)
+        : FFileName(std::move(path)), FAccess(access) {}
 
     const std::string& FileName() const { return FFileName; }
+    TAccess Access() const { return FAccess; }
 
     /// Key names of the section in file order (a key with an empty value is listed).
     std::vector<std::string> ReadSection(const std::string& section) const;
@@ -27,8 +34,10 @@ public:
                            const std::string& fallback) const;
     /// Replaces the key's value in place, or appends the key to its section, or
     /// the section to the file, or creates the file. Throws EIniWriteError.
+    /// Does nothing when read-only.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
 private:
     std::string FFileName;
+    TAccess FAccess;
 };

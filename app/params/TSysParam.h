@@ -74,4 +74,5 @@ std::optional<std::int32_t> ParseIntegerText(const std::string& text);
 /// The same for a given path (tests, demo). All ten parameters always exist
 /// afterwards; if a write was refused, the first EIniWriteError is rethrown
 /// once, after the last parameter has been created.
-void LoadParams(const std::string& configPath);
+void LoadParams(const std::string& configPath,
+                TIniFile::TAccess access = TIniFile::TAccess::ReadWrite);
