@@ -43,6 +43,7 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
             const std::int32_t slave = State.CurrentSlave;
             const TFrame8 request = BuildReadRequest(slave, ParamRegisterBegin->AsInteger(),
                                                      ParamRegisterCount->AsInteger());
+            State.MarkRequestHandedOver();
             Host.SendRequest(request);
             State.RequestPending = true;
             State.SetSendCaption(SendCaptionPrefix + HexText(request));

@@ -56,6 +56,8 @@ void TPollingRun::Start(TPollHost& host, TDateTime now) {
     // Resized, not cleared: counts carry over by position into the next run.
     State.OkCounts.resize(layout.Positions);
     State.FailCounts.resize(layout.Positions);
+    State.ResponseTimes.resize(layout.Positions);
+    State.TakeResponseTime(); // nothing handed over before this run is timed in it
     State.RateBaseOkCount = State.OkCounts[0];
     State.PollStartTime = now;
     State.PollEvent = std::make_unique<TPollEvent>();
@@ -72,6 +74,7 @@ void TPollingRun::Stop() {
         State.PollThread.reset();
     }
     State.PollEvent.reset();
+    State.TakeResponseTime();
 }
 
 TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
@@ -114,6 +117,7 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         break;
     case TReplyCheck::Good:
         State.RegisterValues = std::move(values);
+        RecordResponseTime(slave);
         if (State.PollEvent)
             State.PollEvent->Set();
         break;
@@ -145,12 +149,32 @@ std::optional<TRowUpdate> TPollingRun::PollResult(std::uint32_t runId, std::int3
     }
     update.OkText = std::to_string(State.OkCounts[p]);
     update.FailText = std::to_string(State.FailCounts[p]);
+    if (p < State.ResponseTimes.size())
+        update.ResponseTip = ResponseTipText(State.ResponseTimes[p]);
     return update;
+}
+
+void TPollingRun::RecordResponseTime(std::int32_t slave) {
+    // Only the first good reply after a hand-over is timed: a second one, or
+    // one outside a run, has no request of its own.
+    const std::optional<std::chrono::microseconds> elapsed = State.TakeResponseTime();
+    if (!elapsed || !State.PollingActive)
+        return;
+    const std::int64_t position = std::int64_t{slave} - ParamPollFrom->AsInteger();
+    if (position >= 0 && position < static_cast<std::int64_t>(State.ResponseTimes.size()))
+        State.ResponseTimes[static_cast<std::size_t>(position)].Record(*elapsed);
+}
+
+const TResponseStats& TPollingRun::ResponseTimes(std::size_t position) const {
+    static const TResponseStats none;
+    return position < State.ResponseTimes.size() ? State.ResponseTimes[position] : none;
 }
 
 void TPollingRun::ResetCounts() {
     std::fill(State.OkCounts.begin(), State.OkCounts.end(), 0);
     std::fill(State.FailCounts.begin(), State.FailCounts.end(), 0);
+    for (TResponseStats& stats : State.ResponseTimes)
+        stats.Clear();
     // The count of position 0 restarts from 0, so the base does too; otherwise
     // no sample would be taken until the count had passed its old value.
     State.RateBaseOkCount = 0;
@@ -193,6 +217,32 @@ std::string TPollingRun::StatusText(TDateTime now) {
 
 std::string TPollingRun::StartTimeText(TDateTime now) {
     return "开始测试时间: " + DateTimeText(now);
+}
+
+std::string ResponseTipText(const TResponseStats& stats) {
+    if (stats.Count() == 0)
+        return {};
+    return "响应时间 最小/平均/P99/最大: " + ResponseTimesText(stats, 1) + " ms";
+}
+
+void ApplyLinkDefaults(TComm& comm) {
+    comm.SetInputLen(9);
+    comm.SetCommName("COM1");
+    comm.SetDtrControl(TComm::TDtrControl::DtrEnable);
+    comm.SetRtsControl(TComm::TRtsControl::RtsEnable);
+    comm.SetXonLimit(0);
+    comm.SetXoffLimit(0);
+    comm.SetByteSize(TComm::TByteSize::_8);
+    comm.SetParity(TComm::TParity::None);
+    comm.SetStopBits(TComm::TStopBits::_1);
+    comm.SetXonChar(17);
+    comm.SetXoffChar(19);
+    comm.SetReplacedChar(0);
+    comm.SetReadIntervalTimeout(0);
+    comm.SetReadTotalTimeoutMultiplier(0);
+    comm.SetReadTotalTimeoutConstant(0);
+    comm.SetWriteTotalTimeoutMultiplier(0);
+    comm.SetWriteTotalTimeoutConstant(0);
 }
 
 void ApplyCommSettings(TComm& comm) {
