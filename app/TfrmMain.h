@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,13 @@ public:
     TComPort& ComPort() { return ComPort1; }
     TQtPollHost& PollHost() { return FPollHost; }
     TInfoListModel& InfoModel() { return *InfoList; }
+
+    /// Asks where to save a file: (caption, suggested file name, filter) to the
+    /// picked path, empty when the user cancels. A save dialog in the program;
+    /// tests put their own answer here.
+    using TSavePathQuery =
+        std::function<QString(const QString& caption, const QString& name, const QString& filter)>;
+    TSavePathQuery AskSavePath;
 
     // Window events.
     void FormCreate();
@@ -78,6 +86,15 @@ public:
     void EnsurePortOpen();
     void timerWaitResponseTimer();
 
+    // Export from the error list and the result table (context menus).
+    void actInfoCopyExecute();
+    void actInfoCopyAllExecute();
+    void actInfoExportExecute();
+    void actResultCopyExecute();
+    void actResultExportCsvExecute();
+    /// The result table as CSV: Id, values, OK, FAIL and the response times.
+    QString ResultCsv() const;
+
     // Replies and results.
     void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
     void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
@@ -96,6 +113,10 @@ private:
     void ShowError(const QString& text);
     void ConnectHandlers();
     void SetupStatusBar();
+    void SetupContextMenus();
+    /// Writes `text` as UTF-8 with a byte-order mark to a file the user picks.
+    void SaveText(const QString& caption, const QString& name, const QString& filter,
+                  const QString& text);
     bool RunOn() const;
     /// Ends a run and closes the port, as Stop does, before the window goes away.
     void ShutDown();
