@@ -246,3 +246,21 @@ TEST(ConfigPath, BesideTheExecutableWhateverTheCurrentDirectory) {
     fs::current_path(cwd);
     EXPECT_EQ(path, (exe.parent_path() / "Config.ini").string());
 }
+
+// A front end that must never change the settings file: missing keys and set
+// values live in memory only, and a missing file is not created.
+TEST_F(SettingsFile, ReadOnlyLoadWritesNothing) {
+    WriteFile(Path, "[Modbus]\nRegister Count=6\n");
+    LoadParams(Path.string(), TIniFile::TAccess::ReadOnly);
+    EXPECT_EQ(ParamRegisterCount->AsInteger(), 6);
+    EXPECT_EQ(ParamPollTo->AsInteger(), 10);
+    ParamPollTo->SetValue(3);
+    ParamCommPort->SetValue(std::string("/dev/ttyS9"));
+    EXPECT_EQ(ParamPollTo->AsInteger(), 3);
+    EXPECT_EQ(ParamCommPort->AsString(), "/dev/ttyS9");
+    EXPECT_EQ(ReadFile(Path), "[Modbus]\nRegister Count=6\n");
+
+    fs::remove(Path);
+    LoadParams(Path.string(), TIniFile::TAccess::ReadOnly);
+    EXPECT_FALSE(fs::exists(Path));
+}
