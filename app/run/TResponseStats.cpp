@@ -72,7 +72,7 @@ std::optional<std::int64_t> TResponseStats::PercentileUs(double percent) const {
         return std::nullopt;
     // The rank of the sample that `percent` of all samples do not exceed.
     const double exact =
-        std::ceil(std::clamp(percent, 0.0, 100.0) / 100.0 * static_cast<double>(FCount));
+        std::ceil(std::clamp(percent, 0.0, 100.0) * static_cast<double>(FCount) / 100.0);
     const std::uint64_t rank = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(exact));
     std::uint64_t seen = 0;
     for (std::size_t i = 0; i < BucketCount; ++i) {
