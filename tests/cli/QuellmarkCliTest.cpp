@@ -264,3 +264,19 @@ TEST_F(CliTest, LostDeviceExitsThree) {
     EXPECT_NE(cli.Stderr().find("was lost"), std::string::npos) << cli.Stderr();
     EXPECT_EQ(cli.Stdout().rfind("Id,Value1,Value2,OK,FAIL,", 0), 0U) << cli.Stdout();
 }
+
+// Ctrl-C ends a long run early; the results still come, and the exit code says how the polls
+// went.
+TEST_F(CliTest, InterruptEndsTheRunWithResults) {
+    TSimulatorChild sim({"--slaves", "1-2"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    WriteConfig(sim.Path);
+    TChildProcess cli(CliPath, {"--config", Config, "--to", "2", "--duration", "60", "--json"});
+    std::this_thread::sleep_for(1s);
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.WaitExit(20s), std::optional<int>{0}) << cli.Stderr();
+    const std::map<int, TJsonSlave> slaves = JsonSlaves(cli.Stdout());
+    ASSERT_EQ(slaves.size(), 2U) << cli.Stdout();
+    EXPECT_GT(slaves.at(2).Ok, 0);
+    EXPECT_EQ(slaves.at(2).Fail, 0);
+}
