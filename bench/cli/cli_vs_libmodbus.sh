@@ -20,12 +20,15 @@ round=1
 while [ "$round" -le "$rounds" ]; do
     "$build/app/quellmark-cli" --config "$work/Config.ini" --baud 115200 --from 1 --to 10 \
         --register-count 2 --frame-break length --interval 0 --timeout 500 \
-        --duration "$seconds" --json >"$work/cli.json"
+        --duration "$seconds" --json >"$work/cli.json" 2>"$work/cli.err" || true
+    # A reply to the last request of one loop must not reach the next loop.
+    sleep 1
     cli=$(sed -n 's/.*"elapsed_s": \([0-9.]*\), "polls": \([0-9]*\),.*/\2 \1/p' "$work/cli.json" |
         awk '{ printf "%.1f", $1 / $2 }')
     lib=$("$build/bench/cli/modbus_poll_loop" "$work/tty" 115200 1 10 2 "$seconds" |
         sed -n 's/.*polls_per_s=\([0-9.]*\).*/\1/p')
-    echo "round $round: quellmark-cli $cli polls/s, libmodbus $lib polls/s, ratio $(
-        awk -v a="$cli" -v b="$lib" 'BEGIN { printf "%.3f", a / b }')"
+    sleep 1
+    echo "round $round: quellmark-cli $cli polls/s ($(grep -c . "$work/cli.err") error lines)," \
+        "libmodbus $lib polls/s, ratio $(awk -v a="$cli" -v b="$lib" 'BEGIN { printf "%.3f", a / b }')"
     round=$((round + 1))
 done
