@@ -70,10 +70,10 @@ std::string SettingsProblem(const TCliOptions& options, const std::string& confi
                    std::to_string(check.Range.Max);
     }
     if (ParamPollFrom->AsInteger() > ParamPollTo->AsInteger())
-        return "the first slave " + source(options.From.has_value(), "--from", "Poll From") +
-               " is " + std::to_string(ParamPollFrom->AsInteger()) + ", above the last " +
-               source(options.To.has_value(), "--to", "Poll To") + ", " +
-               std::to_string(ParamPollTo->AsInteger());
+        return source(options.From.has_value(), "--from", "Poll From") + " (" +
+               std::to_string(ParamPollFrom->AsInteger()) + ") is above " +
+               source(options.To.has_value(), "--to", "Poll To") + " (" +
+               std::to_string(ParamPollTo->AsInteger()) + ")";
     if (ParamCommPort->AsString().empty())
         return "no serial port: " + source(false, "--port", "Comm Port") + " is empty";
     return {};

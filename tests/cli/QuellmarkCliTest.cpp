@@ -216,7 +216,7 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
         {{"--cycles"}, "--cycles wants a value"},
         {{"--to", "5"}, "--cycles N or --duration SECONDS"},
         {{"--cycles", "1"}, "'Poll To' in " + Config + " (or --to) is 0, outside 1 to 254"},
-        {{"--from", "9", "--to", "5", "--cycles", "1"}, "--from is 9, above the last --to, 5"},
+        {{"--from", "9", "--to", "5", "--cycles", "1"}, "--from (9) is above --to (5)"},
         {{"--config", (Dir / "absent.ini").string(), "--cycles", "1"}, "cannot read --config"},
     };
     for (const TCase& c : cases) {
