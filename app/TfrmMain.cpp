@@ -187,15 +187,36 @@ TfrmMain::~TfrmMain() {
 }
 
 template <class THandler> void TfrmMain::Guarded(THandler&& handler) {
+    // LoadParams replaces the file object; a new one starts from no writes.
+    const TIniFile* file = ConfigFile;
+    const std::uint64_t writesBefore = file != nullptr ? file->Writes() : 0;
     try {
         handler();
+    } catch (const EIniWriteError& error) {
+        // One box for a refused write, then quiet until a write goes through:
+        // a read-only file would otherwise answer every keystroke with a box.
+        if (!SettingsBoxShown) {
+            SettingsBoxShown = true;
+            ShowError(QString::fromUtf8(error.what()), error.Reason());
+        }
+    } catch (const EIniError& error) {
+        SettingsBoxShown = true;
+        ShowError(QString::fromUtf8(error.what()), error.Reason());
     } catch (const std::exception& error) {
         ShowError(QString::fromUtf8(error.what()));
     }
+    const std::uint64_t since = ConfigFile == file ? writesBefore : 0;
+    if (ConfigFile != nullptr && ConfigFile->Writes() != since && !ConfigFile->WriteRefused())
+        SettingsBoxShown = false;
 }
 
-void TfrmMain::ShowError(const QString& text) {
-    QMessageBox::critical(this, QStringLiteral("Quellmark"), text);
+void TfrmMain::ShowError(const QString& text, std::error_code reason) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quellmark"), text, QMessageBox::Ok,
+                    this);
+    // The system's own reason, below the message.
+    if (reason)
+        box.setInformativeText(QString::fromLocal8Bit(reason.message()));
+    box.exec();
 }
 
 void TfrmMain::ConnectHandlers() {
@@ -284,8 +305,8 @@ bool TfrmMain::RunOn() const {
 // ---- Window events ----
 
 void TfrmMain::FormCreate() {
-    // A refused write still leaves all ten parameters in memory: report it
-    // once and go on without a writable file.
+    // A refused write or an unreadable file still leaves all ten parameters
+    // in memory: report it once and go on without a writable file.
     Guarded([this] { LoadParams(ConfigPath); });
 }
 
@@ -294,15 +315,16 @@ void TfrmMain::showEvent(QShowEvent* event) {
     if (!FormShown) {
         FormShown = true;
         Guarded([this] { FormShow(); });
+        // Start-up has had its one box at most; the next refused write gets one.
+        SettingsBoxShown = false;
     }
 }
 
 void TfrmMain::FormShow() {
     // Selecting an item from the program runs no handler; a spin box or the
     // radio group whose shown value changes runs its handler as an edit would.
-    // A port name matches its item whatever the case, as port names do.
-    ui->cbbComPort->setCurrentIndex(
-        ui->cbbComPort->findText(Text(ParamCommPort->AsString()), Qt::MatchFixedString));
+    // A port name matches its item as the system compares port names.
+    ui->cbbComPort->setCurrentIndex(ui->cbbComPort->FindPort(Text(ParamCommPort->AsString())));
     ui->cbbBaud->setCurrentIndex(ui->cbbBaud->findText(Text(ParamBaudRate->AsString())));
     ui->speRBegin->setValue(ParamRegisterBegin->AsInteger());
     ui->speRCount->setValue(ParamRegisterCount->AsInteger());

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 class QButtonGroup;
@@ -110,7 +111,8 @@ protected:
 private:
     /// Runs a handler; an error that escapes it is shown in a message box.
     template <class THandler> void Guarded(THandler&& handler);
-    void ShowError(const QString& text);
+    /// A message box with `text`, and the system's reason below it when there is one.
+    void ShowError(const QString& text, std::error_code reason = {});
     void ConnectHandlers();
     void SetupStatusBar();
     void SetupContextMenus();
@@ -146,4 +148,6 @@ private:
     /// The event loops of the coil commands now waiting, innermost last.
     std::vector<QEventLoop*> CoilWaits;
     bool FormShown = false;
+    /// A box about the settings file was shown and no write has gone through since.
+    bool SettingsBoxShown = false;
 };

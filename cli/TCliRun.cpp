@@ -340,7 +340,15 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         err << "quellmark-cli: " << problem << '\n';
         return ExitUsage;
     }
-    LoadParams(configPath, TIniFile::TAccess::ReadOnly);
+    try {
+        LoadParams(configPath, TIniFile::TAccess::ReadOnly);
+    } catch (const EIniError& error) {
+        err << "quellmark-cli: " << error.what();
+        if (error.Reason())
+            err << ": " << error.Reason().message();
+        err << '\n';
+        return ExitUsage;
+    }
     ApplyOverrides(options);
     if (const std::string problem = SettingsProblem(options, configPath); !problem.empty()) {
         err << "quellmark-cli: " << problem << '\n';

@@ -23,6 +23,11 @@ std::unique_ptr<TSerialPortSource> CreateSystemPortSource();
 /// negative, zero or positive. Names compare as text, so COM10 < COM2.
 int ComparePortNames(const std::string& a, const std::string& b);
 
+/// Whether the system treats port names that differ only in letter case as
+/// the same port: yes on Windows (COM3 is com3), no on Linux (ttyUSB0 is not
+/// ttyusb0). Selecting a port by its name follows this.
+bool PortNamesIgnoreCase();
+
 /// Sorts ascending by ComparePortNames; duplicates and empty names stay.
 void SortPortNames(std::vector<std::string>& names);
 

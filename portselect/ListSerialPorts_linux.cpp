@@ -47,6 +47,10 @@ int ComparePortNames(const std::string& a, const std::string& b) {
     return std::strcoll(FoldCase(a).c_str(), FoldCase(b).c_str());
 }
 
+bool PortNamesIgnoreCase() {
+    return false;
+}
+
 bool ProbeUartPresent(const std::string& name) {
     // The serial core publishes the port type in sysfs, the same value that
     // TIOCGSERIAL reports; reading it needs no permission and, unlike opening

@@ -56,6 +56,10 @@ std::unique_ptr<TSerialPortSource> CreateSystemPortSource() {
     return std::make_unique<TRegistryPortSource>();
 }
 
+bool PortNamesIgnoreCase() {
+    return true;
+}
+
 int ComparePortNames(const std::string& a, const std::string& b) {
     const int result =
         ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1);

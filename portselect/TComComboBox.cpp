@@ -28,9 +28,12 @@ template <std::size_t N> QStringList TextsOf(const std::array<const char*, N>& t
     return list;
 }
 
-int FindIgnoringCase(const QComboBox& box, const QString& text) {
+// The first item naming the same port as `text`: ignoring case where the
+// system does, exactly where "ttyUSB0" and "ttyusb0" are different devices.
+int FindPortName(const QComboBox& box, const QString& text) {
+    const Qt::CaseSensitivity cs = PortNamesIgnoreCase() ? Qt::CaseInsensitive : Qt::CaseSensitive;
     for (int i = 0; i < box.count(); ++i) {
-        if (box.itemText(i).compare(text, Qt::CaseInsensitive) == 0)
+        if (box.itemText(i).compare(text, cs) == 0)
             return i;
     }
     return -1;
@@ -53,7 +56,7 @@ void TComSelect::SelectFromPort() {
     case TComProperty::cpNone:
         return;
     case TComProperty::cpPort:
-        index = FindIgnoringCase(Items, QString::fromLocal8Bit(ComPort->Port()));
+        index = FindPortName(Items, QString::fromLocal8Bit(ComPort->Port()));
         break;
     case TComProperty::cpBaudRate:
         index = ToIndex(ComPort->BaudRate(), 1);
@@ -215,8 +218,12 @@ QString TComComboBox::Text() const {
     return index < 0 ? QString() : itemText(index);
 }
 
+int TComComboBox::FindPort(const QString& name) const {
+    return FindPortName(*this, name);
+}
+
 void TComComboBox::SetText(const QString& text) {
-    const int index = FindIgnoringCase(*this, text);
+    const int index = FindPortName(*this, text);
     if (index >= 0)
         setCurrentIndex(index);
 }

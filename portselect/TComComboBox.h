@@ -33,7 +33,7 @@ public:
     explicit TComSelect(QComboBox& items) : Items(items) {}
 
     /// Selects the item that matches the bound port's setting (the port name
-    /// ignoring case), or no item when none matches.
+    /// as the system compares port names), or no item when none matches.
     void SelectFromPort();
     /// Writes the chosen value into the bound port, if any.
     void ApplyToPort();
@@ -80,9 +80,12 @@ public:
 
     /// The selected item's text, empty with no item selected.
     QString Text() const;
-    /// Selects the first item equal to `text` ignoring case; otherwise
-    /// nothing changes.
+    /// Selects the first item naming the same port as `text` (see
+    /// FindPort); otherwise nothing changes.
     void SetText(const QString& text);
+    /// Index of the first item naming the same port as `name`: ignoring case
+    /// on Windows, exactly on Linux (PortNamesIgnoreCase). -1 when none does.
+    int FindPort(const QString& name) const;
 
     /// The port name last taken from the list, by a pick or by matching the port.
     const std::string& ChosenPort() const { return FSelect->ChosenPort; }

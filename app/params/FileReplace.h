@@ -1,14 +1,36 @@
 #pragma once
 
 #include <string>
+#include <system_error>
+
+/// What reading a whole file found. Only a file that is not there is
+/// `Absent`; anything there that could not be read is `Unreadable`.
+enum class TReadOutcome { Read, Absent, Unreadable };
+
+struct TFileContent {
+    TReadOutcome Outcome = TReadOutcome::Absent;
+    /// The file's bytes, when read.
+    std::string Content;
+    /// The system's reason, when unreadable.
+    std::error_code Error;
+};
+
+/// Reads the whole of `path`. Never blocks on something that is not a
+/// regular file (a FIFO, a device): such a path, a directory, missing
+/// permission and a read error all give `Unreadable`.
+TFileContent ReadFileContent(const std::string& path);
 
 /// Replaces the whole content of `path` so that a crash or a full disk never
 /// leaves it truncated: the content goes to a temporary file beside it, which
-/// is then renamed over it. Where the directory cannot take a new file but the
-/// file itself is writable, the file is rewritten in place. A file without any
-/// write permission bit counts as read-only, also for the superuser.
-/// Returns false when the write is refused; the old content is then intact.
-bool ReplaceFileContent(const std::string& path, const std::string& content);
+/// is then renamed over it, keeping the file's mode and, where the process
+/// may set it, its owner. A symbolic link stays a link and the file it names
+/// is replaced; a file with several names, or in a directory that cannot take
+/// a new file, is rewritten in place. A new file honours the umask.
+/// A file counts as read-only when it has no write permission bit (also for
+/// the superuser) or when this user may not write it.
+/// Returns the system's reason when the write is refused (the old content is
+/// then intact), an empty error code when written.
+std::error_code ReplaceFileContent(const std::string& path, const std::string& content);
 
 /// Full path of the running executable.
 std::string ExecutablePath();

@@ -1,6 +1,7 @@
 #include "FileReplace.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -32,78 +33,202 @@ private:
 
 constexpr mode_t AnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
 
-bool WriteAll(int fd, const std::string& content) {
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
+
+std::error_code NotRegular(const struct stat& st) {
+    return std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
+                                                    : std::errc::not_supported);
+}
+
+std::error_code WriteAll(int fd, const std::string& content) {
     std::size_t done = 0;
     while (done < content.size()) {
         const ssize_t n =
             ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false;
+        if (n < 0)
+            return LastError();
+        if (n == 0)
+            return std::make_error_code(std::errc::no_space_on_device);
         done += static_cast<std::size_t>(n);
     }
-    return true;
+    return {};
 }
 
-bool IsWritableDirectory(const std::string& dir) {
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a chain of symbolic links ends at, whether or not it exists yet,
+// so that writing through a link replaces what it names and not the link.
+std::string FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::array<char, PATH_MAX> buffer{};
+        const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size() - 1);
+        if (n <= 0)
+            return path;
+        std::string link(buffer.data(), static_cast<std::size_t>(n));
+        path = link.front() == '/' ? link : DirectoryOf(path) + "/" + link;
+    }
+    return path;
+}
+
+// Root may write anywhere, so a directory without any write bit also counts
+// as one that takes no new file.
+std::error_code DirectoryTakesNewFiles(const std::string& dir) {
     struct stat st {};
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & AnyWrite) != 0 &&
-           ::access(dir.c_str(), W_OK) == 0;
+    if (::stat(dir.c_str(), &st) != 0)
+        return LastError();
+    if (!S_ISDIR(st.st_mode))
+        return std::make_error_code(std::errc::not_a_directory);
+    if ((st.st_mode & AnyWrite) == 0)
+        return std::make_error_code(std::errc::permission_denied);
+    if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return LastError();
+    return {};
 }
 
-bool ReplaceThroughTemporary(const std::string& target, const std::string& dir,
-                             const std::string& content, mode_t mode) {
+// A fresh name beside the target; O_EXCL on open decides whether it is free.
+std::string TemporaryName(const std::string& dir, const std::string& base) {
+    static std::atomic<unsigned> counter{0};
+    return dir + "/." + base + "." + std::to_string(::getpid()) + "." +
+           std::to_string(counter.fetch_add(1));
+}
+
+std::error_code ReplaceThroughTemporary(const std::string& target, const std::string& dir,
+                                        const std::string& content, const struct stat* old) {
     const std::string base = target.substr(target.find_last_of('/') + 1);
-    std::string name = dir + "/." + base + ".XXXXXX";
-    TFd fd(::mkstemp(name.data()));
+    std::string name;
+    int raw = -1;
+    for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
+        name = TemporaryName(dir, base);
+        // A new file gets 0666 less the umask from the system itself; an
+        // existing file's mode is copied once the content is in.
+        raw = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                     old != nullptr ? 0600 : 0666);
+        if (raw < 0 && errno != EEXIST)
+            return LastError();
+    }
+    TFd fd(raw);
     if (fd.Get() < 0)
-        return false;
-    const bool ok = WriteAll(fd.Get(), content) && ::fchmod(fd.Get(), mode) == 0 &&
-                    ::fsync(fd.Get()) == 0 && fd.Close() &&
-                    ::rename(name.c_str(), target.c_str()) == 0;
-    if (!ok) {
+        return std::make_error_code(std::errc::file_exists);
+
+    std::error_code error = WriteAll(fd.Get(), content);
+    if (!error && old != nullptr) {
+        // Keep the owner where allowed (the superuser, or a group the user
+        // belongs to); the mode last, since a change of owner clears set-id bits.
+        if (::fchown(fd.Get(), old->st_uid, old->st_gid) != 0)
+            (void)::fchown(fd.Get(), static_cast<uid_t>(-1), old->st_gid);
+        if (::fchmod(fd.Get(), old->st_mode & 07777) != 0)
+            error = LastError();
+    }
+    if (!error && ::fsync(fd.Get()) != 0)
+        error = LastError();
+    if (!error && !fd.Close())
+        error = LastError();
+    if (!error && ::rename(name.c_str(), target.c_str()) != 0)
+        error = LastError();
+    if (error) {
         ::unlink(name.c_str());
-        return false;
+        return error;
     }
     // Make the rename itself durable; a failure here loses nothing already written.
-    TFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY));
+    TFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.Get() >= 0)
         ::fsync(dirFd.Get());
-    return true;
+    return {};
 }
 
-bool RewriteInPlace(const std::string& target, const std::string& content) {
-    TFd fd(::open(target.c_str(), O_WRONLY));
+std::error_code RewriteInPlace(const std::string& target, const std::string& content) {
+    TFd fd(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0)
-        return false;
-    return WriteAll(fd.Get(), content) &&
-           ::ftruncate(fd.Get(), static_cast<off_t>(content.size())) == 0 &&
-           ::fsync(fd.Get()) == 0 && fd.Close();
+        return LastError();
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        return LastError();
+    if (!S_ISREG(st.st_mode))
+        return NotRegular(st);
+    if (std::error_code error = WriteAll(fd.Get(), content))
+        return error;
+    if (::ftruncate(fd.Get(), static_cast<off_t>(content.size())) != 0 || ::fsync(fd.Get()) != 0 ||
+        !fd.Close())
+        return LastError();
+    return {};
 }
 
 } // namespace
 
-bool ReplaceFileContent(const std::string& path, const std::string& content) {
-    // Write through a symbolic link to the file it names, rather than replacing the link.
-    std::string target = path;
-    std::array<char, PATH_MAX> resolved{};
-    if (::realpath(path.c_str(), resolved.data()) != nullptr)
-        target = resolved.data();
+TFileContent ReadFileContent(const std::string& path) {
+    TFileContent result;
+    // Non-blocking, so that opening a FIFO with no writer returns at once.
+    TFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        result.Outcome = errno == ENOENT ? TReadOutcome::Absent : TReadOutcome::Unreadable;
+        if (result.Outcome == TReadOutcome::Unreadable)
+            result.Error = LastError();
+        return result;
+    }
+    result.Outcome = TReadOutcome::Unreadable;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        result.Error = LastError();
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.Error = NotRegular(st);
+        return result;
+    }
+    std::array<char, 65536> buffer{};
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.Error = LastError();
+            result.Content.clear();
+            return result;
+        }
+        if (n == 0)
+            break;
+        result.Content.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    result.Outcome = TReadOutcome::Read;
+    return result;
+}
 
+std::error_code ReplaceFileContent(const std::string& path, const std::string& content) {
+    const std::string target = FollowLinks(path);
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || (st.st_mode & AnyWrite) == 0))
-        return false;
-
-    const std::size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : target.substr(0, slash);
-    if (IsWritableDirectory(dir))
-        return ReplaceThroughTemporary(target, dir, content,
-                                       exists ? (st.st_mode & 07777) : mode_t{0644});
-    return exists && RewriteInPlace(target, content);
+    if (!exists && errno != ENOENT)
+        return LastError();
+    if (exists) {
+        if (!S_ISREG(st.st_mode))
+            return NotRegular(st);
+        // Read-only: no write bit at all, or not writable by this user. A
+        // rename needs only a writable directory, so this must be asked first.
+        if ((st.st_mode & AnyWrite) == 0)
+            return std::make_error_code(std::errc::permission_denied);
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return LastError();
+        // Every name of a hard-linked file must see the change.
+        if (st.st_nlink > 1)
+            return RewriteInPlace(target, content);
+    }
+    const std::string dir = DirectoryOf(target);
+    const std::error_code dirError = DirectoryTakesNewFiles(dir);
+    if (!dirError)
+        return ReplaceThroughTemporary(target, dir, content, exists ? &st : nullptr);
+    if (!exists)
+        return dirError;
+    return RewriteInPlace(target, content);
 }
 
 std::string ExecutablePath() {

@@ -3,13 +3,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 
-EIniWriteError::EIniWriteError(const std::string& path)
-    : std::runtime_error("Unable to write to " + path) {}
+EIniWriteError::EIniWriteError(const std::string& path, std::error_code reason)
+    : EIniError("Unable to write to " + path, reason) {}
+
+EIniReadError::EIniReadError(const std::string& path, std::error_code reason)
+    : EIniError("Unable to read " + path, reason) {}
 
 namespace {
 
@@ -42,28 +42,54 @@ bool SameText(const std::string& a, const std::string& b) {
            });
 }
 
-std::vector<TLine> ReadLines(const std::string& path) {
-    std::vector<TLine> lines;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return lines;
-    const std::string content((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
+// The file as lines. An editor on Windows may put a UTF-8 byte-order mark
+// first; it is no part of the first line and goes back in front on writing.
+struct TIniText {
+    std::vector<TLine> Lines;
+    std::string Bom;
+    bool Exists = false;
+    std::string Original;
+};
+
+const std::string Utf8Bom = "\xEF\xBB\xBF";
+
+TIniText Split(std::string content) {
+    TIniText text;
+    text.Exists = true;
+    text.Original = content;
+    if (content.compare(0, Utf8Bom.size(), Utf8Bom) == 0) {
+        text.Bom = Utf8Bom;
+        content.erase(0, Utf8Bom.size());
+    }
     std::size_t pos = 0;
     while (pos < content.size()) {
         const std::size_t nl = content.find('\n', pos);
         if (nl == std::string::npos) {
-            lines.push_back({content.substr(pos), ""});
+            text.Lines.push_back({content.substr(pos), ""});
             break;
         }
         std::size_t textEnd = nl;
         if (textEnd > pos && content[textEnd - 1] == '\r')
             --textEnd;
-        lines.push_back(
+        text.Lines.push_back(
             {content.substr(pos, textEnd - pos), content.substr(textEnd, nl + 1 - textEnd)});
         pos = nl + 1;
     }
-    return lines;
+    return text;
+}
+
+// An absent file reads as empty; one that is there but unreadable throws.
+template <class TError> TIniText ReadText(const std::string& path) {
+    TFileContent file = ReadFileContent(path);
+    switch (file.Outcome) {
+    case TReadOutcome::Read:
+        return Split(std::move(file.Content));
+    case TReadOutcome::Absent:
+        return {};
+    case TReadOutcome::Unreadable:
+        break;
+    }
+    throw TError(path, file.Error);
 }
 
 std::optional<std::string> SectionName(const std::string& text) {
@@ -133,7 +159,7 @@ std::string LineEndOf(const std::vector<TLine>& lines) {
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
     std::vector<std::string> keys;
-    const std::vector<TLine> lines = ReadLines(FFileName);
+    const std::vector<TLine> lines = ReadText<EIniReadError>(FFileName).Lines;
     if (const auto range = FindSection(lines, section))
         for (std::size_t i = range->First; i < range->Last; ++i)
             if (auto name = KeyName(lines[i].Text); name && !name->empty())
@@ -149,7 +175,7 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& key) c
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& fallback) const {
-    const std::vector<TLine> lines = ReadLines(FFileName);
+    const std::vector<TLine> lines = ReadText<EIniReadError>(FFileName).Lines;
     const auto range = FindSection(lines, section);
     if (!range)
         return fallback;
@@ -164,7 +190,15 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
     if (FAccess == TAccess::ReadOnly)
         return;
-    std::vector<TLine> lines = ReadLines(FFileName);
+    // Nothing is written over a file whose content could not be read.
+    TIniText text;
+    try {
+        text = ReadText<EIniWriteError>(FFileName);
+    } catch (const EIniWriteError&) {
+        Refused();
+        throw;
+    }
+    std::vector<TLine>& lines = text.Lines;
     const std::string eol = LineEndOf(lines);
     const auto ensureEnded = [&](std::size_t i) {
         if (lines[i].End.empty())
@@ -198,9 +232,21 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         lines.push_back({key + "=" + value, eol});
     }
 
-    std::string content;
+    std::string content = text.Bom;
     for (const TLine& line : lines)
         content += line.Text + line.End;
-    if (!ReplaceFileContent(FFileName, content))
-        throw EIniWriteError(FFileName);
+    // Unchanged: no rename and no flush, and a read-only file is no obstacle.
+    if (text.Exists && content == text.Original)
+        return;
+    if (const std::error_code error = ReplaceFileContent(FFileName, content)) {
+        Refused();
+        throw EIniWriteError(FFileName, error);
+    }
+    ++FWrites;
+    FWriteRefused = false;
+}
+
+void TIniFile::Refused() {
+    ++FWrites;
+    FWriteRefused = true;
 }

@@ -79,23 +79,27 @@ std::string ToText(const TSysParam::TValue& value) {
 } // namespace
 
 TSysParam::TSysParam(TIniFile& iniFile, std::string section, std::string key, TParamKind kind,
-                     TValue defaultValue, std::exception_ptr* writeError)
+                     TValue defaultValue, std::exception_ptr* fileError)
     : IniFile(iniFile), FValue(std::move(defaultValue)), FKind(kind), FSection(std::move(section)),
       FKey(std::move(key)) {
-    if (!IniFile.ValueExists(FSection, FKey)) {
-        // Missing key: the default is already the value; write it out.
-        try {
+    // A file that is there but unreadable leaves the default in memory and
+    // nothing is written: the file may hold settings that must not be lost.
+    std::string text;
+    try {
+        if (!IniFile.ValueExists(FSection, FKey)) {
+            // Missing key: the default is already the value; write it out.
             Write();
-        } catch (const EIniWriteError&) {
-            if (writeError == nullptr)
-                throw;
-            *writeError = std::current_exception();
+            return;
         }
+        text = IniFile.ReadString(FSection, FKey, "");
+    } catch (const EIniError&) {
+        if (fileError == nullptr)
+            throw;
+        *fileError = std::current_exception();
         return;
     }
     // Present, even with an empty value: read it, falling back to the default
     // without writing anything back.
-    const std::string text = IniFile.ReadString(FSection, FKey, "");
     switch (FKind) {
     case TParamKind::pkInteger:
         if (const auto v = ParseIntegerText(text))
@@ -194,18 +198,31 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
         {&ParamRegisterCount, "Modbus", "Register Count", TParamKind::pkInteger, 2},
     }};
 
-    // A refused write must not leave parameters missing: every one is created,
-    // and the first refusal is reported once at the end.
-    std::exception_ptr firstError;
+    // A refused write or an unreadable file must not leave parameters missing:
+    // every one is created, and one error is reported at the end, the first
+    // read error if there was one, else the first refused write.
+    std::exception_ptr firstReadError;
+    std::exception_ptr firstWriteError;
     for (std::size_t i = 0; i < definitions.size(); ++i) {
         const TDefinition& d = definitions[i];
         std::exception_ptr error;
         storage[i] =
             std::make_unique<TSysParam>(*file, d.Section, d.Key, d.Kind, d.Default, &error);
         *d.Target = storage[i].get();
-        if (error && !firstError)
-            firstError = error;
+        if (!error)
+            continue;
+        try {
+            std::rethrow_exception(error);
+        } catch (const EIniReadError&) {
+            if (!firstReadError)
+                firstReadError = error;
+        } catch (const EIniError&) {
+            if (!firstWriteError)
+                firstWriteError = error;
+        }
     }
-    if (firstError)
-        std::rethrow_exception(firstError);
+    if (firstReadError)
+        std::rethrow_exception(firstReadError);
+    if (firstWriteError)
+        std::rethrow_exception(firstWriteError);
 }

@@ -19,15 +19,19 @@ public:
     using TValue = std::variant<std::int32_t, double, std::string, bool>;
 
     /// Reads the key if it exists (even with an empty value); otherwise takes
-    /// the default and writes it. A refused write throws EIniWriteError, or,
-    /// when `writeError` is given, is stored there and the object is complete.
+    /// the default and writes it. A file that cannot be read keeps the default
+    /// and is not written. A refused write (EIniWriteError) or an unreadable
+    /// file (EIniReadError) throws, or, when `fileError` is given, is stored
+    /// there and the object is complete.
     TSysParam(TIniFile& iniFile, std::string section, std::string key, TParamKind kind,
-              TValue defaultValue, std::exception_ptr* writeError = nullptr);
+              TValue defaultValue, std::exception_ptr* fileError = nullptr);
 
     std::int32_t AsInteger() const;
     std::string AsString() const;
 
-    /// Stores the value, then writes it (every call writes, even an unchanged value).
+    /// Stores the value, then writes it; a write that would leave the file as
+    /// it is touches nothing. A refused write throws EIniWriteError with the
+    /// new value kept.
     void SetValue(std::int32_t value);
     void SetValue(const std::string& text);
 
@@ -72,7 +76,8 @@ void LoadParams();
 std::optional<std::int32_t> ParseIntegerText(const std::string& text);
 
 /// The same for a given path (tests, demo). All ten parameters always exist
-/// afterwards; if a write was refused, the first EIniWriteError is rethrown
-/// once, after the last parameter has been created.
+/// afterwards. If the file could not be read, EIniReadError is thrown once,
+/// after the last parameter has been created; otherwise the first refused
+/// write's EIniWriteError.
 void LoadParams(const std::string& configPath,
                 TIniFile::TAccess access = TIniFile::TAccess::ReadWrite);

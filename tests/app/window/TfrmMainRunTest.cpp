@@ -4,6 +4,7 @@
 #include "TPtyDevice.h"
 #include "TShownWindow.h"
 #include "TSysParam.h"
+#include "TTerminationRequests.h"
 #include "TWindowTestKit.h"
 #include "TfrmMain.h"
 
@@ -18,7 +19,12 @@
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -61,6 +67,7 @@ private slots:
     void startRefusesAnEmptyRange();
     void nestedEventLoopLosesNoResult();
     void closingDuringARunStopsIt();
+    void terminationSignalsCloseLikeTheUser();
 };
 
 void TfrmMainRunTest::goodReplyFillsItsRow() {
@@ -334,6 +341,37 @@ void TfrmMainRunTest::closingDuringARunStopsIt() {
     QTest::qWait(400);
     QCOMPARE(device.RequestCount(), requests); // nothing polls after the window closed
     w.Window.reset();
+}
+
+void TfrmMainRunTest::terminationSignalsCloseLikeTheUser() {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        TPtyDevice device;
+        TShownWindow w(SettingsFor(device, 1, 3, 2, 300), TWindowClock::Fake);
+        const std::string settings = w.Config.Contents();
+        TTerminationRequests termination;
+        QObject::connect(&termination, &TTerminationRequests::Requested, w.Window.get(),
+                         &QWidget::close);
+        w.Click("btnStart");
+        QVERIFY(device.WaitForRequests(1, 5s));
+
+        QCOMPARE(::raise(signal), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Window->isVisible(), Patience);
+        QVERIFY(termination.Received());
+        QVERIFY(!RunState.PollingActive);
+        QCOMPARE(RunState.PollThread, nullptr);
+        QVERIFY(!w.Window->Comm().PortOpen());
+        QCOMPARE(w.Config.Contents(), settings);
+
+        // The port is free again: not exclusive, and its lock released.
+        const int fd = ::open(device.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        int exclusive = -1;
+        QCOMPARE(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive, 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        ::close(fd);
+        w.Window.reset();
+    }
 }
 
 QTEST_MAIN(TfrmMainRunTest)

@@ -2,6 +2,7 @@
 // writes back, and how it configures the serial link.
 #include "TfrmMain.h"
 #include "DefaultConfig.h"
+#include "ListSerialPorts.h"
 #include "TComComboBox.h"
 #include "TComLed.h"
 #include "TSpinEdit.h"
@@ -24,6 +25,9 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
+
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,6 +74,8 @@ private slots:
     void portPickGoesToSettingsAndPortComponent();
     void frameBreakModeConfiguresTheLink();
     void refusedWritesAreShown();
+    void unreadableConfigShowsOneBox();
+    void portNamesMatchAsTheSystemComparesThem();
     void errorListClears();
     void errorListKeepsTheLatestLines();
 };
@@ -462,33 +468,98 @@ void TfrmMainTest::frameBreakModeConfiguresTheLink() {
 }
 
 void TfrmMainTest::refusedWritesAreShown() {
-    // Every key but Poll From, each at its control's designed value: loading
-    // must write that one key and is refused; showing changes no control.
+    // Every key but Poll From, Register Begin out of its box's range: loading
+    // must write Poll From and showing must write 12; both are refused, and
+    // start-up shows one box.
     const std::string text = "[Communication]\nComm Port=COM1\nBaud Rate=9600\nPoll Interval=1\n"
                              "Poll Timeout=1\nPoll To=1\nFrameBreakMode=0\nReadInterval=5\n"
-                             "[Modbus]\nRegister Begin=1\nRegister Count=1\n";
+                             "[Modbus]\nRegister Begin=20\nRegister Count=1\n";
     TTempConfig config(text);
     std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
+    const QString refused = QString::fromStdString("Unable to write to " + config.Path());
     TMessageBoxCatcher catcher;
     TfrmMain window(config.Path());
-    QCOMPARE(catcher.Texts,
-             QStringList{QString::fromStdString("Unable to write to " + config.Path())});
+    QCOMPARE(catcher.Texts, QStringList{refused});
     QCOMPARE(ParamPollFrom->AsInteger(), 1);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(ParamRegisterBegin->AsInteger(), 12);
     QCOMPARE(catcher.Texts.size(), 1);
 
-    // Each later refused write is shown again; the value is kept in memory.
+    // Later, the first refused write shows one box, the next ones none; each
+    // value is kept in memory.
     auto* pollTo = Child<QSpinBox>(window, "spePollTo");
     pollTo->setFocus();
     QTest::keyClick(pollTo, Qt::Key_Up);
     QTRY_COMPARE(catcher.Texts.size(), 2);
     QCOMPARE(ParamPollTo->AsInteger(), 2);
-    QCOMPARE(pollTo->value(), 2);
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QTest::qWait(100);
+    QCOMPARE(catcher.Texts.size(), 2);
+    QCOMPARE(ParamPollTo->AsInteger(), 4);
+    QCOMPARE(pollTo->value(), 4);
+    QCOMPARE(config.Contents(), text);
+
+    // A write that goes through ends the quiet; the next refusal is shown again.
+    std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    QTest::keyClick(pollTo, Qt::Key_Up);
+    QVERIFY(config.Contents().find("Poll To=5\n") != std::string::npos);
+    std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
     QTest::keyClick(pollTo, Qt::Key_Up);
     QTRY_COMPARE(catcher.Texts.size(), 3);
-    QCOMPARE(ParamPollTo->AsInteger(), 3);
-    QCOMPARE(config.Contents(), text);
+    QCOMPARE(catcher.Texts.back(), refused);
+}
+
+void TfrmMainTest::unreadableConfigShowsOneBox() {
+    // A directory and a FIFO where Config.ini should be: the defaults are shown,
+    // one box says so, and nothing is ever written there.
+    for (const bool fifo : {false, true}) {
+        TTempConfig config;
+        if (fifo)
+            QCOMPARE(::mkfifo(config.Path().c_str(), 0644), 0);
+        else
+            std::filesystem::create_directory(config.Path());
+        TMessageBoxCatcher catcher;
+        {
+            TfrmMain window(config.Path());
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QCOMPARE(catcher.Texts,
+                     QStringList{QString::fromStdString("Unable to read " + config.Path())});
+            QCOMPARE(Child<QSpinBox>(window, "spePollTo")->value(), 10);
+            QCOMPARE(Child<QComboBox>(window, "cbbBaud")->currentText(), QStringLiteral("9600"));
+
+            auto* pollTo = Child<QSpinBox>(window, "spePollTo");
+            pollTo->setFocus();
+            QTest::keyClick(pollTo, Qt::Key_Up);
+            QTest::keyClick(pollTo, Qt::Key_Up);
+            QTRY_COMPARE(catcher.Texts.size(), 2);
+            QCOMPARE(catcher.Texts.back(),
+                     QString::fromStdString("Unable to write to " + config.Path()));
+            QTest::qWait(100);
+            QCOMPARE(catcher.Texts.size(), 2);
+            QCOMPARE(ParamPollTo->AsInteger(), 12);
+        }
+        QVERIFY(fifo ? std::filesystem::is_fifo(config.Path())
+                     : std::filesystem::is_directory(config.Path()));
+        QCOMPARE(std::distance(std::filesystem::directory_iterator(config.Directory()),
+                               std::filesystem::directory_iterator()),
+                 1);
+    }
+}
+
+void TfrmMainTest::portNamesMatchAsTheSystemComparesThem() {
+    // "com3" is not COM3 where names are case-sensitive: nothing is selected,
+    // and Start opens the saved name, as it would for any unlisted port.
+    TTempConfig config(Replaced(DefaultConfigText, "Comm Port=COM1", "Comm Port=com3"));
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* box = Child<TComComboBox>(window, "cbbComPort");
+    QCOMPARE(box->currentIndex(), PortNamesIgnoreCase() ? 1 : -1);
+    QCOMPARE(ParamCommPort->AsString(), std::string("com3"));
 }
 
 void TfrmMainTest::errorListClears() {
