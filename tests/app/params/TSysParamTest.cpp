@@ -327,6 +327,8 @@ TEST_F(SettingsFile, ReadOnlyLoadWritesNothing) {
     fs::remove(Path);
     LoadParams(Path.string(), TIniFile::TAccess::ReadOnly);
     EXPECT_FALSE(fs::exists(Path));
+}
+
 
 TEST_F(SettingsFile, UnreadablePathsGiveDefaultsAndAreNeverWritten) {
     // A directory and a FIFO (opening one for reading must not wait for a writer).
