@@ -323,7 +323,9 @@ void TfrmMain::showEvent(QShowEvent* event) {
 void TfrmMain::FormShow() {
     // Selecting an item from the program runs no handler; a spin box or the
     // radio group whose shown value changes runs its handler as an edit would.
-    // A port name matches its item as the system compares port names.
+    // A port name matches its item as the system compares port names; a
+    // device path or a stable link (/dev/serial/by-id/...) matches the port it
+    // leads to, and stays the saved name until the user picks another.
     ui->cbbComPort->setCurrentIndex(ui->cbbComPort->FindPort(Text(ParamCommPort->AsString())));
     ui->cbbBaud->setCurrentIndex(ui->cbbBaud->findText(Text(ParamBaudRate->AsString())));
     ui->speRBegin->setValue(ParamRegisterBegin->AsInteger());
@@ -428,6 +430,7 @@ void TfrmMain::btnStartClick() {
         }
         if (failed || !Comm1.PortOpen())
             throw std::runtime_error(OpenFailedMessage);
+        ShowDirectionControlLine();
         ui->btnStart->setText(StopCaption);
         StartPolling();
     } else {
@@ -507,7 +510,13 @@ void TfrmMain::EnsurePortOpen() {
         return;
     ApplyCommSettings();
     Comm1.OpenPort(); // a failure shows later as the time-out line
+    ShowDirectionControlLine();
     std::this_thread::sleep_for(PortSettlePause);
+}
+
+void TfrmMain::ShowDirectionControlLine() {
+    if (const std::string line = DirectionControlLine(Comm1, Clock->Now()); !line.empty())
+        InfoList->Append(Text(line));
 }
 
 void TfrmMain::SendCoilCommand(TCoilAction action, const char* successLine,

@@ -97,6 +97,9 @@ public:
     QString ResultCsv() const;
 
     // Replies and results.
+    /// One error line when the port opened without the RS-485 direction
+    /// control its settings ask for.
+    void ShowDirectionControlLine();
     void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
     void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
 

@@ -1,6 +1,10 @@
 #include "TComComboBox.h"
 
 #include "ListSerialPorts.h"
+#include "TPortInfo.h"
+
+#include <QHelpEvent>
+#include <QToolTip>
 
 #include <array>
 
@@ -9,6 +13,24 @@ namespace {
 TPortListSource& PortListSource() {
     static TPortListSource source;
     return source;
+}
+
+TPortDetailSource& PortDetailSource() {
+    static TPortDetailSource source;
+    return source;
+}
+
+/// The drop-down item's tool tip: the name, then one detail a line; empty
+/// when nothing beyond the name is known.
+QString PortToolTip(const std::string& name) {
+    const std::vector<std::string> details =
+        PortDetailSource() ? PortDetailSource()(name) : PortDetails(DescribePort(name));
+    if (details.empty())
+        return {};
+    QString tip = QString::fromLocal8Bit(name);
+    for (const std::string& detail : details)
+        tip += QLatin1Char('\n') + QString::fromLocal8Bit(detail);
+    return tip;
 }
 
 // The texts offered for the settings other than the port name. Item i stands
@@ -153,6 +175,30 @@ void TComComboBox::SetPortListSource(TPortListSource source) {
     PortListSource() = std::move(source);
 }
 
+void TComComboBox::SetPortDetailSource(TPortDetailSource source) {
+    PortDetailSource() = std::move(source);
+}
+
+QString TComComboBox::CurrentToolTip() const {
+    const QString details =
+        currentIndex() < 0 ? QString() : itemData(currentIndex(), Qt::ToolTipRole).toString();
+    if (details.isEmpty())
+        return toolTip();
+    return toolTip().isEmpty() ? details : toolTip() + QLatin1Char('\n') + details;
+}
+
+bool TComComboBox::event(QEvent* e) {
+    if (e->type() == QEvent::ToolTip) {
+        const QString tip = CurrentToolTip();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), tip, this);
+        return true;
+    }
+    return QComboBox::event(e);
+}
+
 void TComComboBox::SetComProperty(TComProperty property) {
     FSelect->ComProperty = property;
     clear();
@@ -165,8 +211,12 @@ void TComComboBox::SetComProperty(TComProperty property) {
             PortListSource()(names);
         else
             ListSerialPorts(names);
-        for (const std::string& name : names)
+        for (const std::string& name : names) {
+            // Read from the system's device records; the ports are not opened.
             addItem(QString::fromLocal8Bit(name));
+            if (const QString tip = PortToolTip(name); !tip.isEmpty())
+                setItemData(count() - 1, tip, Qt::ToolTipRole);
+        }
         break;
     }
     case TComProperty::cpBaudRate:
@@ -219,7 +269,11 @@ QString TComComboBox::Text() const {
 }
 
 int TComComboBox::FindPort(const QString& name) const {
-    return FindPortName(*this, name);
+    const int index = FindPortName(*this, name);
+    if (index >= 0 || name.isEmpty())
+        return index;
+    const std::string port = PortNameOfPath(name.toLocal8Bit().toStdString());
+    return port.empty() ? -1 : FindPortName(*this, QString::fromLocal8Bit(port));
 }
 
 void TComComboBox::SetText(const QString& text) {

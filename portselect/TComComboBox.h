@@ -25,6 +25,9 @@ enum class TComProperty : std::uint8_t {
 /// Fills a name list with the serial ports to offer, replacing its contents.
 using TPortListSource = std::function<void(std::vector<std::string>& Target)>;
 
+/// What is known of one listed port, one detail per entry (see PortDetails).
+using TPortDetailSource = std::function<std::vector<std::string>(const std::string& name)>;
+
 /// What a port combo box has chosen, and the port it applies it to. One per
 /// box; the box owns it.
 class TComSelect : public TComPortTypes {
@@ -84,8 +87,14 @@ public:
     /// FindPort); otherwise nothing changes.
     void SetText(const QString& text);
     /// Index of the first item naming the same port as `name`: ignoring case
-    /// on Windows, exactly on Linux (PortNamesIgnoreCase). -1 when none does.
+    /// on Windows, exactly on Linux (PortNamesIgnoreCase); failing that, the
+    /// port that a device path or a stable link such as /dev/serial/by-id/...
+    /// leads to. -1 when none does.
     int FindPort(const QString& name) const;
+
+    /// What the tool tip shows over the box: its own hint, then the selected
+    /// port's details. Each item's details are its own tool tip in the drop-down.
+    QString CurrentToolTip() const;
 
     /// The port name last taken from the list, by a pick or by matching the port.
     const std::string& ChosenPort() const { return FSelect->ChosenPort; }
@@ -94,6 +103,9 @@ public:
     /// Where every box gets its port names; an empty function restores the
     /// system list (ListSerialPorts). Tests set their own.
     static void SetPortListSource(TPortListSource source);
+    /// Where every box gets the details of its ports; an empty function
+    /// restores the system's (DescribePort). Tests set their own.
+    static void SetPortDetailSource(TPortDetailSource source);
 
     /// Fired after a pick by the user, once the pick is applied to the port.
     std::function<void(TComComboBox& Sender)> OnChange;
@@ -101,6 +113,9 @@ public:
 signals:
     /// Emitted right after OnChange.
     void changed();
+
+protected:
+    bool event(QEvent* e) override;
 
 private:
     void ComPortRemoved(TCustomComPort& Port) override;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 /// What exists exactly while the port is open.
 struct TComm::TLink {
@@ -16,6 +17,8 @@ struct TComm::TLink {
     std::shared_ptr<TWriteQueue> Queue;
     std::unique_ptr<TReadThread> Reader;
     std::unique_ptr<TWriteThread> Writer;
+    bool Rs485Active = false;
+    bool Rs485Refused = false; // asked once per opening: one notice, not one per setting change
 };
 
 namespace {
@@ -60,6 +63,7 @@ TComm::~TComm() {
 
 void TComm::OpenPort() {
     FPortOpenError.clear();
+    FDirectionControlError.clear(); // said once, by the call that opened the port
     if (Link) {
         FPortOpenError = "This serial port already opened";
         return;
@@ -135,6 +139,7 @@ void TComm::StopThreads(TLink& link) {
 
 void TComm::ClosePort() {
     FPortOpenError.clear();
+    FDirectionControlError.clear();
     if (!Link)
         return;
     {
@@ -238,6 +243,26 @@ void TComm::ApplyDeviceState() {
     state.XoffChar = FXoffChar;
     state.ErrorChar = FReplacedChar;
     Link->Device->ApplyState(state);
+    ApplyDirectionControl(state.Rts == TRtsLine::Toggle);
+}
+
+void TComm::ApplyDirectionControl(bool toggle) {
+    if (toggle && !Link->Rs485Active && !Link->Rs485Refused) {
+        if (const int error = Link->Device->SetRs485Direction(true); error != 0) {
+            Link->Rs485Refused = true;
+            FDirectionControlError = "RS-485 direction control is not available on " + FCommName +
+                                     ": " + std::generic_category().message(error);
+        } else {
+            Link->Rs485Active = true;
+        }
+    } else if (!toggle && Link->Rs485Active) {
+        (void)Link->Device->SetRs485Direction(false);
+        Link->Rs485Active = false;
+    }
+}
+
+bool TComm::Rs485Active() const {
+    return Link && Link->Rs485Active;
 }
 
 void TComm::ApplyTimeouts() {

@@ -129,6 +129,16 @@ public:
     std::uint32_t WriteTotalTimeoutConstant() const;
     void SetWriteTotalTimeoutConstant(std::uint32_t ms);
 
+    /// With RtsControl = RtsTransmissionAvailable the driver raises RTS while
+    /// sending and drops it after the last bit, for an RS-485 transceiver;
+    /// closing gives the port back its earlier RS-485 settings. Where the
+    /// driver cannot, the port opens all the same and this says why, until the
+    /// next OpenPort or ClosePort: set by the OpenPort that opened the port
+    /// (or by a change of RtsControl while open), empty otherwise.
+    const std::string& DirectionControlError() const { return FDirectionControlError; }
+    /// Whether the driver drives RTS around each transmission now.
+    bool Rs485Active() const;
+
     TReceiveDataEvent OnReceiveData;
     TNotifyEvent OnRequestHangup;
     TReceiveErrorEvent OnReceiveError;
@@ -149,6 +159,7 @@ private:
 
     void ApplyDeviceState();
     void ApplyTimeouts();
+    void ApplyDirectionControl(bool toggle);
     /// Stores a line setting; the open device is touched only when it changed.
     template <class T> void SetState(T& field, T value);
     template <class T> void SetTimeout(T& field, T value);
@@ -161,6 +172,7 @@ private:
 
     std::uint8_t FCommPort = 1;
     std::string FPortOpenError;
+    std::string FDirectionControlError;
     std::string FOutput;
     std::uint16_t FInputLen = 1;
     std::uint16_t FInBufferSize = 2048;

@@ -100,6 +100,12 @@ public:
     /// Discards output not yet sent.
     void PurgeOutput();
 
+    /// On: the driver raises RTS while sending and drops it after the last
+    /// bit (RS-485 direction control). Off: the port gets back the RS-485
+    /// settings it had before, as it does when the device is closed. 0 or the
+    /// system's error number; a driver without RS-485 mode refuses.
+    int SetRs485Direction(bool on);
+
     /// Wakes every ReadBlock and Write, present and future, with Stopped.
     void Stop();
 

@@ -6,9 +6,11 @@
 
 #include "TCommDevice.h"
 #include "TLineEvents.h"
+#include "TRs485.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <poll.h>
 
@@ -20,6 +22,9 @@ bool SetNonStandardBaud(int fd, std::uint32_t rate);
 /// Asks a USB serial driver not to hold received bytes back for its latency
 /// timer. Best effort.
 void RequestLowLatency(int fd);
+
+/// The driver's RS-485 settings of the open device `fd`.
+std::unique_ptr<TRs485Access> CreateRs485Access(int fd);
 
 /// The driver's line counters; false when the driver keeps none.
 bool ReadLineCounters(int fd, TLineCounters& counters);

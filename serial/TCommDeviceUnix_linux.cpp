@@ -1,10 +1,11 @@
-// Linux: termios2 for arbitrary rates, the serial driver's low-latency flag and
-// line counters, ppoll for fine time-outs, per-thread nice values and timer slack. This file
-// must not see <termios.h>, which clashes with <asm/termbits.h>.
+// Linux: termios2 for arbitrary rates, the serial driver's low-latency flag,
+// RS-485 mode and line counters, ppoll for fine time-outs, per-thread nice values and timer slack.
+// This file must not see <termios.h>, which clashes with <asm/termbits.h>.
 
 #include "TCommDeviceUnix.h"
 
 #include <asm/termbits.h>
+#include <cerrno>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -30,6 +31,58 @@ void CommDeviceUnix::RequestLowLatency(int fd) {
         return;
     serial.flags |= ASYNC_LOW_LATENCY;
     (void)::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+static_assert(TRs485Settings::Enabled == SER_RS485_ENABLED);
+static_assert(TRs485Settings::RtsOnSend == SER_RS485_RTS_ON_SEND);
+static_assert(TRs485Settings::RtsAfterSend == SER_RS485_RTS_AFTER_SEND);
+static_assert(TRs485Settings::RxDuringTx == SER_RS485_RX_DURING_TX);
+
+namespace {
+
+/// TIOCGRS485 and TIOCSRS485. The whole record last read is written back with
+/// only the flags and delays changed, so fields this program does not know
+/// (addresses, padding of newer kernels) stay as the driver had them.
+class TKernelRs485 final : public TRs485Access {
+public:
+    explicit TKernelRs485(int fd) : Fd(fd) {}
+
+    int Get(TRs485Settings& settings) override {
+        serial_rs485 raw{};
+        if (::ioctl(Fd, TIOCGRS485, &raw) != 0)
+            return errno;
+        Raw = raw;
+        Take(raw, settings);
+        return 0;
+    }
+
+    int Set(TRs485Settings& settings) override {
+        serial_rs485 raw = Raw;
+        raw.flags = settings.Flags;
+        raw.delay_rts_before_send = settings.DelayRtsBeforeSendMs;
+        raw.delay_rts_after_send = settings.DelayRtsAfterSendMs;
+        if (::ioctl(Fd, TIOCSRS485, &raw) != 0)
+            return errno;
+        Raw = raw; // the kernel writes back what the driver took
+        Take(raw, settings);
+        return 0;
+    }
+
+private:
+    static void Take(const serial_rs485& raw, TRs485Settings& settings) {
+        settings.Flags = raw.flags;
+        settings.DelayRtsBeforeSendMs = raw.delay_rts_before_send;
+        settings.DelayRtsAfterSendMs = raw.delay_rts_after_send;
+    }
+
+    int Fd;
+    serial_rs485 Raw{};
+};
+
+} // namespace
+
+std::unique_ptr<TRs485Access> CommDeviceUnix::CreateRs485Access(int fd) {
+    return std::make_unique<TKernelRs485>(fd);
 }
 
 bool CommDeviceUnix::ReadLineCounters(int fd, TLineCounters& counters) {

@@ -1,7 +1,23 @@
-// Unix flavours other than Linux: standard rates only, no driver line counters,
-// poll() rounded up to whole milliseconds.
+// Unix flavours other than Linux: standard rates only, no driver line counters
+// or RS-485 mode, poll() rounded up to whole milliseconds.
 
 #include "TCommDeviceUnix.h"
+
+#include <cerrno>
+
+namespace {
+
+class TNoRs485 final : public TRs485Access {
+public:
+    int Get(TRs485Settings& /*settings*/) override { return ENOTTY; }
+    int Set(TRs485Settings& /*settings*/) override { return ENOTTY; }
+};
+
+} // namespace
+
+std::unique_ptr<TRs485Access> CommDeviceUnix::CreateRs485Access(int /*fd*/) {
+    return std::make_unique<TNoRs485>();
+}
 
 bool CommDeviceUnix::SetNonStandardBaud(int /*fd*/, std::uint32_t /*rate*/) {
     return false;

@@ -117,6 +117,10 @@ struct TCommDevice::TImpl {
     TCommTimeouts Timeouts;                      // guarded by TimeoutsMutex
     std::atomic<unsigned> TimeoutsGeneration{0}; // bumped on every change
 
+    // Window thread only.
+    std::unique_ptr<TRs485Access> Rs485;
+    TRs485Direction Rs485Direction;
+
     bool HasLineCounters = false; // reader only, after Open
     TLineCounters LineCounters;
 
@@ -140,6 +144,8 @@ struct TCommDevice::TImpl {
 TCommDevice::TCommDevice(std::unique_ptr<TImpl> impl) : Impl(std::move(impl)) {}
 
 TCommDevice::~TCommDevice() {
+    if (Impl && Impl->Rs485)
+        Impl->Rs485Direction.Restore(*Impl->Rs485); // the next user finds the port as it was
     if (Impl && Impl->Device.Get() >= 0)
         (void)::ioctl(Impl->Device.Get(), TIOCNXCL); // let the next opener in
 }
@@ -202,6 +208,8 @@ TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
     // The kernel's terminal queues (4096 bytes each way) are fixed; nothing to set up.
 
     impl->Device = std::move(fd);
+    impl->Rs485 = Rs485AccessFactory() ? Rs485AccessFactory()(path)
+                                       : CommDeviceUnix::CreateRs485Access(impl->Device.Get());
     device.reset(new TCommDevice(std::move(impl)));
     return TOpenResult::Opened;
 }
@@ -284,6 +292,17 @@ void TCommDevice::PurgeInput() {
 
 void TCommDevice::PurgeOutput() {
     (void)::tcflush(Impl->Device.Get(), TCOFLUSH);
+}
+
+int TCommDevice::SetRs485Direction(bool on) {
+    if (!Impl->Rs485)
+        return ENOTTY;
+    TRs485Direction& direction = Impl->Rs485Direction;
+    if (!on) {
+        direction.Restore(*Impl->Rs485);
+        return 0;
+    }
+    return direction.Active() ? 0 : direction.Enable(*Impl->Rs485);
 }
 
 void TCommDevice::Stop() {

@@ -1,5 +1,6 @@
 #include "TPollingRun.h"
 
+#include "ModbusException.h"
 #include "TComm.h"
 #include "TPollThread.h"
 #include "TSysParam.h"
@@ -17,6 +18,8 @@ std::int32_t Incremented(std::int32_t count) {
 
 // Largest read a Modbus slave answers (function 3 carries 1 to 125 registers).
 constexpr std::int32_t MaxRegisterCount = 125;
+
+constexpr int ReadFunctionCode = 0x03;
 
 } // namespace
 
@@ -88,6 +91,10 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         if (IsCoilEcho(block, State.CoilCommand)) {
             State.CoilAck = true;
             outcome.EchoAccepted = true;
+        } else if (const auto refusal =
+                       MatchExceptionReply(block, State.CoilCommand[0], State.CoilCommand[1])) {
+            // The command was refused, not lost: say why before the time-out line.
+            outcome.InfoLines.push_back(stamp + ExceptionReplyText(*refusal));
         }
         return outcome;
     }
@@ -100,6 +107,8 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     switch (CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values)) {
     case TReplyCheck::Length:
         outcome.InfoLines.push_back(stamp + "[帧长度错误!]" + dump);
+        if (const auto refusal = MatchExceptionReply(block, slave, ReadFunctionCode))
+            outcome.InfoLines.push_back(stamp + ExceptionReplyText(*refusal));
         break;
     case TReplyCheck::Slave:
         outcome.InfoLines.push_back(State.SendCaption());
@@ -258,6 +267,12 @@ void ApplyCommSettings(TComm& comm) {
         comm.SetInputLen(
             static_cast<std::uint16_t>(ExpectedReplyLength(ParamRegisterCount->AsInteger())));
     }
+}
+
+std::string DirectionControlLine(const TComm& comm, TDateTime now) {
+    if (comm.DirectionControlError().empty())
+        return {};
+    return TimeStampText(now) + "[RS-485方向控制不可用!][" + comm.DirectionControlError() + "]";
 }
 
 std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor) {

@@ -114,5 +114,9 @@ void ApplyLinkDefaults(TComm& comm);
 /// parameters into `comm`.
 void ApplyCommSettings(TComm& comm);
 
+/// The error line for a port that opened without the RS-485 direction control
+/// its settings ask for, with the system's reason; empty when there is none.
+std::string DirectionControlLine(const TComm& comm, TDateTime now);
+
 /// value / divisor rounded to the nearest integer, a half to the even neighbour.
 std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor);

@@ -86,6 +86,7 @@ private slots:
     void noRegisteredPortLeavesNothingToPick();
     void offersTheOtherSettingsToo();
     void pickingAPortChangesOnlyThePortName();
+    void portsShowTheirDetailsAndStableNamesFindTheirPort();
 
 private:
     /// A shown window with a box offering the registered ports, set up as the
@@ -107,6 +108,7 @@ void TComComboBoxTest::init() {
 
 void TComComboBoxTest::cleanup() {
     TComComboBox::SetPortListSource({});
+    TComComboBox::SetPortDetailSource({});
 }
 
 TComComboBox* TComComboBoxTest::MakeBox(TComPort* port, bool autoApply) {
@@ -345,6 +347,36 @@ void TComComboBoxTest::pickingAPortChangesOnlyThePortName() {
     QVERIFY(FWindow->findChild<TComLed*>("ComLed1")->State() == TLedState::lsOff);
     QVERIFY(comPort1.HasRxBufLink());
     FWindow.reset(); // before the counters the LED's handler refers to
+}
+
+void TComComboBoxTest::portsShowTheirDetailsAndStableNamesFindTheirPort() {
+    RegisteredPorts = {"ttyS0", "null"};
+    TComComboBox::SetPortDetailSource([](const std::string& name) {
+        return name == "null" ? std::vector<std::string>{"USB 0403:6001 FTDI", "driver ftdi_sio"}
+                              : std::vector<std::string>{};
+    });
+    TComComboBox box;
+    box.setToolTip(QStringLiteral("串行口号"));
+    box.SetComProperty(TComProperty::cpPort);
+    QCOMPARE(Items(box), QStringList({"null", "ttyS0"})); // the names stay as they are
+    QCOMPARE(box.itemData(0, Qt::ToolTipRole).toString(),
+             QStringLiteral("null\nUSB 0403:6001 FTDI\ndriver ftdi_sio"));
+    QVERIFY(box.itemData(1, Qt::ToolTipRole).isNull());
+    QCOMPARE(box.CurrentToolTip(),
+             QStringLiteral("串行口号\nnull\nUSB 0403:6001 FTDI\ndriver ftdi_sio"));
+    box.setCurrentIndex(1);
+    QCOMPARE(box.CurrentToolTip(), QStringLiteral("串行口号"));
+
+    // A saved device path, or a link to it such as the stable names udev
+    // makes, finds the port it leads to (here /dev/null stands for the device).
+    QTemporaryDir dir;
+    const QString link = dir.filePath("usb-FTDI_FT232R_A50285BI-if00-port0");
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), link));
+    QCOMPARE(box.FindPort(link), 0);
+    QCOMPARE(box.FindPort(QStringLiteral("/dev/null")), 0);
+    QCOMPARE(box.FindPort(QStringLiteral("ttyS0")), 1);
+    QCOMPARE(box.FindPort(dir.filePath("missing")), -1);
+    QCOMPARE(box.FindPort(QString()), -1);
 }
 
 QTEST_MAIN(TComComboBoxTest)

@@ -203,8 +203,9 @@ void SimulatorWindowTest::spoiledReplyCountsOneFail_data() {
     QTest::newRow("extra bytes") << "extra-bytes"
                                  << "[帧长度错误!]" << 1 << 14;
     QTest::newRow("no reply") << "no-reply" << QString() << 0 << 15;
+    // The length line, then the line that decodes the refusal.
     QTest::newRow("exception") << "exception"
-                               << "[帧长度错误!]" << 1 << 16;
+                               << "[帧长度错误!]" << 2 << 16;
 }
 
 // A spoiled reply fails its check (or, without a reply, there is nothing to check), so its
@@ -258,6 +259,11 @@ void SimulatorWindowTest::spoiledReplyCountsOneFail() {
     QCOMPARE(LineCount(record.Lines), linesPerFault * faults);
     if (!marker.isEmpty())
         QCOMPARE(CountContaining(record.Lines, marker), faults);
+    if (kind == QLatin1String("exception"))
+        QCOMPARE(CountContaining(record.Lines,
+                                 QStringLiteral("[从机异常应答!][功能码:03 读保持寄存器][异常码:02 "
+                                                "非法数据地址]")),
+                 faults);
     if (kind == QLatin1String("wrong-slave")) {
         // The request the reply does not match, then the line naming the address asked.
         QCOMPARE(CountContaining(record.Lines, QStringLiteral("发送: ")), faults);

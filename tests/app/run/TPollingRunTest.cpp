@@ -75,7 +75,6 @@ TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
         {Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11}),
          "[10:20:30] [CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]"},
         {Bytes({0x01, 0x03, 0x04, 0x00}), "[10:20:30] [帧长度错误!][01 03 04 00 ]"},
-        {Bytes({0x01, 0x83, 0x02, 0xC0, 0xF1}), "[10:20:30] [帧长度错误!][01 83 02 C0 F1 ]"},
     };
     for (const TCase& c : cases) {
         RunState.RequestPending = true;
@@ -97,6 +96,33 @@ TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
               "[10:20:30] [数据长度错误!][" + HexText(wrongCount) + "]");
     EXPECT_TRUE(RunState.RegisterValues.empty());
     EXPECT_FALSE(RunState.PollEvent->IsSignalled());
+}
+
+TEST_F(PollingRunTest, ExceptionReplyKeepsTheLengthLineAndIsDecodedAfterIt) {
+    PretendRun(1, 1, 2);
+    RunState.RequestPending = true;
+    TReceiveOutcome outcome = Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF1}));
+    EXPECT_EQ(outcome.InfoLines,
+              (std::vector<std::string>{
+                  "[10:20:30] [帧长度错误!][01 83 02 C0 F1 ]",
+                  "[10:20:30] [从机异常应答!][功能码:03 读保持寄存器][异常码:02 非法数据地址]"}));
+    // From another slave, or with a bad CRC, it stays a length failure only.
+    RunState.RequestPending = true;
+    EXPECT_EQ(Receive(Bytes({0x02, 0x83, 0x02, 0xC0, 0xF1})).InfoLines.size(), 1U);
+    EXPECT_EQ(Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF2})).InfoLines,
+              std::vector<std::string>{"[10:20:30] [异常接收!][帧长度错误!][01 83 02 C0 F2 ]"});
+
+    // A refused coil command is decoded while the command waits; it is not its echo.
+    RunState.CoilCommand = BuildCoilCommand(1, TCoilAction::Zero);
+    RunState.CoilCommandMode = true;
+    std::vector<std::uint8_t> refusal = Bytes({0x01, 0x85, 0x04});
+    AppendCrc(refusal);
+    outcome = Receive(refusal);
+    EXPECT_EQ(outcome.InfoLines,
+              std::vector<std::string>{
+                  "[10:20:30] [从机异常应答!][功能码:05 写单个线圈][异常码:04 从站设备故障]"});
+    EXPECT_FALSE(outcome.EchoAccepted);
+    EXPECT_FALSE(RunState.CoilAck);
 }
 
 TEST_F(PollingRunTest, WrongSlaveRepeatsTheRequestThenNamesTheRequestedAddress) {

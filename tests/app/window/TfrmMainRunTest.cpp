@@ -1,5 +1,6 @@
 // Runs through the window: real clicks on Start, Stop and reset, a device
 // played on a pseudo-terminal, the wall clock moved by the test.
+#include "TComComboBox.h"
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
 #include "TShownWindow.h"
@@ -10,12 +11,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -67,6 +70,7 @@ private slots:
     void startRefusesAnEmptyRange();
     void nestedEventLoopLosesNoResult();
     void closingDuringARunStopsIt();
+    void stableNameOpensItsPortAndRs485RefusalIsOneLine();
     void terminationSignalsCloseLikeTheUser();
 };
 
@@ -376,3 +380,32 @@ void TfrmMainRunTest::terminationSignalsCloseLikeTheUser() {
 
 QTEST_MAIN(TfrmMainRunTest)
 #include "TfrmMainRunTest.moc"
+
+void TfrmMainRunTest::stableNameOpensItsPortAndRs485RefusalIsOneLine() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{5}; }));
+    // A link standing for /dev/serial/by-id/..., leading to the device.
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("usb-Adapter_A50285BI-if00-port0"));
+    QVERIFY(QFile::link(QString::fromStdString(device.Path()), link));
+    const std::string name = device.Path().substr(std::string("/dev/").size());
+    TComComboBox::SetPortListSource([name](std::vector<std::string>& ports) {
+        ports = {"ttyS0", name};
+    });
+    TWindowSettings settings = SettingsFor(device, 1, 1, 2);
+    settings.Port = link.toStdString();
+    TShownWindow w(settings, TWindowClock::Fake);
+    TComComboBox::SetPortListSource({});
+    QCOMPARE(w.Child<TComComboBox>("cbbComPort").Text(), QString::fromStdString(name));
+
+    w.Window->Comm().SetRtsControl(TComm::TRtsControl::RtsTransmissionAvailable);
+    w.Click("btnStart");
+    QCOMPARE(w.StartCaption(), QStringLiteral("停止运行"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 1), QStringLiteral("5"), Patience);
+    QCOMPARE(w.Info(),
+             QStringList{QStringLiteral("[10:20:30] [RS-485方向控制不可用!][RS-485 direction "
+                                        "control is not available on ") +
+                         link + QStringLiteral(": Inappropriate ioctl for device]")});
+    w.Click("btnStart");
+    QCOMPARE(ParamCommPort->AsString(), link.toStdString()); // the saved name stays
+}
