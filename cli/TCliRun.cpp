@@ -230,8 +230,12 @@ private:
         } catch (const std::exception&) {
             // The reason is in PortOpenError.
         }
-        if (Comm.PortOpen())
+        if (Comm.PortOpen()) {
+            if (const std::string line = DirectionControlLine(Comm, SystemClock().Now());
+                !line.empty())
+                ErrorLine(line);
             return true;
+        }
         Err << "quellmark-cli: cannot open the port " << ParamCommPort->AsString() << ": "
             << Trimmed(Comm.PortOpenError()) << '\n';
         return false;
