@@ -114,6 +114,13 @@ const std::vector<TOptionSpec>& Specs() {
          "In interval mode, the longest gap inside one reply, " + RangeText(ReadIntervalRange) +
              " ms (ReadInterval).",
          Integer(&TCliOptions::ReadInterval, "--read-interval", "milliseconds", ReadIntervalRange)},
+        {"--rs485", "",
+         "Let the port's driver switch RTS for each transmission (RS-485 direction control of "
+         "built-in RS-485 ports). Without it RTS stays asserted, as in the window.",
+         Flag([](TCliOptions& o) -> std::string {
+             o.Rs485 = true;
+             return {};
+         })},
         {"--cycles", "N",
          "Run N passes over the range (1 to " + std::to_string(MaxCycles) +
              "); a pass ends with the result of the last slave.",
@@ -165,7 +172,9 @@ const std::vector<TOptionSpec>& Specs() {
              o.Coil = TCoilAction::UnZero;
              return {};
          })},
-        {"--list-ports", "", "Print the serial ports of this machine, one a line, and exit.",
+        {"--list-ports", "",
+         "Print the serial ports of this machine, one a line: the name, then what the system "
+         "knows of it (USB identity, serial number, driver, stable name), and exit.",
          Flag([](TCliOptions& o) -> std::string {
              o.ListPorts = true;
              return {};

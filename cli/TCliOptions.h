@@ -24,6 +24,8 @@ struct TCliOptions {
     std::optional<std::int32_t> Interval;
     std::optional<std::int32_t> FrameBreak; ///< 0 fixed length, 1 fixed interval
     std::optional<std::int32_t> ReadInterval;
+    /// RTS switched by the driver for each transmission (RS-485 direction control).
+    bool Rs485 = false;
 
     std::optional<std::int64_t> Cycles;
     std::optional<double> DurationSeconds;

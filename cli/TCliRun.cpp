@@ -117,9 +117,9 @@ TCliSettings CurrentSettings() {
 /// calling thread pumps the queue and so plays the window thread.
 class TCliSession {
 public:
-    TCliSession(std::ostream& err, bool statusLine, const std::atomic<bool>& interrupted,
-                TCliResult& result)
-        : Err(err), StatusLine(statusLine), Interrupted(interrupted), Result(result),
+    TCliSession(std::ostream& err, bool statusLine, bool rs485,
+                const std::atomic<bool>& interrupted, TCliResult& result)
+        : Err(err), StatusLine(statusLine), Rs485(rs485), Interrupted(interrupted), Result(result),
           Host(Comm, Queue, [this](std::uint32_t runId, std::int32_t slave, std::int32_t outcome) {
               OnPollResult(runId, slave, outcome);
           }) {
@@ -220,6 +220,8 @@ public:
 private:
     bool Open(bool forCoil) {
         ApplyCommSettings(Comm);
+        if (Rs485)
+            Comm.SetRtsControl(TComm::TRtsControl::RtsTransmissionAvailable);
         // In fixed-length mode the reader cuts blocks of a read reply's length,
         // which an 8-byte echo never fills: a coil command alone waits for 8.
         if (forCoil && ParamFrameBreakMode->AsInteger() != 1)
@@ -301,6 +303,7 @@ private:
 
     std::ostream& Err;
     bool StatusLine;
+    bool Rs485;
     const std::atomic<bool>& Interrupted;
     TCliResult& Result;
 
@@ -368,7 +371,7 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
     result.Settings = CurrentSettings();
     int code = ExitAllGood;
     {
-        TCliSession session(err, statusLine, interrupted, result);
+        TCliSession session(err, statusLine, options.Rs485, interrupted, result);
         if (options.WantsRun())
             code = session.Poll(options);
         if (options.Coil && code != ExitPort) {

@@ -2,6 +2,7 @@
 #include "TCliOptions.h"
 #include "TCliRun.h"
 #include "TConsole.h"
+#include "TPortInfo.h"
 
 #include <exception>
 #include <iostream>
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> names;
         ListSerialPorts(names);
         for (const std::string& name : names)
-            std::cout << name << '\n';
+            std::cout << PortDescriptionLine(name) << '\n';
         return ExitAllGood;
     }
     try {

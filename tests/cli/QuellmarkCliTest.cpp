@@ -159,6 +159,15 @@ TEST_F(CliTest, CleanRunExitsZeroWithTheValues) {
               0U)
         << csv.Out;
     EXPECT_EQ(Occurrences(csv.Out, "\n"), 4);
+
+    // RS-485 direction control asked for on a port without it: the window's line, the run goes on.
+    const TCliOutcome rs485 = RunCli({"--config", Config, "--to", "1", "--cycles", "1", "--rs485"});
+    EXPECT_EQ(rs485.Exit, std::optional<int>{0}) << rs485.Err;
+    EXPECT_NE(
+        rs485.Err.find("] [RS-485方向控制不可用!][RS-485 direction control is not available on " +
+                       sim.Path),
+        std::string::npos)
+        << rs485.Err;
     EXPECT_EQ(ConfigText(), config);
 }
 
