@@ -20,8 +20,26 @@ QEvent::Type TSendCaptionEvent::EventType() {
     return type;
 }
 
+TDiscardedEvent::TDiscardedEvent(std::vector<char> bytes)
+    : QEvent(EventType()), Bytes(std::move(bytes)) {}
+
+QEvent::Type TDiscardedEvent::EventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+TLineHeldEvent::TLineHeldEvent() : QEvent(EventType()) {}
+
+QEvent::Type TLineHeldEvent::EventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
 TQtPollHost::TQtPollHost(TComm& comm, QObject& window) : Comm(comm), Window(window) {
-    TSendCaptionEvent::EventType(); // registered on the window thread, before any poll thread
+    // Registered on the window thread, before any poll thread.
+    TSendCaptionEvent::EventType();
+    TDiscardedEvent::EventType();
+    TLineHeldEvent::EventType();
 }
 
 void TQtPollHost::SendRequest(const TFrame8& request) {
@@ -41,6 +59,16 @@ void TQtPollHost::SendCaptionChanged() {
     // shows the newest caption when it takes the notice.
     if (!CaptionPending.exchange(true))
         QCoreApplication::postEvent(&Window, new TSendCaptionEvent());
+}
+
+void TQtPollHost::DiscardInput() {
+    std::vector<char> bytes = Comm.DiscardInput();
+    if (!bytes.empty())
+        QCoreApplication::postEvent(&Window, new TDiscardedEvent(std::move(bytes)));
+}
+
+void TQtPollHost::LineHeld() {
+    QCoreApplication::postEvent(&Window, new TLineHeldEvent());
 }
 
 void TQtPollHost::ResultHandled() {

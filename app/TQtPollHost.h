@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 class QObject;
 class TComm;
@@ -20,6 +21,22 @@ public:
     std::uint32_t RunId;
     std::int32_t WParam;
     std::int32_t LParam;
+};
+
+/// Bytes the poll thread dropped before a request.
+class TDiscardedEvent final : public QEvent {
+public:
+    explicit TDiscardedEvent(std::vector<char> bytes);
+    static QEvent::Type EventType();
+
+    std::vector<char> Bytes;
+};
+
+/// The poll thread holds between two polls: a waiting coil command has the line.
+class TLineHeldEvent final : public QEvent {
+public:
+    TLineHeldEvent();
+    static QEvent::Type EventType();
 };
 
 /// The send panel's caption has changed (see TRunState::SendCaption).
@@ -39,6 +56,8 @@ public:
     void SendRequest(const TFrame8& request) override;
     void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override;
     void SendCaptionChanged() override;
+    void DiscardInput() override;
+    void LineHeld() override;
 
     /// Window thread: a TPollResultEvent has been handled.
     void ResultHandled();

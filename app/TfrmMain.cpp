@@ -17,17 +17,21 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableWidgetItem>
+#include <QToolTip>
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -42,6 +46,7 @@ const QString Banner = QStringLiteral("Quellmark Modbus RTU 变送器测试工�
 constexpr int TimerIntervalMs = 500;
 constexpr int CoilWaitMs = 500;
 constexpr auto PortSettlePause = std::chrono::milliseconds(100);
+constexpr std::uint16_t EchoLength = 8;
 constexpr int ValueColumnWidth = 70;
 constexpr int InfoItemHeight = 12;
 constexpr int Panel0Width = 210;
@@ -67,7 +72,8 @@ QFont WindowFont() {
     return font;
 }
 
-// The error list's lines are 12 pixels high, as the list was designed.
+// The error list's lines are 12 pixels high, as the list was designed; a line
+// wider than the list shows its whole text as a tooltip.
 class TInfoItemDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -76,7 +82,34 @@ public:
         size.setHeight(InfoItemHeight);
         return size;
     }
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip || view == nullptr)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        const QString line = index.data().toString();
+        if (option.fontMetrics.horizontalAdvance(line) >
+            view->viewport()->width() - option.rect.x())
+            QToolTip::showText(event->globalPos(), line, view);
+        else
+            QToolTip::hideText();
+        return true;
+    }
 };
+
+// While the list shows its last line it follows new lines, as a terminal does;
+// scrolled up, it stays where the user put it.
+void FollowNewestLines(QListView& list) {
+    QAbstractItemModel* model = list.model();
+    auto atBottom = std::make_shared<bool>(true);
+    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, &list, [&list, atBottom] {
+        const QScrollBar* bar = list.verticalScrollBar();
+        *atBottom = bar->value() >= bar->maximum();
+    });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, &list, [&list, atBottom] {
+        if (*atBottom)
+            list.scrollToBottom();
+    });
+}
 
 void SetCell(QTableWidget& table, int row, int column, const QString& text) {
     if (QTableWidgetItem* item = table.item(row, column))
@@ -116,6 +149,12 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     InfoList = new TInfoListModel(this);
     ui->lbxInfo->setModel(InfoList);
     ui->lbxInfo->setItemDelegate(new TInfoItemDelegate(ui->lbxInfo));
+    FollowNewestLines(*ui->lbxInfo);
+
+    // Rows as compact as the font allows, as in a report-style list view.
+    QHeaderView& rows = *ui->lvResult->verticalHeader();
+    rows.setMinimumSectionSize(1);
+    rows.setDefaultSectionSize(QFontMetrics(WindowFont()).height() + 4);
 
     // The table takes what is left; the error list and the send panel keep their widths.
     ui->Splitter2->setStretchFactor(0, 1);
@@ -421,16 +460,7 @@ void TfrmMain::btnStartClick() {
         // Refused before the port is touched: a run needs a sound range.
         if (const std::string error = Run.SettingsError(); !error.empty())
             throw std::runtime_error(error);
-        ApplyCommSettings();
-        bool failed = false;
-        try {
-            Comm1.OpenPort();
-        } catch (const std::exception&) {
-            failed = true;
-        }
-        if (failed || !Comm1.PortOpen())
-            throw std::runtime_error(OpenFailedMessage);
-        ShowDirectionControlLine();
+        OpenPortAsSet();
         ui->btnStart->setText(StopCaption);
         StartPolling();
     } else {
@@ -463,9 +493,8 @@ void TfrmMain::StartPolling() {
             table.setItem(row, column, new QTableWidgetItem());
     }
 
-    const TDateTime now = Clock->Now();
-    StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(now)));
-    Run.Start(FPollHost, now);
+    StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(Clock->Now())));
+    Run.Start(FPollHost, Clock->Steady());
     Timer1->start();
 }
 
@@ -473,6 +502,8 @@ void TfrmMain::StopPolling() {
     Run.Stop();
     ui->pnlParams->setEnabled(true);
     Timer1->stop();
+    // A command waiting for the line takes it now that nobody polls.
+    WakeCoilWaits();
 }
 
 void TfrmMain::btnClearClick() {
@@ -492,7 +523,7 @@ void TfrmMain::btnClearClick() {
 }
 
 void TfrmMain::Timer1Timer() {
-    StatusPanels[1]->setText(Text(Run.StatusText(Clock->Now())));
+    StatusPanels[1]->setText(Text(Run.StatusText(Clock->Steady())));
 }
 
 // ---- Coil commands ----
@@ -505,13 +536,36 @@ void TfrmMain::btnUnZeroClick() {
     SendCoilCommand(TCoilAction::UnZero, "反清零成功！", "反清零超时！");
 }
 
-void TfrmMain::EnsurePortOpen() {
-    if (Comm1.PortOpen())
+void TfrmMain::OpenPortAsSet() {
+    const TPortSettings wanted = CurrentPortSettings();
+    if (Comm1.PortOpen() && OpenedWith == wanted)
         return;
+    Comm1.ClosePort();
     ApplyCommSettings();
-    Comm1.OpenPort(); // a failure shows later as the time-out line
+    bool failed = false;
+    try {
+        Comm1.OpenPort();
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    if (failed || !Comm1.PortOpen())
+        throw std::runtime_error(OpenFailedMessage);
+    OpenedWith = wanted;
     ShowDirectionControlLine();
+}
+
+void TfrmMain::EnsurePortOpen() {
+    // A run's port is used as the run opened it; its settings cannot change meanwhile.
+    if (Run.Running() || (Comm1.PortOpen() && OpenedWith == CurrentPortSettings()))
+        return;
+    OpenPortAsSet();
     std::this_thread::sleep_for(PortSettlePause);
+}
+
+void TfrmMain::DiscardInput(std::optional<std::uint16_t> blockLength) {
+    const std::vector<char> dropped = Comm1.DiscardInput(blockLength);
+    if (!dropped.empty())
+        InfoList->Append(Text(TPollingRun::DiscardedLine(dropped, Clock->Now())));
 }
 
 void TfrmMain::ShowDirectionControlLine() {
@@ -521,30 +575,62 @@ void TfrmMain::ShowDirectionControlLine() {
 
 void TfrmMain::SendCoilCommand(TCoilAction action, const char* successLine,
                                const char* timeoutLine) {
+    // One command at a time, so that each result line belongs to its own command.
+    struct TButtonsOff {
+        QWidget* Buttons[2];
+        ~TButtonsOff() {
+            for (QWidget* button : Buttons)
+                button->setEnabled(true);
+        }
+    } buttonsOff{{ui->btnZero, ui->btnUnZero}};
+    for (QWidget* button : buttonsOff.Buttons)
+        button->setEnabled(false);
+
+    // A port that cannot be opened ends the command here, with the message Start shows.
     EnsurePortOpen();
     const int slave = ui->spePollFrom->ShownInteger().value_or(ui->spePollFrom->minimum());
     RunState.CoilCommand = BuildCoilCommand(slave & 0xFF, action);
     RunState.CoilAck = false;
     RunState.CoilTimedOut = false;
-    RunState.CoilCommandMode = true;
-    Comm1.SendBytes(RunState.CoilCommand.data(),
-                    static_cast<std::uint16_t>(RunState.CoilCommand.size()));
-    // Every command waits its own full period.
-    timerWaitResponse->start();
 
-    // Every other handler runs while this one waits, a second command
-    // included; the loop is left when a flag is set, no core spins meanwhile.
-    QEventLoop wait;
-    CoilWaits.push_back(&wait);
-    while (!RunState.CoilAck && !RunState.CoilTimedOut)
-        wait.exec();
-    CoilWaits.pop_back();
+    // During a run the command goes on the line between two polls: the poll
+    // thread finishes the poll in flight and holds until the command is done.
+    const bool duringRun = Run.Running();
+    if (duringRun) {
+        RunState.LineHold.Request();
+        WaitForCoil(
+            [this] { return RunState.LineHold.Held() || !Run.Running() || RunState.CoilTimedOut; });
+    }
+    // In the fixed-length mode the reader cuts blocks of a read reply's length,
+    // which an echo never has: it cuts 8 while the command waits.
+    const bool fixedLength = ParamFrameBreakMode->AsInteger() != 1;
+    if (!RunState.CoilTimedOut) {
+        DiscardInput(fixedLength ? std::optional<std::uint16_t>(EchoLength) : std::nullopt);
+        RunState.CoilCommandMode = true;
+        Comm1.SendBytes(RunState.CoilCommand.data(),
+                        static_cast<std::uint16_t>(RunState.CoilCommand.size()));
+        // Every command waits its own full period.
+        timerWaitResponse->start();
+        WaitForCoil([] { return RunState.CoilAck || RunState.CoilTimedOut; });
+        RunState.CoilCommandMode = false;
+        if (fixedLength)
+            DiscardInput(Comm1.InputLen());
+    }
+    if (duringRun)
+        RunState.LineHold.Release();
 
-    RunState.CoilCommandMode = false;
     const bool echoed = RunState.CoilAck && !RunState.CoilTimedOut;
     InfoList->Append(QString::fromUtf8(echoed ? successLine : timeoutLine));
-    // A command that ran inside another one has set the flags the outer one waits for.
-    WakeCoilWaits();
+}
+
+void TfrmMain::WaitForCoil(const std::function<bool()>& done) {
+    // Every other handler runs meanwhile; the loop is left when woken, and no
+    // core spins.
+    QEventLoop wait;
+    CoilWaits.push_back(&wait);
+    while (!done())
+        wait.exec();
+    CoilWaits.pop_back();
 }
 
 void TfrmMain::timerWaitResponseTimer() {
@@ -554,9 +640,9 @@ void TfrmMain::timerWaitResponseTimer() {
 }
 
 void TfrmMain::WakeCoilWaits() {
-    if (RunState.CoilAck || RunState.CoilTimedOut)
-        for (QEventLoop* loop : CoilWaits)
-            loop->quit();
+    // Each waiting loop looks at what it waits for again.
+    for (QEventLoop* loop : CoilWaits)
+        loop->quit();
 }
 
 // ---- Export ----
@@ -697,6 +783,15 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TfrmMain::event(QEvent* event) {
+    if (event->type() == TDiscardedEvent::EventType()) {
+        InfoList->Append(Text(
+            TPollingRun::DiscardedLine(static_cast<TDiscardedEvent*>(event)->Bytes, Clock->Now())));
+        return true;
+    }
+    if (event->type() == TLineHeldEvent::EventType()) {
+        WakeCoilWaits();
+        return true;
+    }
     if (event->type() == TSendCaptionEvent::EventType()) {
         // Taken before reading, so a caption set meanwhile posts a new notice.
         FPollHost.CaptionTaken();

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -83,7 +84,8 @@ public:
     // Coil commands.
     void btnZeroClick();
     void btnUnZeroClick();
-    /// Opens Comm1 with the current settings unless it is open, then pauses 100 ms.
+    /// Opens Comm1 with the current settings, then pauses 100 ms, unless it is
+    /// open with them already (or serves a run); raises the open failure.
     void EnsurePortOpen();
     void timerWaitResponseTimer();
 
@@ -125,10 +127,18 @@ private:
     bool RunOn() const;
     /// Ends a run and closes the port, as Stop does, before the window goes away.
     void ShutDown();
+    /// Opens Comm1 with the current settings; a port open with other ones is
+    /// closed first. Raises the open failure the user sees.
+    void OpenPortAsSet();
+    /// Drops the reader's unfinished block and the device's waiting input (see
+    /// TComm::DiscardInput); dropped bytes become one error-list line.
+    void DiscardInput(std::optional<std::uint16_t> blockLength = std::nullopt);
+    /// Runs the window's events until `done` holds; WakeCoilWaits makes it look.
     /// Sends one coil command to the slave shown in Poll From and waits for its
     /// echo or the time-out; the outcome is one line in the error list.
     void SendCoilCommand(TCoilAction action, const char* successLine, const char* timeoutLine);
-    /// Lets every waiting coil command look at the flags again.
+    void WaitForCoil(const std::function<bool()>& done);
+    /// Lets every waiting coil command look at what it waits for again.
     void WakeCoilWaits();
 
     std::unique_ptr<Ui::TfrmMain> ui;
@@ -150,6 +160,8 @@ private:
     QTimer* timerWaitResponse = nullptr;
     /// The event loops of the coil commands now waiting, innermost last.
     std::vector<QEventLoop*> CoilWaits;
+    /// The settings Comm1 was last opened with.
+    std::optional<TPortSettings> OpenedWith;
     bool FormShown = false;
     /// A box about the settings file was shown and no write has gone through since.
     bool SettingsBoxShown = false;

@@ -120,9 +120,15 @@ public:
     TCliSession(std::ostream& err, bool statusLine, bool rs485,
                 const std::atomic<bool>& interrupted, TCliResult& result)
         : Err(err), StatusLine(statusLine), Rs485(rs485), Interrupted(interrupted), Result(result),
-          Host(Comm, Queue, [this](std::uint32_t runId, std::int32_t slave, std::int32_t outcome) {
-              OnPollResult(runId, slave, outcome);
-          }) {
+          Host(
+              Comm, Queue,
+              [this](std::uint32_t runId, std::int32_t slave, std::int32_t outcome) {
+                  OnPollResult(runId, slave, outcome);
+              },
+              {},
+              [this](const std::vector<char>& bytes) {
+                  ErrorLine(TPollingRun::DiscardedLine(bytes, SystemClock().Now()));
+              }) {
         ApplyLinkDefaults(Comm);
         Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
             OnReceiveData(buffer, length);
@@ -151,7 +157,7 @@ public:
                 ? start + std::chrono::duration_cast<TSteady::duration>(
                               std::chrono::duration<double>(*options.DurationSeconds))
                 : TSteady::time_point::max();
-        Run.Start(Host, SystemClock().Now());
+        Run.Start(Host, SystemClock().Steady());
 
         TSteady::time_point nextStatus = start;
         TSteady::time_point now = start;
@@ -199,6 +205,9 @@ public:
         RunState.CoilCommand = BuildCoilCommand(slave, action);
         RunState.CoilAck = false;
         RunState.CoilTimedOut = false;
+        // Bytes left on the line must not be taken for the echo, nor shift its block.
+        if (const std::vector<char> dropped = Comm.DiscardInput(); !dropped.empty())
+            ErrorLine(TPollingRun::DiscardedLine(dropped, SystemClock().Now()));
         RunState.CoilCommandMode = true;
         Comm.SendBytes(RunState.CoilCommand.data(),
                        static_cast<std::uint16_t>(RunState.CoilCommand.size()));

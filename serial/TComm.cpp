@@ -15,7 +15,7 @@
 struct TComm::TLink {
     std::unique_ptr<TCommDevice> Device;
     std::shared_ptr<TWriteQueue> Queue;
-    std::unique_ptr<TReadThread> Reader;
+    std::shared_ptr<TReadThread> Reader;
     std::unique_ptr<TWriteThread> Writer;
     bool Rs485Active = false;
     bool Rs485Refused = false; // asked once per opening: one notice, not one per setting change
@@ -101,7 +101,7 @@ void TComm::OpenPort() {
     TCommDevice& openDevice = *Link->Device;
     try {
         Link->Reader =
-            std::make_unique<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,
+            std::make_shared<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,
                                           [queue = Link->Queue] { queue->Close(); });
     } catch (const std::exception&) {
         Link.reset();
@@ -115,6 +115,10 @@ void TComm::OpenPort() {
         Link.reset();
         FPortOpenError = "Unable to create write thread";
         return;
+    }
+    {
+        std::scoped_lock lock(ReaderMutex);
+        Reader = Link->Reader;
     }
     std::scoped_lock lock(WriterMutex);
     Writer = Link->Queue;
@@ -146,6 +150,10 @@ void TComm::ClosePort() {
         std::scoped_lock lock(WriterMutex);
         Writer.reset();
     }
+    {
+        std::scoped_lock lock(ReaderMutex);
+        Reader.reset();
+    }
     Link->Queue->Close(); // queued output is discarded
     StopThreads(*Link);
     Link.reset(); // closes the device
@@ -168,6 +176,16 @@ bool TComm::SendBytes(const void* data, std::uint16_t count) {
         return false;
     std::memcpy(item.Copy.get(), data, count);
     return queue->Push(std::move(item));
+}
+
+std::vector<char> TComm::DiscardInput(std::optional<std::uint16_t> blockLength) {
+    std::shared_ptr<TReadThread> reader;
+    {
+        std::scoped_lock lock(ReaderMutex);
+        reader = Reader;
+    }
+    // A reader that ends meanwhile answers at once, and touches its device no more.
+    return reader ? reader->DiscardInput(blockLength) : std::vector<char>{};
 }
 
 void TComm::NotifyWindowProc(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam) {

@@ -6,8 +6,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 /// Raised by OpenPort when the device refuses its queue sizes.
 class ECommsError : public std::runtime_error {
@@ -17,6 +19,7 @@ public:
 
 class TComm;
 class TNotifyWindow;
+class TReadThread;
 class TWriteQueue;
 
 using TReceiveDataEvent =
@@ -37,7 +40,7 @@ inline constexpr unsigned WM_COMM_SENT = WM_USER + 5;
 /// One serial device with a reader and a writer thread of its own. Every event
 /// is raised on the window thread, through the TWindowQueue given at
 /// construction. Construct, configure, open, close and destroy it on that
-/// thread; SendBytes may be called from any thread while the port is open.
+/// thread; SendBytes and DiscardInput may be called from any thread.
 /// The window queue must outlive the component.
 class TComm {
 public:
@@ -61,6 +64,13 @@ public:
     void ClosePort();
     /// Queues a private copy for the writer; true means queued, not sent.
     bool SendBytes(const void* data, std::uint16_t count);
+    /// Any thread, like SendBytes: drops what the reader holds of an unfinished
+    /// block and what waits in the device's input, and returns those bytes,
+    /// oldest first, so that the next block starts clean. With `blockLength`
+    /// the blocks after it have that length (at most InBufferSize) until the
+    /// next such call or the next opening; InputLen is not changed. Nothing
+    /// while the port is closed.
+    std::vector<char> DiscardInput(std::optional<std::uint16_t> blockLength = std::nullopt);
 
     bool PortOpen() const;
     void SetPortOpen(bool open);
@@ -169,6 +179,8 @@ private:
     std::unique_ptr<TLink> Link; // the open device and its threads; none while closed
     mutable std::mutex WriterMutex;
     std::shared_ptr<TWriteQueue> Writer; // guarded by WriterMutex: SendBytes runs on any thread
+    std::mutex ReaderMutex;
+    std::shared_ptr<TReadThread> Reader; // guarded by ReaderMutex: DiscardInput runs on any thread
 
     std::uint8_t FCommPort = 1;
     std::string FPortOpenError;

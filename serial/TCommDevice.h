@@ -66,9 +66,10 @@ public:
 
     /// How a read or write ended.
     enum class TIo : std::uint8_t {
-        Done,    ///< completed
-        Stopped, ///< Stop was called
-        Failed   ///< the device failed or vanished; it will not recover
+        Done,       ///< completed
+        Stopped,    ///< Stop was called
+        Failed,     ///< the device failed or vanished; it will not recover
+        Interrupted ///< Interrupt was called; the bytes read so far are kept
     };
 
     enum class TThreadRole : std::uint8_t { Reader, Writer };
@@ -109,10 +110,19 @@ public:
     /// Wakes every ReadBlock and Write, present and future, with Stopped.
     void Stop();
 
+    /// Any thread: ends the ReadBlock in progress, and every later one, with
+    /// Interrupted until ClearInterrupt is called.
+    void Interrupt();
+    /// Reader: takes back Interrupt.
+    void ClearInterrupt();
+    /// Reader: reads what waits in the input queue now, without waiting, into
+    /// `into`; returns the count.
+    std::size_t ReadWaiting(std::span<char> into);
+
     /// Reads one block into `block` by the read rule: it completes when
     /// block.size() bytes have arrived or a time-out ends it (then it may hold
-    /// fewer, even none). `received` is the count read, also on Failed (the
-    /// bytes that came before the failure); on Stopped they are to be dropped.
+    /// fewer, even none). `received` is the count read, also on Failed and
+    /// Interrupted (the bytes that came before); on Stopped they are to be dropped.
     TIo ReadBlock(std::span<char> block, std::size_t& received, const TLineEventSink& lineEvents);
 
     /// Writes all of `data`, continuing partial writes.

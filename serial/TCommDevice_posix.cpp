@@ -112,6 +112,8 @@ struct TCommDevice::TImpl {
     TFd Device;
     TFd WakeRead;
     TFd WakeWrite;
+    TFd InterruptRead; // readable while an interrupt is pending
+    TFd InterruptWrite;
 
     std::mutex TimeoutsMutex;
     TCommTimeouts Timeouts;                      // guarded by TimeoutsMutex
@@ -190,6 +192,13 @@ TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
     impl->WakeRead = TFd(wake[0]);
     impl->WakeWrite = TFd(wake[1]);
     if (!SetFdFlags(wake[0]) || !SetFdFlags(wake[1]))
+        return TOpenResult::NoStopSignal;
+    std::array<int, 2> interrupt{-1, -1};
+    if (::pipe(interrupt.data()) != 0)
+        return TOpenResult::NoStopSignal;
+    impl->InterruptRead = TFd(interrupt[0]);
+    impl->InterruptWrite = TFd(interrupt[1]);
+    if (!SetFdFlags(interrupt[0]) || !SetFdFlags(interrupt[1]))
         return TOpenResult::NoStopSignal;
     // Set only once nothing can fail any more: the destructor clears it again.
     (void)::ioctl(fd.Get(), TIOCEXCL);
@@ -311,6 +320,31 @@ void TCommDevice::Stop() {
     (void)!::write(Impl->WakeWrite.Get(), &signal, 1);
 }
 
+void TCommDevice::Interrupt() {
+    const char signal = 1;
+    (void)!::write(Impl->InterruptWrite.Get(), &signal, 1);
+}
+
+void TCommDevice::ClearInterrupt() {
+    std::array<char, 64> drain{};
+    while (::read(Impl->InterruptRead.Get(), drain.data(), drain.size()) > 0) {
+    }
+}
+
+std::size_t TCommDevice::ReadWaiting(std::span<char> into) {
+    std::size_t total = 0;
+    while (total < into.size()) {
+        const ssize_t count = ::read(Impl->Device.Get(), into.data() + total, into.size() - total);
+        if (count > 0)
+            total += static_cast<std::size_t>(count);
+        else if (count < 0 && errno == EINTR)
+            continue;
+        else
+            break; // nothing more waits, or the device failed: the reader finds out next
+    }
+    return total;
+}
+
 TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& received,
                                         const TLineEventSink& lineEvents) {
     received = 0;
@@ -330,17 +364,21 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         if (wakeAt)
             timeout = std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - now);
 
-        std::array<pollfd, 2> fds{
-            {{Impl->WakeRead.Get(), POLLIN, 0}, {Impl->Device.Get(), POLLIN, 0}}};
+        std::array<pollfd, 3> fds{{{Impl->WakeRead.Get(), POLLIN, 0},
+                                   {Impl->Device.Get(), POLLIN, 0},
+                                   {Impl->InterruptRead.Get(), POLLIN, 0}}};
         const int ready = CommDeviceUnix::PollFor(fds.data(), fds.size(), timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return TIo::Failed;
         }
-        // A stop request goes before data.
+        // A stop request goes before data, and so does an interrupt: the bytes
+        // that wait are the interrupter's to take.
         if (fds[0].revents != 0)
             return TIo::Stopped;
+        if (fds[2].revents != 0)
+            return TIo::Interrupted;
 
         if ((fds[1].revents & POLLIN) != 0) {
             const ssize_t count =

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -30,16 +31,20 @@ void TReadThread::Execute(std::stop_token stop) noexcept {
         TCommDevice::TuneThread(TCommDevice::TThreadRole::Reader);
 
         std::unique_ptr<char[]> buffer(new char[BufferSize]());
-        const std::span<char> block(buffer.get(), BlockLength);
         const TCommDevice::TLineEventSink lineEvents = [this](const TLineEvent& event) {
             PostLineEvent(event);
         };
 
         for (;;) {
             std::size_t received = 0;
-            const TCommDevice::TIo result = Device.ReadBlock(block, received, lineEvents);
+            const TCommDevice::TIo result =
+                Device.ReadBlock(std::span<char>(buffer.get(), BlockLength), received, lineEvents);
             if (result == TCommDevice::TIo::Stopped)
                 break;
+            if (result == TCommDevice::TIo::Interrupted) {
+                ServeDiscard(buffer.get(), received);
+                continue;
+            }
             // Bytes that came before a failure are still delivered.
             if (received > 0 && !DeliverBlock(buffer.get(), received))
                 break;
@@ -57,7 +62,53 @@ void TReadThread::Execute(std::stop_token stop) noexcept {
     } catch (...) {
         PostHangupRequest();
     }
+    MarkEnded();
     Device.PurgeInput();
+}
+
+std::vector<char> TReadThread::DiscardInput(std::optional<std::uint16_t> blockLength) {
+    std::unique_lock lock(DiscardMutex);
+    if (Ended)
+        return {};
+    const std::uint64_t ticket = ++DiscardsAsked;
+    if (blockLength)
+        NextBlockLength = std::min(std::max<std::uint16_t>(*blockLength, 1), BufferSize);
+    // Under the lock, so that the reader, which clears the interrupt under it
+    // too, never misses a request nor serves one twice.
+    Device.Interrupt();
+    DiscardDone.wait(lock, [&] { return Ended || DiscardsServed >= ticket; });
+    return std::exchange(Discarded, {});
+}
+
+void TReadThread::ServeDiscard(char* buffer, std::size_t received) {
+    std::uint64_t asked = 0;
+    {
+        std::scoped_lock lock(DiscardMutex);
+        Device.ClearInterrupt();
+        asked = DiscardsAsked;
+    }
+    std::vector<char> bytes(buffer, buffer + received);
+    // What waits in the device: its input queue holds a few kilobytes, and a
+    // device that never stops sending must not keep the reader here.
+    constexpr std::size_t MostWaiting = 65536;
+    while (bytes.size() < MostWaiting) {
+        const std::size_t count = Device.ReadWaiting(std::span<char>(buffer, BufferSize));
+        bytes.insert(bytes.end(), buffer, buffer + count);
+        if (count < BufferSize)
+            break;
+    }
+    std::scoped_lock lock(DiscardMutex);
+    Discarded.insert(Discarded.end(), bytes.begin(), bytes.end());
+    if (NextBlockLength)
+        BlockLength = *std::exchange(NextBlockLength, std::nullopt);
+    DiscardsServed = asked;
+    DiscardDone.notify_all();
+}
+
+void TReadThread::MarkEnded() noexcept {
+    std::scoped_lock lock(DiscardMutex);
+    Ended = true;
+    DiscardDone.notify_all();
 }
 
 bool TReadThread::DeliverBlock(const char* data, std::size_t count) {

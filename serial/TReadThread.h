@@ -3,11 +3,15 @@
 #include "TCommDevice.h"
 #include "TNotifyWindow.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 /// The reader: reads blocks by the read rule and posts each to the window
 /// thread as WM_COMM_DATA; line events as WM_COMM_ERROR and WM_COMM_MODEM.
@@ -27,16 +31,34 @@ public:
             Thread.join();
     }
 
+    /// Any thread: drops the unfinished block and what waits in the device's
+    /// input, and returns those bytes, oldest first. With `blockLength` (at
+    /// most the buffer size) the blocks after it have that length. Returns
+    /// nothing once the reader has ended.
+    std::vector<char> DiscardInput(std::optional<std::uint16_t> blockLength);
+
 private:
     void Execute(std::stop_token stop) noexcept;
     bool DeliverBlock(const char* data, std::size_t count);
     void PostLineEvent(const TLineEvent& event);
     void PostHangupRequest() noexcept;
+    /// Reader: serves the discards asked so far; `buffer` holds the `received`
+    /// bytes of the unfinished block.
+    void ServeDiscard(char* buffer, std::size_t received);
+    void MarkEnded() noexcept;
 
     TCommDevice& Device;
     std::shared_ptr<TNotifyWindow> NotifyWindow;
-    std::uint16_t BlockLength;
+    std::uint16_t BlockLength; // reader only, but for the constructor
     std::uint16_t BufferSize;
     std::function<void()> OnDeviceLost;
+
+    std::mutex DiscardMutex;
+    std::condition_variable DiscardDone;
+    std::uint64_t DiscardsAsked = 0; // guarded by DiscardMutex, as are the four below
+    std::uint64_t DiscardsServed = 0;
+    std::optional<std::uint16_t> NextBlockLength;
+    std::vector<char> Discarded;
+    bool Ended = false;
     std::jthread Thread; // last: starts once everything above is set
 };

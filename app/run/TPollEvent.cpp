@@ -8,11 +8,20 @@ void TPollEvent::Set() {
     Signalled.notify_one();
 }
 
+void TPollEvent::Reset() {
+    std::scoped_lock lock(Mutex);
+    FSignalled = false;
+}
+
 bool TPollEvent::WaitFor(std::chrono::milliseconds timeout) {
+    return WaitFor(timeout, std::stop_token());
+}
+
+bool TPollEvent::WaitFor(std::chrono::milliseconds timeout, std::stop_token stopToken) {
     std::unique_lock lock(Mutex);
-    // condition_variable::wait_for measures on the steady clock, so a change of
-    // the wall clock can neither stretch nor cut the wait.
-    if (!Signalled.wait_for(lock, timeout, [this] { return FSignalled; }))
+    // The wait measures on the steady clock, so a change of the wall clock can
+    // neither stretch nor cut it.
+    if (!Signalled.wait_for(lock, stopToken, timeout, [this] { return FSignalled; }))
         return false;
     FSignalled = false;
     return true;

@@ -36,34 +36,53 @@ void TPollThread::WaitFor() {
 void TPollThread::Execute(std::stop_token stopToken) noexcept {
     using Clock = std::chrono::steady_clock;
     try {
-        State.CurrentSlave = ParamPollFrom->AsInteger();
+        std::int32_t slave = ParamPollFrom->AsInteger();
         // Every parameter is read at its use; they cannot change during a run
         // because the settings panel is disabled meanwhile.
         while (!stopToken.stop_requested()) {
-            const std::int32_t slave = State.CurrentSlave;
+            // Each poll starts clean: bytes left from earlier traffic, and a
+            // signal left by a reply that came after its own poll had ended,
+            // must not be taken for this poll's reply.
+            Host.DiscardInput();
+            PollEvent.Reset();
+            // Stored only now, so that a reply checked at any time is checked
+            // against the request that went out last, never against one that
+            // was not sent.
+            State.CurrentSlave = slave;
             const TFrame8 request = BuildReadRequest(slave, ParamRegisterBegin->AsInteger(),
                                                      ParamRegisterCount->AsInteger());
+            // Marked before it goes out: a prompt reply may be checked before
+            // this thread runs again, and must find its request pending.
+            State.RequestPending = true;
             State.MarkRequestHandedOver();
             Host.SendRequest(request);
-            State.RequestPending = true;
             State.SetSendCaption(SendCaptionPrefix + HexText(request));
             Host.SendCaptionChanged();
 
-            const bool signalled = PollEvent.WaitFor(PollTimeoutAtUse());
+            const bool signalled = PollEvent.WaitFor(PollTimeoutAtUse(), stopToken);
+            if (stopToken.stop_requested())
+                break; // a wait cut short by Stop is neither good nor timed out
             Host.PostPollResult(RunId, slave, signalled ? PollResultGood : PollResultTimeout);
 
             // The pause is timed by busy waiting on the monotonic clock: a
             // sleep would be rounded up to the scheduler's tick. The first test
-            // is against the start itself, so 0 does not wait at all.
+            // is against the start itself, so 0 does not wait at all. A coil
+            // command gets the line here, between two polls; the pause then
+            // starts again after it, so the slave gets its rest after the echo.
             const Clock::duration interval = PollIntervalAtUse();
-            const Clock::time_point start = Clock::now();
-            for (Clock::time_point now = start; now - start < interval; now = Clock::now()) {
+            Clock::time_point start = Clock::now();
+            for (Clock::time_point now = start; now - start < interval || State.LineHold.Wanted();
+                 now = Clock::now()) {
+                if (stopToken.stop_requested())
+                    break;
+                if (State.LineHold.Wanted()) {
+                    Host.LineHeld();
+                    State.LineHold.Hold(stopToken);
+                    start = now = Clock::now();
+                }
             }
 
-            // One store, so the receive handler never sees an address past Poll To.
-            const std::int32_t next = slave + 1;
-            State.CurrentSlave =
-                next > ParamPollTo->AsInteger() ? ParamPollFrom->AsInteger() : next;
+            slave = slave + 1 > ParamPollTo->AsInteger() ? ParamPollFrom->AsInteger() : slave + 1;
         }
     } catch (...) {
         // Only allocation can fail here; the run then simply stops polling and

@@ -25,6 +25,14 @@ public:
 
     /// The run state's send caption has changed; show it on the window thread.
     virtual void SendCaptionChanged() = 0;
+
+    /// Before each request: drops what the serial link holds of earlier
+    /// traffic; bytes dropped are reported to the window thread.
+    virtual void DiscardInput() = 0;
+
+    /// The poll thread holds between two polls because a coil command asked
+    /// for the line (TLineHold); tell the window thread.
+    virtual void LineHeld() = 0;
 };
 
 /// Poll Timeout as a wait uses it: kept within 1 to 10000 ms, so that a value
@@ -36,8 +44,9 @@ std::chrono::milliseconds PollTimeoutAtUse();
 std::chrono::milliseconds PollIntervalAtUse();
 
 /// The poll thread of one run. It starts on construction and polls Poll From to
-/// Poll To in turn, cyclically, until it is told to terminate; termination is
-/// looked at only at the top of a cycle. The destructor terminates and waits.
+/// Poll To in turn, cyclically, until it is told to terminate; a reply wait, an
+/// interval or a hold for a coil command ends at once on termination. The
+/// destructor terminates and waits.
 class TPollThread {
 public:
     TPollThread(TRunState& state, TPollEvent& pollEvent, TPollHost& host, std::uint32_t runId);
@@ -45,7 +54,8 @@ public:
     TPollThread(const TPollThread&) = delete;
     TPollThread& operator=(const TPollThread&) = delete;
 
-    /// Asks the thread to end after its current cycle.
+    /// Asks the thread to end; it does so at once, without a result for a
+    /// poll whose wait it cuts short.
     void Terminate();
     /// Blocks until the thread has ended.
     void WaitFor();

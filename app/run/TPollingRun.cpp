@@ -30,10 +30,11 @@ std::string TPollingRun::SettingsError() const {
     if (from > to)
         return "起始从机地址(" + std::to_string(from) + ")大于结束从机地址(" + std::to_string(to) +
                ")，无法开始运行！";
-    // An address is one byte on the wire; a wider range only fills memory.
-    if (from < 0 || to > 255)
+    // The range the address boxes offer: 0 would be the broadcast, which no
+    // slave answers, and an address is one byte on the wire.
+    if (from < 1 || to > 254)
         return "从机地址范围(" + std::to_string(from) + "-" + std::to_string(to) +
-               ")超出0到255，无法开始运行！";
+               ")超出1到254，无法开始运行！";
     if (count < 1 || count > MaxRegisterCount)
         return "请求寄存器数量(" + std::to_string(count) + ")超出1到" +
                std::to_string(MaxRegisterCount) + "，无法开始运行！";
@@ -50,13 +51,21 @@ TRunLayout TPollingRun::Layout() const {
     return layout;
 }
 
-void TPollingRun::Start(TPollHost& host, TDateTime now) {
+void TPollingRun::Start(TPollHost& host, TSteadyTime now) {
     if (State.PollThread)
         throw std::logic_error("a polling run is already on");
     const TRunLayout layout = Layout();
     if (layout.Positions == 0)
         throw std::logic_error("a polling run needs Poll From <= Poll To");
-    // Resized, not cleared: counts carry over by position into the next run.
+    // Counts carry over into a run of the same range; a count made for another
+    // address would be shown as this one's.
+    const std::pair range{layout.PollFrom, layout.PollTo};
+    if (State.CountsRange != range) {
+        State.OkCounts.clear();
+        State.FailCounts.clear();
+        State.ResponseTimes.clear();
+        State.CountsRange = range;
+    }
     State.OkCounts.resize(layout.Positions);
     State.FailCounts.resize(layout.Positions);
     State.ResponseTimes.resize(layout.Positions);
@@ -64,6 +73,7 @@ void TPollingRun::Start(TPollHost& host, TDateTime now) {
     State.RateBaseOkCount = State.OkCounts[0];
     State.PollStartTime = now;
     State.PollEvent = std::make_unique<TPollEvent>();
+    State.LineHold.Release();
     const std::uint32_t runId = ++State.RunId;
     State.PollingActive = true;
     State.PollThread = std::make_unique<TPollThread>(State, *State.PollEvent, host, runId);
@@ -189,7 +199,7 @@ void TPollingRun::ResetCounts() {
     State.RateBaseOkCount = 0;
 }
 
-std::string TPollingRun::StatusText(TDateTime now) {
+std::string TPollingRun::StatusText(TSteadyTime now) {
     std::int64_t s = 0;
     if (State.PollStartTime) {
         const auto elapsed = now - *State.PollStartTime;
@@ -254,6 +264,11 @@ void ApplyLinkDefaults(TComm& comm) {
     comm.SetWriteTotalTimeoutConstant(0);
 }
 
+std::string TPollingRun::DiscardedLine(const std::vector<char>& bytes, TDateTime now) {
+    const TByteSpan span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return TimeStampText(now) + "[残留数据已丢弃!][" + HexText(span) + "]";
+}
+
 void ApplyCommSettings(TComm& comm) {
     comm.SetCommName(ParamCommPort->AsString());
     comm.SetBaudRate(static_cast<std::uint32_t>(ParamBaudRate->AsInteger()));
@@ -267,6 +282,11 @@ void ApplyCommSettings(TComm& comm) {
         comm.SetInputLen(
             static_cast<std::uint16_t>(ExpectedReplyLength(ParamRegisterCount->AsInteger())));
     }
+}
+
+TPortSettings CurrentPortSettings() {
+    return {ParamCommPort->AsString(), ParamBaudRate->AsInteger(), ParamFrameBreakMode->AsInteger(),
+            ParamReadInterval->AsInteger(), ParamRegisterCount->AsInteger()};
 }
 
 std::string DirectionControlLine(const TComm& comm, TDateTime now) {

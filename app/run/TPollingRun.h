@@ -63,12 +63,14 @@ public:
 
     TRunLayout Layout() const;
 
-    /// The window-free steps of a start: counts sized (kept by position), rate
-    /// base and start time, a fresh PollEvent, PollingActive, the poll thread.
-    void Start(TPollHost& host, TDateTime now);
+    /// The window-free steps of a start: counts carried over when the range is
+    /// the one they were made for and started from 0 otherwise, rate base and
+    /// start time (`now`, monotonic), a fresh PollEvent, PollingActive, the
+    /// poll thread.
+    void Start(TPollHost& host, TSteadyTime now);
 
     /// PollingActive cleared, the poll thread terminated and waited for, the
-    /// event freed. Blocks for up to Poll Timeout plus Poll Interval.
+    /// event freed. Returns at once: every wait of the thread ends on Stop.
     void Stop();
 
     bool Running() const { return State.PollThread != nullptr; }
@@ -91,8 +93,12 @@ public:
     void ResetCounts();
 
     /// The elapsed time of the run and, from 10 s on, the first slave's reply
-    /// rate; takes a rate sample at each 10-second point.
-    std::string StatusText(TDateTime now);
+    /// rate; takes a rate sample at each 10-second point. `now` is monotonic,
+    /// so setting the wall clock changes neither.
+    std::string StatusText(TSteadyTime now);
+
+    /// The error-list line for bytes dropped before a request or a command.
+    static std::string DiscardedLine(const std::vector<char>& bytes, TDateTime now);
 
     /// "开始测试时间: " and the date and time.
     static std::string StartTimeText(TDateTime now);
@@ -113,6 +119,20 @@ void ApplyLinkDefaults(TComm& comm);
 /// Copies the port name, the baud rate and the frame-break settings from the
 /// parameters into `comm`.
 void ApplyCommSettings(TComm& comm);
+
+/// The settings a port is opened with. A port opened with other ones would
+/// cut replies to a stale length or talk on a stale port, so it is reopened.
+struct TPortSettings {
+    std::string CommName;
+    std::int32_t BaudRate = 0;
+    std::int32_t FrameBreakMode = 0;
+    std::int32_t ReadInterval = 0;
+    std::int32_t RegisterCount = 0;
+    bool operator==(const TPortSettings&) const = default;
+};
+
+/// The port settings the parameters hold now.
+TPortSettings CurrentPortSettings();
 
 /// The error line for a port that opened without the RS-485 direction control
 /// its settings ask for, with the system's reason; empty when there is none.

@@ -4,8 +4,10 @@
 #include "TWindowQueue.h"
 
 TQueuePollHost::TQueuePollHost(TComm& comm, TWindowQueue& queue, TResultHandler onResult,
-                               TCaptionHandler onCaption)
-    : Comm(comm), Queue(queue), OnResult(std::move(onResult)), OnCaption(std::move(onCaption)) {}
+                               TCaptionHandler onCaption, TDiscardHandler onDiscarded,
+                               THeldHandler onLineHeld)
+    : Comm(comm), Queue(queue), OnResult(std::move(onResult)), OnCaption(std::move(onCaption)),
+      OnDiscarded(std::move(onDiscarded)), OnLineHeld(std::move(onLineHeld)) {}
 
 void TQueuePollHost::SendRequest(const TFrame8& request) {
     Comm.SendBytes(request.data(), static_cast<std::uint16_t>(request.size()));
@@ -19,4 +21,15 @@ void TQueuePollHost::PostPollResult(std::uint32_t runId, std::int32_t slave, std
 void TQueuePollHost::SendCaptionChanged() {
     if (OnCaption)
         Queue.Post(OnCaption);
+}
+
+void TQueuePollHost::DiscardInput() {
+    std::vector<char> bytes = Comm.DiscardInput();
+    if (!bytes.empty() && OnDiscarded)
+        Queue.Post([handler = OnDiscarded, bytes = std::move(bytes)] { handler(bytes); });
+}
+
+void TQueuePollHost::LineHeld() {
+    if (OnLineHeld)
+        Queue.Post(OnLineHeld);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class TComm;
 class TWindowQueue;
@@ -16,17 +17,24 @@ public:
     using TResultHandler =
         std::function<void(std::uint32_t runId, std::int32_t slave, std::int32_t result)>;
     using TCaptionHandler = std::function<void()>;
+    using TDiscardHandler = std::function<void(const std::vector<char>& bytes)>;
+    using THeldHandler = std::function<void()>;
 
     TQueuePollHost(TComm& comm, TWindowQueue& queue, TResultHandler onResult,
-                   TCaptionHandler onCaption = {});
+                   TCaptionHandler onCaption = {}, TDiscardHandler onDiscarded = {},
+                   THeldHandler onLineHeld = {});
 
     void SendRequest(const TFrame8& request) override;
     void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override;
     void SendCaptionChanged() override;
+    void DiscardInput() override;
+    void LineHeld() override;
 
 private:
     TComm& Comm;
     TWindowQueue& Queue;
     TResultHandler OnResult;
     TCaptionHandler OnCaption;
+    TDiscardHandler OnDiscarded;
+    THeldHandler OnLineHeld;
 };

@@ -49,6 +49,7 @@ void TRunState::Reset() {
     RequestPending = false;
     OkCounts.clear();
     FailCounts.clear();
+    CountsRange.reset();
     RegisterValues.clear();
     ResponseTimes.clear();
     HandedOverAt = 0;
@@ -60,5 +61,6 @@ void TRunState::Reset() {
     CoilTimedOut = false;
     CoilCommandMode = false;
     CoilCommand = {};
+    LineHold.Release();
     SetSendCaption(SendCaptionPrefix);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ModbusRtu.h"
+#include "TLineHold.h"
 #include "TPollEvent.h"
 #include "TResponseStats.h"
 #include "TRunClock.h"
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TPollThread;
@@ -44,15 +46,19 @@ struct TRunState {
     std::unique_ptr<TPollEvent> PollEvent;
     std::unique_ptr<TPollThread> PollThread;
 
-    /// Per position in the range (address minus Poll From); sized, not cleared, per run.
+    /// Per position in the range (address minus Poll From); carried into the
+    /// next run when it polls the same range, else started from 0.
     std::vector<std::int32_t> OkCounts;
     std::vector<std::int32_t> FailCounts;
+    /// The range the counts were made for: Poll From and Poll To.
+    std::optional<std::pair<std::int32_t, std::int32_t>> CountsRange;
     /// The values of the last good reply.
     std::vector<std::int32_t> RegisterValues;
     /// Response times per position, kept and reset with the counts.
     std::vector<TResponseStats> ResponseTimes;
 
-    std::optional<TDateTime> PollStartTime;
+    /// When the run started, on the monotonic clock.
+    std::optional<TSteadyTime> PollStartTime;
     std::int32_t RateBaseOkCount = 0;
     std::int32_t RateOkDelta = 0;
     std::int32_t RateSampleSecond = 0;
@@ -62,6 +68,9 @@ struct TRunState {
     std::atomic<bool> CoilCommandMode{false};
     /// The coil command last built and sent; an echo must equal it.
     TFrame8 CoilCommand{};
+
+    /// A coil command's claim on the line while a run is on.
+    TLineHold LineHold;
 
     /// Counts the runs, so that a result of an earlier run is never shown in a later one.
     std::atomic<std::uint32_t> RunId{0};

@@ -189,6 +189,8 @@ public:
         LastEnd = Clock::now();
     }
     void SendCaptionChanged() override {}
+    void DiscardInput() override { Inner.DiscardInput(); }
+    void LineHeld() override {}
 
     std::vector<Clock::duration> TakeGaps() {
         std::scoped_lock lock(Mutex);
@@ -217,7 +219,7 @@ void IntervalRun(const std::filesystem::path& dir, int seconds) {
     ApplyCommSettings(comm);
     comm.OpenPort();
     TTimingHost host(comm, queue);
-    run.Start(host, std::chrono::system_clock::now());
+    run.Start(host, std::chrono::steady_clock::now());
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end)
         queue.WaitAndRun(20ms);

@@ -264,6 +264,40 @@ TEST_F(TCommOpenPtyTest, APortIsExclusiveAcrossProcesses) {
     EXPECT_TRUE(Comm.PortOpen()) << Comm.PortOpenError();
 }
 
+// ---- Discarding input ---------------------------------------------------------------
+
+using TCommDiscardTest = TCommFixture;
+
+// Fixed length 9: the bytes of an unfinished block are dropped and handed back,
+// so that the next block starts with the next byte; a new block length holds
+// from then on.
+TEST_F(TCommDiscardTest, DropsTheUnfinishedBlockAndTheWaitingInput) {
+    EXPECT_TRUE(Comm.DiscardInput().empty()) << "closed";
+    OpenFixedLength(9);
+    Pty.Write("12345");
+    std::this_thread::sleep_for(100ms); // the reader holds them in its block
+    const std::vector<char> dropped = Comm.DiscardInput();
+    EXPECT_EQ(std::string(dropped.begin(), dropped.end()), "12345");
+    EXPECT_TRUE(Comm.DiscardInput().empty()) << "nothing left";
+
+    Pty.Write("abcdefghi");
+    ASSERT_TRUE(WaitBlocks(1));
+    EXPECT_EQ(Blocks[0], "abcdefghi");
+
+    Pty.Write("xyz");
+    std::this_thread::sleep_for(100ms);
+    const std::vector<char> again = Comm.DiscardInput(4);
+    EXPECT_EQ(std::string(again.begin(), again.end()), "xyz");
+    Pty.Write("echo");
+    ASSERT_TRUE(WaitBlocks(2));
+    EXPECT_EQ(Blocks[1], "echo");
+    EXPECT_EQ(Comm.InputLen(), 9);
+    ExpectNoMoreBlocks(2);
+
+    Comm.ClosePort();
+    EXPECT_TRUE(Comm.DiscardInput().empty());
+}
+
 // ---- Lifecycle -------------------------------------------------------------------
 
 using TCommLifecycleTest = TCommFixture;

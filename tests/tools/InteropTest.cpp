@@ -150,15 +150,14 @@ TEST_P(InteropTest, ReadsAreAnsweredPassOurChecksAndDecode) {
     ApplyCommSettings(Comm);
     Comm.OpenPort();
     ASSERT_TRUE(Comm.PortOpen()) << Comm.PortOpenError();
-    Run.Start(Host, std::chrono::system_clock::now());
+    Run.Start(Host, std::chrono::steady_clock::now());
     // A fixed-length block ends with its last byte, a fixed-interval one only after the
     // line has been quiet for ReadInterval: the first kind polls many times faster.
     const std::size_t goodPolls = c.FrameBreakMode == 0 ? 200 : 25;
     ASSERT_TRUE(Queue.RunUntil([&] { return Updates.size() >= goodPolls; }, Patience))
         << Updates.size() << " results, " << Lines.size() << " error lines";
 
-    // Stop blocks this thread, the window thread here, so the poll under way cannot be
-    // woken by its reply: it ends as a time-out, and Stop drops that result anyway.
+    // Stop ends the poll under way at once, without a result.
     Run.Stop();
     Queue.RunPending();
     Comm.ClosePort();
@@ -186,17 +185,18 @@ TEST_P(InteropTest, ReadsAreAnsweredPassOurChecksAndDecode) {
               std::vector<std::int32_t>{static_cast<std::int32_t>(Updates.size())});
     EXPECT_EQ(RunState.FailCounts, std::vector<std::int32_t>{0});
 
-    // Every request the slave saw produced one posted result and was answered. The results
-    // shown are the first ones posted; Stop clears PollingActive while at most two are not
-    // yet shown: one posted just before the Stop, and the one of the poll still under way.
-    EXPECT_EQ(summary.Total("requests"), static_cast<std::int64_t>(Posted.size()));
-    EXPECT_EQ(summary.Total("replies"), summary.Total("requests"));
-    EXPECT_EQ(Blocks.size(), Posted.size());
+    // Every request the slave saw was answered and produced one posted result, but for a
+    // poll whose wait Stop cut short. The results shown are the first ones posted; Stop
+    // clears PollingActive while at most one, posted just before it, is not yet shown.
+    const auto requests = summary.Total("requests");
+    const auto posted = static_cast<std::int64_t>(Posted.size());
+    EXPECT_TRUE(requests == posted || requests == posted + 1) << requests << " " << posted;
+    EXPECT_EQ(summary.Total("replies"), requests);
+    EXPECT_GE(Blocks.size(), Posted.size());
+    EXPECT_LE(static_cast<std::int64_t>(Blocks.size()), requests);
     ASSERT_GE(Posted.size(), Updates.size());
-    EXPECT_LE(Posted.size(), Updates.size() + 2);
-    // Only the last poll can have timed out: its reply waited in the queue while Stop
-    // blocked the thread that would have handled it.
-    for (std::size_t i = 0; i + 1 < Posted.size(); ++i)
+    EXPECT_LE(Posted.size(), Updates.size() + 1);
+    for (std::size_t i = 0; i < Posted.size(); ++i)
         EXPECT_EQ(Posted[i], PollResultGood) << "result " << i;
 }
 

@@ -112,11 +112,15 @@ void InteropWindowTest::zeroIsEchoedAndARunShowsTheRegisters() {
     slave.Signal(SIGTERM);
     QCOMPARE(slave.WaitExit(10s), std::optional<int>{0});
     const TSimSummary summary = TSimSummary::Parse(slave.Stdout());
-    // Every request was answered, the refusal included, and every read gave one result.
+    // Every request was answered, the refusal included, and every read gave one result but
+    // one whose reply wait Stop cut short.
     QCOMPARE(summary.Total("replies"), summary.Total("requests"));
-    QCOMPARE(static_cast<std::int64_t>(recorder.Results.size()), summary.Total("requests") - 2);
+    const std::int64_t reads = summary.Total("requests") - 2;
+    const auto results = static_cast<std::int64_t>(recorder.Results.size());
+    QVERIFY2(results == reads || results == reads - 1,
+             qPrintable(QStringLiteral("%1 of %2").arg(results).arg(reads)));
     // The table counts every result handled before Stop, all of them good. Stop drops what
-    // comes after it: the poll under way, and a result posted just before the click.
+    // comes after it: a result posted just before the click.
     int beforeStop = 0;
     int afterStop = 0;
     for (const TPollResultRecorder::TResult& result : recorder.Results) {

@@ -47,6 +47,8 @@ TEST(TSimOptionsTest, EveryOptionReachesItsField) {
                                "0.5",
                                "--late-delay",
                                "900",
+                               "--late-slaves",
+                               "2-3",
                                "--noise-gap",
                                "30",
                                "--turnaround=5",
@@ -72,6 +74,9 @@ TEST(TSimOptionsTest, EveryOptionReachesItsField) {
     EXPECT_DOUBLE_EQ(options.sim.rates[TFaultKind::Exception], 0.07);
     EXPECT_DOUBLE_EQ(options.sim.rates.noise, 0.5);
     EXPECT_EQ(options.sim.lateDelay, 900ms);
+    ASSERT_TRUE(options.sim.lateSlaves.has_value());
+    EXPECT_EQ(options.sim.lateSlaves->first, 2);
+    EXPECT_EQ(options.sim.lateSlaves->last, 3);
     EXPECT_EQ(options.sim.noiseGap, 30ms);
     EXPECT_EQ(options.sim.turnaround, 5ms);
     EXPECT_EQ(options.baud, 19200);
@@ -101,6 +106,7 @@ TEST(TSimOptionsTest, BadCommandLinesAreRefusedNamingTheOption) {
         {{"--no-reply", "-0.1"}, "--no-reply"},
         {{"--noise", "nan"}, "--noise"},
         {{"--late-delay", "-5"}, "--late-delay"},
+        {{"--late-slaves", "0"}, "--late-slaves"},
         {{"--turnaround", "10ms"}, "--turnaround"},
         {{"--baud", "10"}, "--baud"},
         {{"--duration", "-1"}, "--duration"},

@@ -38,14 +38,21 @@ Milliseconds(std::chrono::milliseconds TSimConfig::*member, const std::string& n
     };
 }
 
-std::string ParseRange(TSimOptions& options, std::string_view text) {
+std::optional<TSlaveRange> RangeOf(std::string_view text) {
     const std::size_t dash = text.find('-');
     const auto first = ParseNumber<int>(text.substr(0, dash));
     const auto last =
         dash == std::string_view::npos ? first : ParseNumber<int>(text.substr(dash + 1));
     if (!first || !last || *first < 1 || *last > 255 || *first > *last)
+        return std::nullopt;
+    return TSlaveRange{*first, *last};
+}
+
+std::string ParseRange(TSimOptions& options, std::string_view text) {
+    const std::optional<TSlaveRange> range = RangeOf(text);
+    if (!range)
         return "--slaves wants FIRST-LAST (or one address) with 1 <= FIRST <= LAST <= 255";
-    options.sim.range = {*first, *last};
+    options.sim.range = *range;
     return {};
 }
 
@@ -109,6 +116,15 @@ std::vector<TOptionSpec> OptionSpecs() {
              if (!value || !(*value >= 0.0 && *value <= 1.0))
                  return "--noise wants a probability from 0 to 1";
              options.sim.rates.noise = *value;
+             return {};
+         }},
+        {"--late-slaves", "FIRST-LAST",
+         "Every read reply of these slaves (or of one address) is late, whatever --late says.",
+         [](TSimOptions& options, std::string_view text) -> std::string {
+             options.sim.lateSlaves = RangeOf(text);
+             if (!options.sim.lateSlaves)
+                 return "--late-slaves wants FIRST-LAST (or one address) with 1 <= FIRST <= "
+                        "LAST <= 255";
              return {};
          }},
         {"--late-delay", "MS", "Silence before a late reply (default 700).",

@@ -22,6 +22,9 @@ std::vector<TReplyPlan> TSimulator::OnReceived(TByteSpan bytes, std::int64_t ela
         plan.decision = injector_.Decide(nextReply_++);
         if (config_.faultsOnReadsOnly && answer->kind != TAnswerKind::ReadReply)
             plan.decision = {};
+        if (config_.lateSlaves && config_.lateSlaves->Contains(request[0]) &&
+            answer->kind == TAnswerKind::ReadReply)
+            plan.decision = {TFaultKind::Late, false, plan.decision.detail};
         plan.delay =
             plan.decision.kind == TFaultKind::Late ? config_.lateDelay : config_.turnaround;
         plan.noise = injector_.Noise(plan.decision);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct TSimConfig {
     std::chrono::milliseconds lateDelay{700}; ///< silence before a late reply instead
     std::chrono::milliseconds noiseGap{50};   ///< silence between noise and the reply
     bool faultsOnReadsOnly = false;           ///< coil echoes and exceptions stay unspoiled
+    /// Slaves whose every read reply is late (after lateDelay), whatever the rates decide.
+    std::optional<TSlaveRange> lateSlaves;
 };
 
 /// What to put on the line for one request, in order: `delay` of silence, the noise (if any)

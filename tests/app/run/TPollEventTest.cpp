@@ -43,3 +43,19 @@ TEST(PollEventTest, EveryEventIsItsOwn) {
     EXPECT_FALSE(second.WaitFor(10ms));
     EXPECT_TRUE(first.WaitFor(0ms));
 }
+
+TEST(PollEventTest, ResetDropsASignalAndAStopRequestEndsAWait) {
+    TPollEvent event;
+    event.Set();
+    event.Reset();
+    EXPECT_FALSE(event.WaitFor(0ms));
+
+    std::stop_source stop;
+    std::jthread stopper([&] {
+        std::this_thread::sleep_for(20ms);
+        stop.request_stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(event.WaitFor(5s, stop.get_token()));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+}

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -60,7 +61,7 @@ protected:
 
     void StartRun() {
         Open();
-        Run.Start(Host, FakeClock.Now());
+        Run.Start(Host, FakeClock.Steady());
     }
 
     /// Pumps the window queue until `done` holds; false after Patience.
@@ -80,11 +81,16 @@ protected:
     std::vector<std::string> Lines;
     std::vector<std::pair<std::int32_t, std::int32_t>> Posted; // every result, shown or not
     std::vector<TRowUpdate> Updates;                           // the results shown
-    TQueuePollHost Host{Comm, Queue,
+    TQueuePollHost Host{Comm,
+                        Queue,
                         [this](std::uint32_t runId, std::int32_t slave, std::int32_t result) {
                             Posted.emplace_back(slave, result);
                             if (auto update = Run.PollResult(runId, slave, result))
                                 Updates.push_back(*update);
+                        },
+                        {},
+                        [this](const std::vector<char>& bytes) {
+                            Lines.push_back(TPollingRun::DiscardedLine(bytes, FakeClock.Now()));
                         }};
 };
 
@@ -131,25 +137,44 @@ TEST_F(PollThreadTest, WrongSlaveGivesTheRequestAndTheMismatchLine) {
     EXPECT_EQ(Lines[1], "[10:20:30] [应答站号不符!][请求站号为:1][" + HexText(reply) + "]");
 }
 
-TEST_F(PollThreadTest, SecondGoodBlockForOneRequestMakesTheNextPollEndAtOnce) {
-    // Slave 2 never answers: its poll can only be good through the extra block
-    // of slave 1, which arrives during the interval.
+// Slave 2 never answers. What slave 1 sends after its poll has ended (a second
+// reply during the interval, or a reply later than Poll Timeout) must not end
+// slave 2's poll: each of slave 2's polls waits out Poll Timeout and fails.
+TEST_F(PollThreadTest, ALateOrSecondReplyNeverEndsALaterPoll) {
+    struct TCase {
+        const char* Name;
+        std::vector<TDeviceReply> Replies;
+    };
+    const auto reply = GoodReply(1, 2, {41});
+    const std::vector<TCase> cases = {
+        {"second reply", {{reply, {}}, {reply, 40ms}}},
+        {"late reply", {{reply, 150ms}}},
+    };
     ParamPollTo->SetValue(2);
-    ParamPollTimeout->SetValue(300);
-    ParamPollInterval->SetValue(150);
-    Device.SetScript([](const TFrame8& request) {
-        if (request[0] != 1)
-            return std::vector<TDeviceReply>{};
-        const auto reply = GoodReply(1, 2, {41});
-        return std::vector<TDeviceReply>{{reply, {}}, {reply, 40ms}};
-    });
-    StartRun();
-    ASSERT_TRUE(PumpUntilUpdates(2));
-    EXPECT_FALSE(Updates[0].TimedOut);
-    EXPECT_EQ(Updates[1].Row, 1U);
-    EXPECT_FALSE(Updates[1].TimedOut);
-    EXPECT_EQ(Updates[1].ValueCells, std::vector<std::string>{"41"});
-    EXPECT_TRUE(Lines.empty());
+    ParamPollTimeout->SetValue(100);
+    ParamPollInterval->SetValue(250);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Device.SetScript([replies = c.Replies](const TFrame8& request) {
+            return request[0] == 1 ? replies : std::vector<TDeviceReply>{};
+        });
+        Updates.clear();
+        StartRun();
+        ASSERT_TRUE(PumpUntilUpdates(4));
+        Run.Stop();
+        Comm.ClosePort();
+        Queue.RunPending();
+        const auto times = Device.RequestTimes();
+        for (std::size_t i = 0; i < 4; ++i)
+            if (Updates[i].Row == 1) {
+                EXPECT_TRUE(Updates[i].TimedOut) << "poll " << i;
+                if (i + 1 < times.size()) {
+                    EXPECT_GE(times[i + 1] - times[i], 100ms + 250ms - 20ms) << "poll " << i;
+                }
+            }
+        EXPECT_TRUE(Lines.empty());
+        Device.ClearRequests();
+    }
 }
 
 TEST_F(PollThreadTest, SecondBadBlockForOneRequestIsMarked) {
@@ -180,23 +205,45 @@ TEST_F(PollThreadTest, FrameWithNoRequestPendingIsAcceptedSilently) {
     EXPECT_EQ(Lines[0], "[10:20:30] [异常接收!][CRC校验错误!][" + HexText(bad) + "]");
 }
 
-TEST_F(PollThreadTest, LateReplyTimesOutItsPollAndMakesTheNextOneGood) {
-    ParamPollTo->SetValue(2);
-    ParamPollTimeout->SetValue(100);
-    ParamPollInterval->SetValue(250);
-    Device.SetScript([](const TFrame8& request) {
-        if (request[0] != 1)
-            return std::vector<TDeviceReply>{};
-        return std::vector<TDeviceReply>{{GoodReply(1, 2, {9}), 150ms}};
-    });
-    StartRun();
-    ASSERT_TRUE(PumpUntilUpdates(2));
-    EXPECT_EQ(Updates[0].Row, 0U);
-    EXPECT_TRUE(Updates[0].TimedOut);
-    EXPECT_EQ(Updates[1].Row, 1U);
-    EXPECT_FALSE(Updates[1].TimedOut);
-    EXPECT_EQ(Updates[1].ValueCells, std::vector<std::string>{"9"});
-    EXPECT_TRUE(Lines.empty()) << "the late reply still matches CurrentSlave";
+// Fixed length: a truncated reply, or a stray byte after a good one, would shift
+// every later block. Each poll starts from a clean input instead: the bytes
+// left over are dropped and shown in one line, and at most the spoiled poll fails.
+TEST_F(PollThreadTest, LeftoverBytesAreDroppedAndShownBeforeTheNextRequest) {
+    struct TCase {
+        const char* Name;
+        std::vector<std::uint8_t> Second; // what the second request gets
+        std::vector<std::uint8_t> Dropped;
+        int Failures;
+    };
+    const auto good = GoodReply(1, 2, {7});
+    std::vector<std::uint8_t> stray = good;
+    stray.push_back(0xAA);
+    const std::vector<TCase> cases = {
+        {"truncated reply", {good.begin(), good.begin() + 5}, {good.begin(), good.begin() + 5}, 1},
+        {"stray byte", stray, {0xAA}, 0},
+    };
+    ParamPollTimeout->SetValue(80);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto asked = std::make_shared<std::atomic<int>>(0);
+        Device.SetScript([asked, second = c.Second, good](const TFrame8&) {
+            return std::vector<TDeviceReply>{{++*asked == 2 ? second : good, {}}};
+        });
+        Updates.clear();
+        Lines.clear();
+        StartRun();
+        ASSERT_TRUE(PumpUntilUpdates(6));
+        Run.Stop();
+        Comm.ClosePort();
+        Queue.RunPending();
+        int failures = 0;
+        for (const TRowUpdate& update : Updates)
+            failures += update.TimedOut ? 1 : 0;
+        EXPECT_EQ(failures, c.Failures);
+        EXPECT_FALSE(Updates.back().TimedOut);
+        ASSERT_EQ(Lines.size(), 1U);
+        EXPECT_EQ(Lines[0], "[10:20:30] [残留数据已丢弃!][" + HexText(c.Dropped) + "]");
+    }
 }
 
 TEST_F(PollThreadTest, PollsTheRangeInOrderAndWraps) {
@@ -229,24 +276,37 @@ TEST_F(PollThreadTest, SilentSlaveTakesTimeoutPlusIntervalPerPoll) {
         EXPECT_GE(times[i] - times[i - 1], 75ms) << "between requests " << i - 1 << " and " << i;
 }
 
-TEST_F(PollThreadTest, StopWaitsForTheCurrentCycleAndDropsItsResult) {
-    ParamPollTimeout->SetValue(400);
-    StartRun();
-    ASSERT_TRUE(Device.WaitForRequests(1, Patience));
-    const auto requested = Clock::now();
-    std::this_thread::sleep_for(50ms);
-    Run.Stop();
-    EXPECT_GE(Clock::now() - requested, 380ms) << "Stop returns only after the wait has ended";
-    EXPECT_FALSE(Run.Running());
-    EXPECT_EQ(RunState.PollEvent, nullptr);
-
-    Queue.RunPending();
-    ASSERT_EQ(Posted.size(), 1U) << "the last cycle still posts its result";
-    EXPECT_TRUE(Updates.empty()) << "but it is not shown";
-    EXPECT_EQ(Device.RequestCount(), 1U);
+// Stop ends a reply wait or an interval at once, however long they are, and a
+// wait it cuts short gives no result.
+TEST_F(PollThreadTest, StopEndsAWaitOrAnIntervalAtOnce) {
+    ParamPollTimeout->SetValue(5000);
+    ParamPollInterval->SetValue(5000);
+    for (const bool answered : {false, true}) {
+        SCOPED_TRACE(answered ? "in the interval" : "in the reply wait");
+        if (answered)
+            Device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{1}; }));
+        Posted.clear();
+        StartRun();
+        ASSERT_TRUE(Device.WaitForRequests(1, Patience));
+        if (answered)
+            ASSERT_TRUE(PumpUntil([&] { return Posted.size() == 1; }));
+        else
+            std::this_thread::sleep_for(50ms);
+        const auto before = Clock::now();
+        Run.Stop();
+        EXPECT_LT(Clock::now() - before, 1s);
+        EXPECT_FALSE(Run.Running());
+        EXPECT_EQ(RunState.PollEvent, nullptr);
+        Comm.ClosePort();
+        Queue.RunPending();
+        EXPECT_EQ(Posted.size(), answered ? 1U : 0U);
+        EXPECT_EQ(Device.RequestCount(), 1U);
+        Device.ClearRequests();
+    }
 }
 
-TEST_F(PollThreadTest, CountsCarryOverByPositionIntoTheNextRun) {
+// Counts carry over into a run of the same range; a run of another range starts from 0.
+TEST_F(PollThreadTest, CountsCarryOverOnlyIntoARunOfTheSameRange) {
     ParamPollTo->SetValue(2);
     Device.SetScript(AnswerAll([](int slave) { return std::vector<std::int32_t>{slave}; }));
     StartRun();
@@ -255,15 +315,40 @@ TEST_F(PollThreadTest, CountsCarryOverByPositionIntoTheNextRun) {
     Queue.RunPending();
     const std::int32_t firstCount = RunState.OkCounts[0];
 
-    // Same number of addresses, moved from 1..2 to 5..6: slave 5 continues slave 1's count.
+    Updates.clear();
+    Run.Start(Host, FakeClock.Steady());
+    ASSERT_TRUE(PumpUntilUpdates(1));
+    EXPECT_EQ(Updates[0].OkText, std::to_string(firstCount + 1));
+    Run.Stop();
+    Queue.RunPending();
+
+    // Same number of addresses, moved from 1..2 to 5..6: slave 5 starts from 0.
     ParamPollFrom->SetValue(5);
     ParamPollTo->SetValue(6);
     Updates.clear();
-    Run.Start(Host, FakeClock.Now());
+    Run.Start(Host, FakeClock.Steady());
     ASSERT_TRUE(PumpUntilUpdates(1));
     EXPECT_EQ(Updates[0].Row, 0U);
     EXPECT_EQ(Updates[0].ValueCells, std::vector<std::string>{"5"});
-    EXPECT_EQ(Updates[0].OkText, std::to_string(firstCount + 1));
+    EXPECT_EQ(Updates[0].OkText, "1");
+}
+
+// At full speed a reply is often still on its way when Stop comes. It is then
+// checked against the request it answers, never against an address the thread
+// would have polled next.
+TEST_F(PollThreadTest, AReplyAfterStopIsCheckedAgainstItsOwnRequest) {
+    ParamPollTo->SetValue(3);
+    ParamPollTimeout->SetValue(200);
+    Device.SetScript(AnswerAll([](int slave) { return std::vector<std::int32_t>{slave}; }));
+    for (int round = 0; round < 20; ++round) {
+        StartRun();
+        ASSERT_TRUE(PumpUntil([&] { return Device.RequestCount() >= 5; }));
+        Run.Stop();
+        Comm.ClosePort();
+        Queue.RunPending();
+        Device.ClearRequests();
+    }
+    EXPECT_TRUE(Lines.empty()) << Lines.front();
 }
 
 TEST_F(PollThreadTest, RegisterCountSixteenAndOne) {

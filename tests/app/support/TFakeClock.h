@@ -4,14 +4,19 @@
 
 #include <ctime>
 
-/// A wall clock that moves only when the test moves it.
+/// Clocks that move only when the test moves them: Advance moves both the wall
+/// clock and the monotonic one, Set only the wall clock (as a clock step does).
 class TFakeClock final : public TRunClock {
 public:
     explicit TFakeClock(TDateTime start = LocalDateTime(2026, 3, 14, 10, 20, 30)) : Time(start) {}
 
     TDateTime Now() const override { return Time; }
+    TSteadyTime Steady() const override { return SteadyTime; }
     void Set(TDateTime time) { Time = time; }
-    void Advance(std::chrono::milliseconds step) { Time += step; }
+    void Advance(std::chrono::milliseconds step) {
+        Time += step;
+        SteadyTime += step;
+    }
 
     /// The given local date and time.
     static TDateTime LocalDateTime(int year, int month, int day, int hour, int minute, int second) {
@@ -28,4 +33,5 @@ public:
 
 private:
     TDateTime Time;
+    TSteadyTime SteadyTime{std::chrono::hours(1000)};
 };

@@ -4,6 +4,7 @@
 #include "TPtyDevice.h"
 #include "TShownWindow.h"
 #include "TSysParam.h"
+#include "TWindowTestKit.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
@@ -69,8 +70,11 @@ private slots:
     void exceptionReplyTimesOut();
     void emptyPollFromGoesToSlaveOne();
     void commandWhileIdleLeavesThePortOpen();
-    void commandDuringARunTimesOutThosePolls();
-    void secondCommandInsideTheFirst();
+    void commandDuringARunGoesBetweenTwoPolls();
+    void buttonsAreOffWhileACommandWaits();
+    void commandInTheFixedLengthMode();
+    void portThatCannotBeOpened();
+    void changedSettingsReopenThePort();
     void closingTheWindowEndsTheWait();
 };
 
@@ -193,46 +197,131 @@ void TfrmMainCoilTest::commandWhileIdleLeavesThePortOpen() {
     QVERIFY(!w.Window->Comm().PortOpen());
 }
 
-void TfrmMainCoilTest::commandDuringARunTimesOutThosePolls() {
+void TfrmMainCoilTest::commandDuringARunGoesBetweenTwoPolls() {
     TPtyDevice device;
-    // Reads are answered at once, coil commands never: for the 500 ms of the
-    // command's wait every reply is ignored, so those polls time out.
+    // Reads are answered after 40 ms, so that a click almost always lands while
+    // a poll waits; coil commands are echoed at once.
     device.SetScript([](const TFrame8& request) {
-        if (request[1] != 0x03)
-            return std::vector<TDeviceReply>{};
-        return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {1}), {}}};
+        if (request[1] == 0x05)
+            return std::vector<TDeviceReply>{{{request.begin(), request.end()}, {}}};
+        return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {1}), 40ms}};
     });
-    TShownWindow w(SettingsFor(device, 1, 100), TWindowClock::Fake);
+    TWindowSettings settings = SettingsFor(device, 1, 300);
+    settings.FrameBreakMode = 0;
+    TShownWindow w(settings, TWindowClock::Fake);
     w.Click("btnStart");
-    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 3, Patience);
-    const int failedBefore = w.Cell(0, 3).toInt() + w.Cell(1, 3).toInt();
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 2, Patience);
 
-    w.Click("btnZero");
-    QCOMPARE(w.Info(), QStringList{QStringLiteral("清零超时！")});
-    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 3).toInt() + w.Cell(1, 3).toInt() >= failedBefore + 2,
-                             Patience);
-    QCOMPARE(w.Child<QPushButton>("btnStart").text(), QStringLiteral("停止运行"));
-
-    // The run goes on: good replies are counted again.
-    const int ok = w.Cell(0, 2).toInt();
-    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() > ok, Patience);
+    for (const char* button : {"btnZero", "btnUnZero", "btnZero"}) {
+        const std::size_t before = device.RequestCount();
+        w.Click(button);
+        // The command went on the line right after the poll in flight, and
+        // polling went on with the next address.
+        QVERIFY(device.WaitForRequests(before + 2, 5s));
+        const auto requests = device.Requests();
+        QCOMPARE(requests.at(before)[1], std::uint8_t{0x05});
+        QCOMPARE(requests.at(before + 1)[1], std::uint8_t{0x03});
+        QCOMPARE(requests.at(before + 1)[0], std::uint8_t(requests.at(before - 1)[0] % 2 + 1));
+    }
+    QCOMPARE(w.Info(), QStringList({QStringLiteral("清零成功！"), QStringLiteral("反清零成功！"),
+                                    QStringLiteral("清零成功！")}));
+    // Polling goes on, and no poll failed because of a command.
+    const int ok = w.Cell(0, 2).toInt() + w.Cell(1, 2).toInt();
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() + w.Cell(1, 2).toInt() > ok + 2, Patience);
     w.Click("btnStart");
-    QCOMPARE(w.Info().size(), 1); // no reply during the wait was checked
+    QCOMPARE(w.Cell(0, 3), QStringLiteral("0"));
+    QCOMPARE(w.Cell(1, 3), QStringLiteral("0"));
+    QCOMPARE(w.Info().size(), 3);
 }
 
-void TfrmMainCoilTest::secondCommandInsideTheFirst() {
+void TfrmMainCoilTest::buttonsAreOffWhileACommandWaits() {
     TPtyDevice device;
-    // Only the un-zero command is echoed.
-    device.SetScript(Echo([](const TFrame8& request) { return request[4] == 0xF0; }));
+    device.SetScript(Echo({}, 150ms));
     TShownWindow w(SettingsFor(device), TWindowClock::Fake);
     w.Window->EnsurePortOpen();
-    QTimer::singleShot(100, w.Window.get(), [&] { w.Click("btnUnZero"); });
-    const qint64 took = w.TimedClick("btnZero");
-    // The second command ran to its end inside the first, which then ended
-    // at once with the same outcome: the second's line first.
-    QCOMPARE(w.Info(), QStringList({QStringLiteral("反清零成功！"), QStringLiteral("清零成功！")}));
-    QVERIFY2(took < 450, qPrintable(QString::number(took)));
-    QCOMPARE(device.RequestCount(), std::size_t{2});
+    auto& zero = w.Child<QPushButton>("btnZero");
+    auto& unZero = w.Child<QPushButton>("btnUnZero");
+    bool offMeanwhile = false;
+    QTimer::singleShot(50, w.Window.get(), [&] {
+        offMeanwhile = !zero.isEnabled() && !unZero.isEnabled();
+        w.Click("btnUnZero"); // a click on a disabled button does nothing
+    });
+    w.Click("btnZero");
+    QVERIFY(offMeanwhile);
+    QVERIFY(zero.isEnabled() && unZero.isEnabled());
+    QCOMPARE(w.Info(), QStringList{QStringLiteral("清零成功！")});
+    QCOMPARE(device.RequestCount(), std::size_t{1});
+}
+
+// The reader cuts 8-byte blocks while a command waits in the fixed-length mode,
+// and the read replies' length again afterwards.
+void TfrmMainCoilTest::commandInTheFixedLengthMode() {
+    TPtyDevice device;
+    device.SetScript([](const TFrame8& request) {
+        if (request[1] == 0x05)
+            return std::vector<TDeviceReply>{{{request.begin(), request.end()}, {}}};
+        return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {3}), {}}};
+    });
+    TWindowSettings settings = SettingsFor(device);
+    settings.FrameBreakMode = 0;
+    TShownWindow w(settings, TWindowClock::Fake);
+    w.Click("btnZero");
+    QCOMPARE(w.Info(), QStringList{QStringLiteral("清零成功！")});
+    w.Click("btnStart");
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 3 && w.Cell(1, 2).toInt() >= 3, Patience);
+    w.Click("btnStart");
+    QCOMPARE(w.Cell(0, 3), QStringLiteral("0"));
+    QCOMPARE(w.Info().size(), 1);
+}
+
+void TfrmMainCoilTest::portThatCannotBeOpened() {
+    TPtyDevice device;
+    TWindowSettings settings = SettingsFor(device);
+    settings.Port = "/dev/quellmark-no-such-port";
+    TShownWindow w(settings, TWindowClock::Fake);
+    TMessageBoxCatcher catcher;
+    w.Click("btnZero");
+    QCOMPARE(catcher.Texts, QStringList{QStringLiteral("串口打开失败！请检查是否被占用")});
+    QVERIFY(w.Info().isEmpty());
+    QVERIFY(!w.Window->Comm().PortOpen());
+    QVERIFY(w.Child<QPushButton>("btnZero").isEnabled());
+}
+
+// A port a command opened is opened again when Register Count or the port name
+// changed before Start: the run uses the settings the window shows.
+void TfrmMainCoilTest::changedSettingsReopenThePort() {
+    TPtyDevice first;
+    TPtyDevice second;
+    const auto script = [](const TFrame8& request) {
+        if (request[1] == 0x05)
+            return std::vector<TDeviceReply>{{{request.begin(), request.end()}, {}}};
+        return std::vector<TDeviceReply>{{GoodReply(request[0], 4, {5, 6}), {}}};
+    };
+    first.SetScript(script);
+    second.SetScript(script);
+    TWindowSettings settings = SettingsFor(first);
+    settings.FrameBreakMode = 0;
+    TShownWindow w(settings, TWindowClock::Fake);
+    w.Click("btnZero");
+    QCOMPARE(w.Info(), QStringList{QStringLiteral("清零成功！")});
+
+    // Register Count 2 to 4: the reader must cut 13-byte replies now.
+    w.Child<QSpinBox>("speRCount").setValue(4);
+    w.Click("btnStart");
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 3).toInt() >= 3, Patience);
+    QCOMPARE(w.Cell(0, 4), QStringLiteral("0"));
+    w.Click("btnStart");
+
+    // The port name changes while a command's port is open.
+    w.Click("btnZero");
+    ParamCommPort->SetValue(second.Path());
+    w.Click("btnUnZero");
+    QCOMPARE(w.Info().last(), QStringLiteral("反清零成功！"));
+    QCOMPARE(second.RequestCount(), std::size_t{1});
+    w.Click("btnStart");
+    QTRY_VERIFY_WITH_TIMEOUT(second.RequestCount() >= 3, Patience);
+    w.Click("btnStart");
+    QCOMPARE(w.Cell(0, 4), QStringLiteral("0"));
 }
 
 void TfrmMainCoilTest::closingTheWindowEndsTheWait() {

@@ -186,6 +186,8 @@ void TfrmMainRunTest::statusTextsAndRate() {
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 0秒"), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 2), QStringLiteral("52"), Patience);
 
+    // The wall clock is set two hours ahead: the elapsed time does not follow it.
+    w.Clock.Set(w.Clock.Now() + 2h);
     w.Clock.Advance(59s);
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 59秒 通讯频率: 0次/秒"),
                               Patience);
@@ -231,39 +233,57 @@ void TfrmMainRunTest::resetDuringARun() {
 void TfrmMainRunTest::countsCarryOverIntoTheNextRun() {
     TPtyDevice device;
     device.SetScript(AnswerAll([](int slave) { return std::vector<std::int32_t>{slave}; }));
-    TShownWindow w(SettingsFor(device, 1, 2, 2, 100), TWindowClock::Fake);
-    w.Click("btnStart");
-    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 3, Patience);
-    w.Click("btnStart");
-    QCoreApplication::processEvents();
-    const int carried = RunState.OkCounts[0];
-
-    // Moved from 1..2 to 5..6: same positions, so slave 5 continues slave 1's count.
-    w.Child<QSpinBox>("spePollTo").setValue(6);
-    w.Child<QSpinBox>("spePollFrom").setValue(5);
-    device.SetScript({});
-    w.Click("btnStart");
-    QCOMPARE(w.Cell(0, 0), QStringLiteral("5"));
-    QCOMPARE(w.Cell(0, 2), QString()); // a new run starts with empty cells
-    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 3), QStringLiteral("1"), Patience);
-    QCOMPARE(w.Cell(0, 2), QString::number(carried));
-    w.Click("btnStart");
+    TShownWindow w(SettingsFor(device, 1, 2, 2, 100, 100), TWindowClock::Fake);
+    // The same range continues its counts; a moved range (1..2 to 5..6, the
+    // same positions) starts from 0, so no slave shows another one's counts.
+    const struct {
+        int From;
+        int To;
+        bool Carried;
+    } runs[] = {{1, 2, false}, {1, 2, true}, {5, 6, false}};
+    int carried = 0;
+    for (const auto& run : runs) {
+        w.Child<QSpinBox>("spePollTo").setValue(run.To);
+        w.Child<QSpinBox>("spePollFrom").setValue(run.From);
+        w.Click("btnStart");
+        QCOMPARE(w.Cell(0, 0), QString::number(run.From));
+        QCOMPARE(w.Cell(0, 2), QString()); // a new run starts with empty cells
+        QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= 1, Patience);
+        const int first = w.Cell(0, 2).toInt();
+        QVERIFY2(run.Carried ? first > carried : first <= 2, qPrintable(QString::number(first)));
+        QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 2).toInt() >= first + 2, Patience);
+        w.Click("btnStart");
+        QCoreApplication::processEvents();
+        carried = RunState.OkCounts[0];
+    }
 }
 
+// Stop and closing end a reply wait or an interval at once, however long.
 void TfrmMainRunTest::stopWhileThePollWaits() {
     TPtyDevice device;
-    TShownWindow w(SettingsFor(device, 1, 1, 2, 600), TWindowClock::Fake);
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 5000, 5000), TWindowClock::Fake);
     w.Click("btnStart");
     QVERIFY(device.WaitForRequests(1, 5s));
-    QElapsedTimer clicked;
-    clicked.start();
-    w.Click("btnStart");
-    // The window was blocked until the wait had ended.
-    QVERIFY2(clicked.elapsed() >= 450, qPrintable(QString::number(clicked.elapsed())));
+    QTest::qWait(20);
+    const qint64 stop = w.TimedClick("btnStart");
+    qInfo() << "Stop in the reply wait took" << stop << "ms";
+    QVERIFY2(stop < 1000, qPrintable(QString::number(stop)));
     QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
     QTest::qWait(50);
-    QCOMPARE(w.Cell(0, 3), QString()); // the last cycle's result is ignored
+    QCOMPARE(w.Cell(0, 3), QString()); // a wait cut short gives no result
     QCOMPARE(device.RequestCount(), std::size_t{1});
+
+    // Closing while the run waits out its interval.
+    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{1}; }));
+    w.Click("btnStart");
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 2), QStringLiteral("1"), Patience);
+    QElapsedTimer closing;
+    closing.start();
+    QVERIFY(w.Window->close());
+    qInfo() << "Closing in the interval took" << closing.elapsed() << "ms";
+    QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
+    QCOMPARE(device.RequestCount(), std::size_t{2});
+    w.Window.reset();
 }
 
 void TfrmMainRunTest::startOnAMissingPort() {
@@ -282,16 +302,25 @@ void TfrmMainRunTest::startOnAMissingPort() {
 }
 
 void TfrmMainRunTest::startRefusesAnEmptyRange() {
-    TPtyDevice device;
-    TShownWindow w(SettingsFor(device, 9, 3, 2), TWindowClock::Fake);
-    TMessageBoxCatcher catcher;
-    w.Click("btnStart");
-    QCOMPARE(catcher.Texts,
-             QStringList{QStringLiteral("起始从机地址(9)大于结束从机地址(3)，无法开始运行！")});
-    QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
-    QVERIFY(!w.Window->Comm().PortOpen());
-    QCOMPARE(w.Window->Comm().CommName(), std::string("COM1")); // refused before configuring
-    QCOMPARE(RunState.PollThread, nullptr);
+    // From Config.ini only: an empty range, and Poll From 0, which the box shows as 1.
+    const struct {
+        int From;
+        int To;
+        const char* Message;
+    } cases[] = {{9, 3, "起始从机地址(9)大于结束从机地址(3)，无法开始运行！"},
+                 {0, 2, "从机地址范围(0-2)超出1到254，无法开始运行！"}};
+    for (const auto& c : cases) {
+        TPtyDevice device;
+        TShownWindow w(SettingsFor(device, c.From, c.To, 2), TWindowClock::Fake);
+        TMessageBoxCatcher catcher;
+        w.Click("btnStart");
+        QCOMPARE(catcher.Texts, QStringList{QString::fromUtf8(c.Message)});
+        QCOMPARE(w.StartCaption(), QStringLiteral("开始运行"));
+        QVERIFY(!w.Window->Comm().PortOpen());
+        QCOMPARE(w.Window->Comm().CommName(), std::string("COM1")); // refused before configuring
+        QCOMPARE(RunState.PollThread, nullptr);
+        QCOMPARE(device.RequestCount(), std::size_t{0});
+    }
 }
 
 void TfrmMainRunTest::nestedEventLoopLosesNoResult() {

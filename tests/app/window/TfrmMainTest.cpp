@@ -14,17 +14,20 @@
 #include <QComboBox>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolTip>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -78,6 +81,8 @@ private slots:
     void portNamesMatchAsTheSystemComparesThem();
     void errorListClears();
     void errorListKeepsTheLatestLines();
+    void errorListFollowsTheNewestLineAtTheBottom();
+    void compactTableRows();
 };
 
 void TfrmMainTest::windowAndFont() {
@@ -598,6 +603,68 @@ void TfrmMainTest::errorListKeepsTheLatestLines() {
     list.Flush();
     QCOMPARE(list.rowCount(), 1'000'000);
     QCOMPARE(list.data(list.index(999'999)).toString(), QStringLiteral("last"));
+}
+
+void TfrmMainTest::errorListFollowsTheNewestLineAtTheBottom() {
+    TTempConfig config(DefaultConfigText);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* list = Child<QListView>(window, "lbxInfo");
+    QScrollBar* bar = list->verticalScrollBar();
+    const auto append = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            window.InfoModel().Append(QStringLiteral("line %1").arg(i));
+        window.InfoModel().Flush();
+        QCoreApplication::processEvents();
+    };
+    append(200);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum()); // at the bottom: follows
+
+    bar->setValue(10); // scrolled up: stays
+    append(5);
+    QCOMPARE(bar->value(), 10);
+
+    bar->setValue(bar->maximum()); // back at the bottom: follows again
+    append(5);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // A line wider than the list shows its whole text as a tooltip; a short one none.
+    const QString longLine = QStringLiteral("[10:20:30] [残留数据已丢弃!][") +
+                             QStringLiteral("01 02 03 04 ").repeated(40) + "]";
+    window.InfoModel().Append(longLine);
+    window.InfoModel().Flush();
+    QCoreApplication::processEvents();
+    const QRect lastRect = list->visualRect(list->model()->index(list->model()->rowCount() - 1, 0));
+    const QPoint at = lastRect.center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list->viewport(), &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), longLine);
+    const QRect shortRect =
+        list->visualRect(list->model()->index(list->model()->rowCount() - 2, 0));
+    QHelpEvent shortHelp(QEvent::ToolTip, shortRect.center(),
+                         list->viewport()->mapToGlobal(shortRect.center()));
+    QCoreApplication::sendEvent(list->viewport(), &shortHelp);
+    QTRY_VERIFY(!QToolTip::isVisible());
+}
+
+// Rows as compact as the font allows: more than 20 slaves fit at the default size.
+void TfrmMainTest::compactTableRows() {
+    TTempConfig config(DefaultConfigText);
+    TfrmMain window(config.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* table = Child<QTableWidget>(window, "lvResult");
+    table->setColumnCount(3);
+    table->setRowCount(40);
+    QCoreApplication::processEvents();
+    QVERIFY2(table->rowHeight(0) <= table->fontMetrics().height() + 6,
+             qPrintable(QString::number(table->rowHeight(0))));
+    const int lastVisible = table->rowAt(table->viewport()->height() - 1);
+    qInfo() << "rows of" << table->rowHeight(0) << "px, rows 0 to" << lastVisible << "visible";
+    QVERIFY2(lastVisible >= 20, qPrintable(QString::number(lastVisible)));
 }
 
 QTEST_MAIN(TfrmMainTest)
