@@ -2,6 +2,7 @@
 
 #include "TCliReport.h"
 #include "TComm.h"
+#include "TLinkKeeper.h"
 #include "TPollingRun.h"
 #include "TQueuePollHost.h"
 #include "TRunState.h"
@@ -133,7 +134,6 @@ public:
         Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
             OnReceiveData(buffer, length);
         };
-        Comm.OnRequestHangup = [this](TComm&) { PortLost = true; };
     }
 
     ~TCliSession() {
@@ -158,10 +158,11 @@ public:
                               std::chrono::duration<double>(*options.DurationSeconds))
                 : TSteady::time_point::max();
         Run.Start(Host, SystemClock().Steady());
+        Link.RunStarted();
 
         TSteady::time_point nextStatus = start;
         TSteady::time_point now = start;
-        while (!Finished && !PortLost && !Interrupted && now < deadline) {
+        while (!Finished && !Interrupted && now < deadline) {
             Queue.WaitAndRun(std::chrono::ceil<std::chrono::milliseconds>(
                 std::min<TSteady::duration>(PumpSlice, deadline - now)));
             now = TSteady::now();
@@ -171,7 +172,10 @@ public:
             }
         }
         const double elapsed = std::chrono::duration<double>(now - start).count();
+        // A vanished port is opened again while the run lasts; still gone now, it is lost.
+        const bool lost = Link.Reconnecting();
         Run.Stop();
+        Link.RunStopped();
         ClearStatus();
         Comm.ClosePort();
 
@@ -188,9 +192,9 @@ public:
             slave.Times = Run.ResponseTimes(p);
             Result.Slaves.push_back(std::move(slave));
         }
-        if (PortLost) {
+        if (lost) {
             Err << "quellmark-cli: the port " << ParamCommPort->AsString()
-                << " was lost during the run\n";
+                << " was lost and did not come back before the end of the run\n";
             return ExitPort;
         }
         return FailPolls > 0 ? ExitSomeFailed : ExitAllGood;
@@ -218,8 +222,10 @@ public:
         const bool zero = action == TCoilAction::Zero;
         ErrorLine(echoed ? (zero ? "清零成功！" : "反清零成功！")
                          : (zero ? "清零超时！" : "反清零超时！"));
+        // The link lets go of a vanished port at once.
+        const bool lost = !Comm.PortOpen();
         Comm.ClosePort();
-        if (PortLost) {
+        if (lost) {
             Err << "quellmark-cli: the port " << ParamCommPort->AsString() << " was lost\n";
             return ExitPort;
         }
@@ -235,13 +241,8 @@ private:
         // which an 8-byte echo never fills: a coil command alone waits for 8.
         if (forCoil && ParamFrameBreakMode->AsInteger() != 1)
             Comm.SetInputLen(CoilEchoLength);
-        PortLost = false;
-        try {
-            Comm.OpenPort();
-        } catch (const std::exception&) {
-            // The reason is in PortOpenError.
-        }
-        if (Comm.PortOpen()) {
+        // A failure is a line with the system's reason, from the link keeper.
+        if (Link.OpenPort()) {
             if (const std::string line = DirectionControlLine(Comm, SystemClock().Now());
                 !line.empty())
                 ErrorLine(line);
@@ -321,11 +322,11 @@ private:
     TComm Comm{Queue};
     TPollingRun Run{RunState};
     TQueuePollHost Host;
+    TLinkKeeper Link{Comm, Queue, [this](const std::string& line) { ErrorLine(line); }};
 
     std::optional<std::int64_t> Cycles;
     std::int64_t Passes = 0;
     bool Finished = false;
-    bool PortLost = false;
     std::int64_t OkPolls = 0;
     std::int64_t FailPolls = 0;
     std::vector<std::vector<std::string>> Values;
