@@ -395,16 +395,18 @@ TEST_F(SettingsFile, ReplacementKeepsModeOwnerLinksAndHonoursTheUmask) {
     WriteFile(Path, DefaultConfigText);
     ::chmod(Path.c_str(), 0640);
     const bool root = ::geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(::chown(Path.c_str(), 4321, 4321), 0);
+    }
     const ino_t before = StatOf(Path).st_ino;
     LoadParams(Path.string());
     ParamPollTo->SetValue(9);
     EXPECT_EQ(ReadFile(Path), edited);
     EXPECT_NE(StatOf(Path).st_ino, before) << "replaced, not rewritten";
     EXPECT_EQ(StatOf(Path).st_mode & 07777, 0640U);
-    if (root)
+    if (root) {
         EXPECT_EQ(StatOf(Path).st_uid, 4321U);
+    }
     fs::remove(Path);
 
     // A symbolic link stays a link; the file it names changes, also when
