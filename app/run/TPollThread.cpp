@@ -7,6 +7,15 @@
 
 #include <algorithm>
 
+namespace {
+
+// How long a reply may take before the window is told of the new send
+// caption on its own: long enough for a reply of a few dozen bytes at
+// 115200 baud, short enough that nobody sees the caption come late.
+constexpr std::chrono::milliseconds CaptionNoticeDelay(5);
+
+} // namespace
+
 std::chrono::milliseconds PollTimeoutAtUse() {
     return std::chrono::milliseconds(std::clamp(ParamPollTimeout->AsInteger(), 1, 10000));
 }
@@ -59,9 +68,14 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
             State.RequestPending = true;
             Host.SendRequest(request);
             State.SetSendCaption(SendCaptionPrefix + HexText(request));
-            Host.SendCaptionChanged();
 
-            const bool signalled = PollEvent.WaitFor(PollTimeoutAtUse(), stopToken);
+            const Clock::time_point waitEnd = Clock::now() + PollTimeoutAtUse();
+            bool signalled = PollEvent.WaitUntil(
+                std::min(waitEnd, Clock::now() + CaptionNoticeDelay), stopToken);
+            if (!signalled && !stopToken.stop_requested() && Clock::now() < waitEnd) {
+                Host.SendCaptionChanged();
+                signalled = PollEvent.WaitUntil(waitEnd, stopToken);
+            }
             if (stopToken.stop_requested())
                 break; // a wait cut short by Stop is neither good nor timed out
             Host.PostPollResult(RunId, slave, signalled ? PollResultGood : PollResultTimeout);

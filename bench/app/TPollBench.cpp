@@ -3,7 +3,7 @@
 //     pseudo-terminal that answers at once, fixed-length framing, Poll Interval
 //     0, with the longest backlog of result events not yet handled by the
 //     window thread;
-//  2. the poll interval's error (request start minus the previous poll's end,
+//  2. the poll interval's error (the next poll's start minus the previous poll's end,
 //     against Poll Interval 10): median and 99th percentile;
 //  3. CPU: the process's CPU time over the wall time of each run, and the
 //     window thread's alone, in per cent of one core;
@@ -263,27 +263,28 @@ void WindowRun(const std::filesystem::path& dir, int from, int to, int registerC
 #endif
 }
 
-/// Records when each poll ended and when the next request started.
+/// Records when each poll ended and when the next one started (its discard, before the request).
 class TTimingHost final : public TPollHost {
 public:
     TTimingHost(TComm& comm, TWindowQueue& queue) : Inner(comm, queue, {}) {}
 
-    void SendRequest(const TFrame8& request) override {
-        const auto now = Clock::now();
-        {
-            std::scoped_lock lock(Mutex);
-            if (LastEnd)
-                Gaps.push_back(now - *LastEnd);
-        }
-        Inner.SendRequest(request);
-    }
+    void SendRequest(const TFrame8& request) override { Inner.SendRequest(request); }
     void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override {
         Inner.PostPollResult(runId, slave, result);
         std::scoped_lock lock(Mutex);
         LastEnd = Clock::now();
     }
     void SendCaptionChanged() override {}
-    void DiscardInput() override { Inner.DiscardInput(); }
+    // The first step of a poll: the pause ends here.
+    void DiscardInput() override {
+        const auto now = Clock::now();
+        {
+            std::scoped_lock lock(Mutex);
+            if (LastEnd)
+                Gaps.push_back(now - *LastEnd);
+        }
+        Inner.DiscardInput();
+    }
     void LineHeld() override {}
 
     std::vector<Clock::duration> TakeGaps() {
