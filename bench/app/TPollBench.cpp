@@ -60,7 +60,13 @@ bool CompareLibmodbus = false;
 /// thread that made it (the window thread).
 class TCpuMeter {
 public:
-    TCpuMeter() : Wall(Clock::now()), Process(Used(RUSAGE_SELF)), Thread(Used(RUSAGE_THREAD)) {}
+    TCpuMeter()
+        : Wall(Clock::now()), Process(Used(RUSAGE_SELF)), Thread(Used(RUSAGE_THREAD)),
+          Sleeps(Switches()) {}
+
+    /// Voluntary context switches of the whole process since construction:
+    /// how often its threads blocked, whatever else the machine runs.
+    long SleepsSince() const { return Switches() - Sleeps; }
 
     /// "process N %, window thread M %" of one core.
     std::string Text() const {
@@ -82,9 +88,16 @@ private:
         return seconds(usage.ru_utime) + seconds(usage.ru_stime);
     }
 
+    static long Switches() {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_nvcsw;
+    }
+
     Clock::time_point Wall;
     double Process;
     double Thread;
+    long Sleeps;
 };
 
 #ifdef QUELLMARK_BENCH_LIBMODBUS
@@ -232,6 +245,7 @@ void WindowRun(const std::filesystem::path& dir, int from, int to, int registerC
     sampler.stop();
     const double took = static_cast<double>(elapsed.nsecsElapsed()) / 1e9;
     const std::string cpuText = cpu.Text();
+    const long sleeps = cpu.SleepsSince();
     window.btnStartClick();
 
     std::int64_t ok = 0;
@@ -246,7 +260,9 @@ void WindowRun(const std::filesystem::path& dir, int from, int to, int registerC
                 static_cast<long long>(ok), static_cast<long long>(fail));
     for (std::int64_t b : maxPerSecond)
         std::printf(" %lld", static_cast<long long>(b));
-    std::printf("\n  %s\n", cpuText.c_str());
+    std::printf("\n  %s; %.1f voluntary context switches per poll\n", cpuText.c_str(),
+                static_cast<double>(sleeps) /
+                    static_cast<double>(std::max<std::int64_t>(1, ok + fail)));
     std::fflush(stdout);
 #ifdef QUELLMARK_BENCH_LIBMODBUS
     if (CompareLibmodbus) {
