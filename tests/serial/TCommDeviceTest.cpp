@@ -1,7 +1,10 @@
 #include "TCommDevice.h"
 #include "TCommFixture.h"
 
+#include <array>
+#include <memory>
 #include <termios.h>
+#include <thread>
 
 namespace {
 
@@ -107,6 +110,21 @@ TEST_F(TDeviceSettingsTest, ADeviceWithoutModemLinesOrLineEventsStillMovesData) 
     EXPECT_EQ(errors, 0);
     EXPECT_EQ(modem, 0);
     EXPECT_EQ(Hangups, 0);
+}
+
+// What lets a discard before a poll skip the reader: true only while nothing
+// waits in the input queue.
+TEST_F(TDeviceSettingsTest, NothingReceivedOnlyWhileTheInputQueueIsEmpty) {
+    std::unique_ptr<TCommDevice> device;
+    ASSERT_EQ(TCommDevice::Open(Pty.Path(), device), TCommDevice::TOpenResult::Opened);
+    EXPECT_TRUE(device->NothingReceived());
+    Pty.Write("abc");
+    for (int i = 0; i < 200 && device->NothingReceived(); ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(device->NothingReceived());
+    std::array<char, 16> into{};
+    EXPECT_EQ(device->ReadWaiting(into), 3U);
+    EXPECT_TRUE(device->NothingReceived());
 }
 
 } // namespace
