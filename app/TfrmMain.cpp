@@ -20,10 +20,12 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableWidgetItem>
 #include <QToolTip>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -76,6 +78,24 @@ public:
         size.setHeight(InfoItemHeight);
         return size;
     }
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shown(option);
+        initStyleOption(&shown, index);
+        // A line of a flooded block holds thousands of characters; laying all of
+        // them out for every row on every repaint starves the window. Only what
+        // can reach the viewport is drawn: no glyph is narrower than 2 pixels.
+        const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+        if (view != nullptr) {
+            const int reach = view->viewport()->width() - option.rect.x();
+            const qsizetype limit = std::max(64, reach / 2 + 8);
+            if (shown.text.size() > limit)
+                shown.text.truncate(limit);
+        }
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &shown, painter, widget);
+    }
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override {
         if (event->type() != QEvent::ToolTip || view == nullptr)
@@ -116,7 +136,8 @@ void SetCell(QTableWidget& table, int row, int column, const QString& text) {
 
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
-      Comm1(WindowQueue), FPollHost(Comm1, *this) {
+      Comm1(WindowQueue), FPollHost(Comm1, *this),
+      Link(Comm1, WindowQueue, [this](const std::string& line) { InfoList->Append(Text(line)); }) {
     ui->setupUi(this);
     setGeometry(529, 261, 862, 516);
     setFont(WindowFont());
@@ -463,10 +484,12 @@ void TfrmMain::StartPolling() {
 
     StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(Clock->Now())));
     Run.Start(FPollHost, Clock->Steady());
+    Link.RunStarted();
     Timer1->start();
 }
 
 void TfrmMain::StopPolling() {
+    Link.RunStopped();
     Run.Stop();
     ui->pnlParams->setEnabled(true);
     Timer1->stop();
@@ -508,13 +531,8 @@ void TfrmMain::OpenPortAsSet() {
         return;
     Comm1.ClosePort();
     ApplyCommSettings();
-    bool failed = false;
-    try {
-        Comm1.OpenPort();
-    } catch (const std::exception&) {
-        failed = true;
-    }
-    if (failed || !Comm1.PortOpen())
+    // The reason of a failure goes into the error list; the box stays as it was.
+    if (!Link.OpenPort())
         throw std::runtime_error(OpenFailedMessage);
     OpenedWith = wanted;
     ShowDirectionControlLine();

@@ -4,6 +4,7 @@
 #include "TComPort.h"
 #include "TComm.h"
 #include "TInfoListModel.h"
+#include "TLinkKeeper.h"
 #include "TPollingRun.h"
 #include "TQtPollHost.h"
 #include "TQtWindowQueue.h"
@@ -40,12 +41,16 @@ public:
     ~TfrmMain() override;
 
     /// The wall clock for the status line and the error-line stamps.
-    void SetClock(const TRunClock& clock) { Clock = &clock; }
+    void SetClock(const TRunClock& clock) {
+        Clock = &clock;
+        Link.SetClock(clock);
+    }
 
     TComm& Comm() { return Comm1; }
     TComPort& ComPort() { return ComPort1; }
     TQtPollHost& PollHost() { return FPollHost; }
     TInfoListModel& InfoModel() { return *InfoList; }
+    TLinkKeeper& LinkKeeper() { return Link; }
 
     // Window events.
     void FormCreate();
@@ -135,6 +140,8 @@ private:
     TComm Comm1;
     TQtPollHost FPollHost;
     TPollingRun Run;
+    /// Open failures, refused rates, dropped data and a vanished port as error lines.
+    TLinkKeeper Link;
     TInfoListModel* InfoList = nullptr;
     QButtonGroup* FrameBreakGroup = nullptr;
     QLabel* StatusPanels[3] = {};

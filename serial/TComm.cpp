@@ -49,6 +49,16 @@ TRtsLine ToDevice(TComm::TRtsControl control) {
     return TRtsLine::Disable;
 }
 
+/// Why a thread could not be started, as far as the library says.
+TDeviceError ThreadFailure(const std::exception& error) {
+    TDeviceError failure;
+    failure.Kind = TDeviceError::TKind::Other;
+    failure.Text = error.what();
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error))
+        failure.Code = system->code().value();
+    return failure;
+}
+
 } // namespace
 
 TComm::TComm(TWindowQueue& windowQueue)
@@ -68,9 +78,10 @@ void TComm::OpenPort() {
         FPortOpenError = "This serial port already opened";
         return;
     }
+    FOpenFailure = {};
 
     std::unique_ptr<TCommDevice> device;
-    switch (TCommDevice::Open(FCommName, device)) {
+    switch (TCommDevice::Open(FCommName, device, FOpenFailure)) {
     case TCommDevice::TOpenResult::Opened:
         break;
     case TCommDevice::TOpenResult::CannotOpen:
@@ -103,17 +114,19 @@ void TComm::OpenPort() {
         Link->Reader =
             std::make_shared<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,
                                           [queue = Link->Queue] { queue->Close(); });
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         Link.reset();
         FPortOpenError = "Unable to create read thread";
+        FOpenFailure = ThreadFailure(error);
         return;
     }
     try {
         Link->Writer = std::make_unique<TWriteThread>(openDevice, NotifyWindow, Link->Queue);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         StopThreads(*Link);
         Link.reset();
         FPortOpenError = "Unable to create write thread";
+        FOpenFailure = ThreadFailure(error);
         return;
     }
     {
@@ -143,6 +156,7 @@ void TComm::StopThreads(TLink& link) {
 
 void TComm::ClosePort() {
     FPortOpenError.clear();
+    FOpenFailure = {};
     FDirectionControlError.clear();
     if (!Link)
         return;
@@ -236,6 +250,11 @@ void TComm::DoSendDataEmpty() {
         OnSendDataEmpty(*this);
 }
 
+void TComm::DoDataDropped(std::uint64_t blocks, std::uint64_t bytes) {
+    if (OnDataDropped)
+        OnDataDropped(*this, blocks, bytes);
+}
+
 void TComm::ApplyDeviceState() {
     if (!Link)
         return;
@@ -260,7 +279,10 @@ void TComm::ApplyDeviceState() {
     state.XonChar = FXonChar;
     state.XoffChar = FXoffChar;
     state.ErrorChar = FReplacedChar;
-    Link->Device->ApplyState(state);
+    TStateResult result = Link->Device->ApplyState(state);
+    if (StateResultFilter)
+        StateResultFilter(state, result);
+    FAppliedState = std::move(result);
     ApplyDirectionControl(state.Rts == TRtsLine::Toggle);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TCommDevice.h"
 #include "TWindowQueue.h"
 
 #include <cstdint>
@@ -28,6 +29,12 @@ using TReceiveErrorEvent = std::function<void(TComm& Sender, std::uint32_t Event
 using TModemStateChangeEvent = std::function<void(TComm& Sender, std::uint32_t ModemEvent)>;
 using TNotifyEvent = std::function<void(TComm& Sender)>;
 using TSendDataEmptyEvent = std::function<void(TComm& Sender)>;
+/// Blocks the reader dropped while the window thread was too far behind, and
+/// their bytes; raised once the window thread has caught up.
+using TDataDroppedEvent =
+    std::function<void(TComm& Sender, std::uint64_t Blocks, std::uint64_t Bytes)>;
+/// Sees each configuration result of the device before the component keeps it.
+using TStateResultFilter = std::function<void(const TCommState& asked, TStateResult& result)>;
 
 /// Notification numbers posted by the reader and writer to the window thread.
 inline constexpr unsigned WM_USER = 1024;
@@ -62,6 +69,16 @@ public:
 
     void OpenPort();
     void ClosePort();
+
+    /// The system's reason why the last OpenPort failed; Kind None after a
+    /// success, after ClosePort, and when no system call failed.
+    const TDeviceError& OpenFailure() const { return FOpenFailure; }
+    /// The line settings as the device reported them after they were last
+    /// applied (at OpenPort or on a change while open).
+    const TStateResult& AppliedState() const { return FAppliedState; }
+    /// Plays a driver that refuses or rounds settings: every later
+    /// configuration result passes through `filter`. For tests.
+    void SetStateResultFilter(TStateResultFilter filter) { StateResultFilter = std::move(filter); }
     /// Queues a private copy for the writer; true means queued, not sent.
     bool SendBytes(const void* data, std::uint16_t count);
     /// Any thread, like SendBytes: drops what the reader holds of an unfinished
@@ -154,6 +171,7 @@ public:
     TReceiveErrorEvent OnReceiveError;
     TModemStateChangeEvent OnModemStateChange;
     TSendDataEmptyEvent OnSendDataEmpty;
+    TDataDroppedEvent OnDataDropped;
 
 private:
     friend class TNotifyWindow;
@@ -166,6 +184,7 @@ private:
     void DoModemStateChange(std::uint32_t bits);
     void DoRequestHangup();
     void DoSendDataEmpty();
+    void DoDataDropped(std::uint64_t blocks, std::uint64_t bytes);
 
     void ApplyDeviceState();
     void ApplyTimeouts();
@@ -181,6 +200,10 @@ private:
     std::shared_ptr<TWriteQueue> Writer; // guarded by WriterMutex: SendBytes runs on any thread
     std::mutex ReaderMutex;
     std::shared_ptr<TReadThread> Reader; // guarded by ReaderMutex: DiscardInput runs on any thread
+
+    TDeviceError FOpenFailure;
+    TStateResult FAppliedState;
+    TStateResultFilter StateResultFilter;
 
     std::uint8_t FCommPort = 1;
     std::string FPortOpenError;

@@ -40,6 +40,39 @@ struct TCommState {
     char ErrorChar = 0;
 };
 
+/// Why a device call failed: the system's own code and text, mapped to the few
+/// kinds a user can act on.
+struct TDeviceError {
+    enum class TKind : std::uint8_t {
+        None,        ///< no failure
+        NotFound,    ///< no such device (ENOENT, ENODEV, ENXIO; ERROR_FILE_NOT_FOUND)
+        Busy,        ///< held by another opener (EBUSY, a held lock; ERROR_ACCESS_DENIED on a port)
+        Permission,  ///< this user may not open it (EACCES, EPERM)
+        NotTerminal, ///< opened, but not a serial device (ENOTTY; not FILE_TYPE_CHAR)
+        Unsupported, ///< the device refused a setting (EINVAL)
+        Other        ///< anything else; the system text says what
+    };
+    TKind Kind = TKind::None;
+    /// errno, or GetLastError() on Windows; 0 when no system call failed.
+    int Code = 0;
+    /// The system's text for Code.
+    std::string Text;
+    /// Permission only: the group that owns the device, where the system has
+    /// one; members of that group may open it.
+    std::string Group;
+
+    explicit operator bool() const { return Kind != TKind::None; }
+};
+
+/// What the device holds after the line settings have been applied, read back
+/// from it. A rate of 0 means the device cannot tell.
+struct TStateResult {
+    std::uint32_t BaudRate = 0;      ///< output rate in force
+    std::uint32_t InputBaudRate = 0; ///< input rate in force
+    /// Set when the settings call itself failed; the device then keeps what it had.
+    TDeviceError Error;
+};
+
 /// Read and write time-outs in milliseconds; see TReadRule for what the read
 /// time-outs mean.
 struct TCommTimeouts {
@@ -81,8 +114,10 @@ public:
     static std::string DevicePath(const std::string& commName);
 
     /// Opens `commName` exclusively, sets raw mode and input and output queues
-    /// of 4096 bytes. `device` is set only on Opened.
-    static TOpenResult Open(const std::string& commName, std::unique_ptr<TCommDevice>& device);
+    /// of 4096 bytes. `device` is set only on Opened; otherwise `error` says why
+    /// (for NoStopSignal and QueueRefused as well, where the system says).
+    static TOpenResult Open(const std::string& commName, std::unique_ptr<TCommDevice>& device,
+                            TDeviceError& error);
 
     /// Gives the calling thread the priority and timer precision of its role;
     /// best effort.
@@ -93,7 +128,9 @@ public:
     TCommDevice& operator=(const TCommDevice&) = delete;
 
     /// Writes the line settings; what the device refuses is left as it was.
-    void ApplyState(const TCommState& state);
+    /// Input and output run at the same rate. Returns what the device holds
+    /// afterwards, read back from it.
+    TStateResult ApplyState(const TCommState& state);
     /// Takes new time-outs; a read in progress follows them from its next byte on.
     void ApplyTimeouts(const TCommTimeouts& timeouts);
     /// Discards pending input.

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <string>
 
 namespace CommDeviceUnix {
 
@@ -29,6 +30,14 @@ std::unique_ptr<TRs485Access> CreateRs485Access(int fd);
 /// The driver's line counters; false when the driver keeps none.
 bool ReadLineCounters(int fd, TLineCounters& counters);
 
+/// The rates the driver holds, also those without a speed constant. False
+/// when this system cannot tell; the caller then reads the speed constants.
+bool ReadRates(int fd, std::uint32_t& output, std::uint32_t& input);
+
+/// The control-mode bits that hold a separate input speed; 0 if none. Cleared,
+/// the input runs at the output speed.
+unsigned InputSpeedBits();
+
 /// The control-mode flag that turns odd/even parity into mark/space parity; 0 if none.
 unsigned MarkSpaceParityFlag();
 
@@ -38,5 +47,9 @@ int PollFor(pollfd* fds, nfds_t count, std::optional<std::chrono::nanoseconds> t
 /// Best effort: raises the calling thread's priority and, for the reader,
 /// sharpens its timer wake-ups.
 void TuneThread(TCommDevice::TThreadRole role);
+
+/// errno as a device error: its kind, its text and, for a permission
+/// failure, the group that owns `path`.
+TDeviceError ErrorFromErrno(int code, const std::string& path);
 
 } // namespace CommDeviceUnix

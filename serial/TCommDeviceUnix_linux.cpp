@@ -99,6 +99,19 @@ bool CommDeviceUnix::ReadLineCounters(int fd, TLineCounters& counters) {
     return true;
 }
 
+bool CommDeviceUnix::ReadRates(int fd, std::uint32_t& output, std::uint32_t& input) {
+    termios2 settings{};
+    if (::ioctl(fd, TCGETS2, &settings) != 0)
+        return false;
+    output = settings.c_ospeed;
+    input = settings.c_ispeed;
+    return true;
+}
+
+unsigned CommDeviceUnix::InputSpeedBits() {
+    return CIBAUD;
+}
+
 unsigned CommDeviceUnix::MarkSpaceParityFlag() {
     return CMSPAR;
 }

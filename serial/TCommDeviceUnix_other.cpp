@@ -29,6 +29,14 @@ bool CommDeviceUnix::ReadLineCounters(int /*fd*/, TLineCounters& /*counters*/) {
     return false;
 }
 
+bool CommDeviceUnix::ReadRates(int /*fd*/, std::uint32_t& /*output*/, std::uint32_t& /*input*/) {
+    return false;
+}
+
+unsigned CommDeviceUnix::InputSpeedBits() {
+    return 0;
+}
+
 unsigned CommDeviceUnix::MarkSpaceParityFlag() {
     return 0;
 }

@@ -11,11 +11,15 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -58,34 +62,56 @@ bool SetFdFlags(int fd) {
            ::fcntl(fd, F_SETFD, descriptor | FD_CLOEXEC) == 0;
 }
 
+struct TRate {
+    std::uint32_t Rate;
+    speed_t Speed;
+};
+
+/// The rates every POSIX system has a speed constant for.
+constexpr std::array<TRate, 18> StandardRates{{{50, B50},
+                                               {75, B75},
+                                               {110, B110},
+                                               {134, B134},
+                                               {150, B150},
+                                               {200, B200},
+                                               {300, B300},
+                                               {600, B600},
+                                               {1200, B1200},
+                                               {1800, B1800},
+                                               {2400, B2400},
+                                               {4800, B4800},
+                                               {9600, B9600},
+                                               {19200, B19200},
+                                               {38400, B38400},
+                                               {57600, B57600},
+                                               {115200, B115200},
+                                               {230400, B230400}}};
+
 /// The speed constant of a rate every POSIX system knows; B0 when there is none.
 speed_t StandardSpeed(std::uint32_t rate) {
-    struct TRate {
-        std::uint32_t Rate;
-        speed_t Speed;
-    };
-    static constexpr std::array<TRate, 18> rates{{{50, B50},
-                                                  {75, B75},
-                                                  {110, B110},
-                                                  {134, B134},
-                                                  {150, B150},
-                                                  {200, B200},
-                                                  {300, B300},
-                                                  {600, B600},
-                                                  {1200, B1200},
-                                                  {1800, B1800},
-                                                  {2400, B2400},
-                                                  {4800, B4800},
-                                                  {9600, B9600},
-                                                  {19200, B19200},
-                                                  {38400, B38400},
-                                                  {57600, B57600},
-                                                  {115200, B115200},
-                                                  {230400, B230400}}};
-    for (const TRate& entry : rates)
+    for (const TRate& entry : StandardRates)
         if (entry.Rate == rate)
             return entry.Speed;
     return B0;
+}
+
+/// The rate of a speed constant; 0 when it is not one of the standard ones.
+std::uint32_t RateOf(speed_t speed) {
+    for (const TRate& entry : StandardRates)
+        if (entry.Speed == speed)
+            return entry.Rate;
+    return 0;
+}
+
+/// The rates in force, read back from the driver.
+void ReadBackRates(int fd, TStateResult& result) {
+    if (CommDeviceUnix::ReadRates(fd, result.BaudRate, result.InputBaudRate))
+        return;
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0)
+        return;
+    result.BaudRate = RateOf(::cfgetospeed(&settings));
+    result.InputBaudRate = RateOf(::cfgetispeed(&settings));
 }
 
 tcflag_t CharacterSize(std::uint8_t byteSize) {
@@ -178,33 +204,50 @@ std::string TCommDevice::DevicePath(const std::string& commName) {
 }
 
 TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
-                                           std::unique_ptr<TCommDevice>& device) {
+                                           std::unique_ptr<TCommDevice>& device,
+                                           TDeviceError& error) {
+    error = {};
     const std::string path = DevicePath(commName);
     TFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0)
+    if (fd.Get() < 0) {
+        error = CommDeviceUnix::ErrorFromErrno(errno, path);
         return TOpenResult::CannotOpen;
-    if (::isatty(fd.Get()) != 1)
+    }
+    if (::isatty(fd.Get()) != 1) {
+        error = CommDeviceUnix::ErrorFromErrno(ENOTTY, path);
         return TOpenResult::NotComm;
+    }
     // TIOCEXCL keeps out other openers but not a privileged one; the advisory
     // lock keeps out every cooperating opener, root included.
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        // Held by another opener, which a lock reports as "would block".
+        error = CommDeviceUnix::ErrorFromErrno(errno == EWOULDBLOCK ? EBUSY : errno, path);
         return TOpenResult::CannotOpen;
+    }
 
     auto impl = std::make_unique<TImpl>();
     std::array<int, 2> wake{-1, -1};
-    if (::pipe(wake.data()) != 0)
+    if (::pipe(wake.data()) != 0) {
+        error = CommDeviceUnix::ErrorFromErrno(errno, path);
         return TOpenResult::NoStopSignal;
+    }
     impl->WakeRead = TFd(wake[0]);
     impl->WakeWrite = TFd(wake[1]);
-    if (!SetFdFlags(wake[0]) || !SetFdFlags(wake[1]))
+    if (!SetFdFlags(wake[0]) || !SetFdFlags(wake[1])) {
+        error = CommDeviceUnix::ErrorFromErrno(errno, path);
         return TOpenResult::NoStopSignal;
+    }
     std::array<int, 2> interrupt{-1, -1};
-    if (::pipe(interrupt.data()) != 0)
+    if (::pipe(interrupt.data()) != 0) {
+        error = CommDeviceUnix::ErrorFromErrno(errno, path);
         return TOpenResult::NoStopSignal;
+    }
     impl->InterruptRead = TFd(interrupt[0]);
     impl->InterruptWrite = TFd(interrupt[1]);
-    if (!SetFdFlags(interrupt[0]) || !SetFdFlags(interrupt[1]))
+    if (!SetFdFlags(interrupt[0]) || !SetFdFlags(interrupt[1])) {
+        error = CommDeviceUnix::ErrorFromErrno(errno, path);
         return TOpenResult::NoStopSignal;
+    }
     // Set only once nothing can fail any more: the destructor clears it again.
     (void)::ioctl(fd.Get(), TIOCEXCL);
 
@@ -232,15 +275,21 @@ void TCommDevice::TuneThread(TThreadRole role) {
     CommDeviceUnix::TuneThread(role);
 }
 
-void TCommDevice::ApplyState(const TCommState& state) {
+TStateResult TCommDevice::ApplyState(const TCommState& state) {
     const int fd = Impl->Device.Get();
+    TStateResult result;
     termios settings{};
-    if (::tcgetattr(fd, &settings) != 0)
-        return;
+    if (::tcgetattr(fd, &settings) != 0) {
+        result.Error = CommDeviceUnix::ErrorFromErrno(errno, {});
+        return result;
+    }
     ::cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
+    // Without a separate input speed the input follows the output: a rate set
+    // earlier without a speed constant must not stay behind on the input side.
     settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS |
-                                               CommDeviceUnix::MarkSpaceParityFlag());
+                                               CommDeviceUnix::MarkSpaceParityFlag() |
+                                               CommDeviceUnix::InputSpeedBits());
     settings.c_cflag |= CharacterSize(state.ByteSize);
     if (state.StopBits != 0)
         settings.c_cflag |= CSTOPB; // 1.5 stop bits exist only as "two" at 5 data bits
@@ -279,10 +328,14 @@ void TCommDevice::ApplyState(const TCommState& state) {
         (void)::cfsetispeed(&settings, speed);
         (void)::cfsetospeed(&settings, speed);
     }
-    // Refused settings leave the device as it was, as the caller expects.
-    (void)::tcsetattr(fd, TCSANOW, &settings);
-    if (speed == B0 && state.BaudRate != 0)
-        (void)CommDeviceUnix::SetNonStandardBaud(fd, state.BaudRate);
+    // Refused settings leave the device as it was; what it holds is read back below.
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0)
+        result.Error = CommDeviceUnix::ErrorFromErrno(errno, {});
+    if (speed == B0 && state.BaudRate != 0) {
+        errno = 0;
+        if (!CommDeviceUnix::SetNonStandardBaud(fd, state.BaudRate) && !result.Error)
+            result.Error = CommDeviceUnix::ErrorFromErrno(errno != 0 ? errno : EINVAL, {});
+    }
 
     // DTR: asserted unless disabled (terminals have no DTR handshake).
     SetModemLine(fd, TIOCM_DTR, state.Dtr != TDtrLine::Disable);
@@ -290,6 +343,11 @@ void TCommDevice::ApplyState(const TCommState& state) {
     // it rests low as a toggled RTS does between transmissions.
     if (state.Rts != TRtsLine::Handshake)
         SetModemLine(fd, TIOCM_RTS, state.Rts == TRtsLine::Enable);
+
+    // Only the rate is read back: every pseudo-terminal refuses parity, data
+    // bits and the modem lines, and a refusal of those says nothing about the line.
+    ReadBackRates(fd, result);
+    return result;
 }
 
 void TCommDevice::ApplyTimeouts(const TCommTimeouts& timeouts) {
@@ -446,4 +504,45 @@ TCommDevice::TIo TCommDevice::Write(std::span<const char> data) {
             return TIo::Failed;
     }
     return TIo::Done;
+}
+
+TDeviceError CommDeviceUnix::ErrorFromErrno(int code, const std::string& path) {
+    TDeviceError error;
+    error.Code = code;
+    error.Text = std::system_category().message(code);
+    switch (code) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        error.Kind = TDeviceError::TKind::NotFound;
+        break;
+    case EBUSY:
+        error.Kind = TDeviceError::TKind::Busy;
+        break;
+    case EACCES:
+    case EPERM:
+        error.Kind = TDeviceError::TKind::Permission;
+        break;
+    case ENOTTY:
+        error.Kind = TDeviceError::TKind::NotTerminal;
+        break;
+    case EINVAL:
+        error.Kind = TDeviceError::TKind::Unsupported;
+        break;
+    default:
+        error.Kind = TDeviceError::TKind::Other;
+        break;
+    }
+    struct stat info {};
+    if (error.Kind == TDeviceError::TKind::Permission && !path.empty() &&
+        ::stat(path.c_str(), &info) == 0) {
+        group entry{};
+        group* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+            error.Group = found->gr_name;
+        else
+            error.Group = std::to_string(info.st_gid);
+    }
+    return error;
 }

@@ -125,8 +125,9 @@ bool TReadThread::DeliverBlock(const char* data, std::size_t count) {
         return false;
     }
     std::memcpy(copy.get(), data, count);
-    const auto address = reinterpret_cast<std::uintptr_t>(copy.get());
-    if (!NotifyWindow->Post(WM_COMM_DATA, count, address, std::move(copy))) {
+    // A block dropped because the window thread is far behind is counted and
+    // reported there; reading goes on.
+    if (NotifyWindow->PostBlock(count, std::move(copy)) == TNotifyWindow::TBlockPost::Refused) {
         PostHangupRequest();
         return false;
     }

@@ -3,7 +3,7 @@
 bool TWriteQueue::Push(TWriteItem item) {
     {
         std::scoped_lock lock(Mutex);
-        if (IsClosed)
+        if (IsClosed || Items.size() >= Limit)
             return false;
         Items.push_back(std::move(item));
     }

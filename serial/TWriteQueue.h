@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -14,10 +15,19 @@ struct TWriteItem {
     std::unique_ptr<char[]> Copy;
 };
 
-/// The writer's input: any thread pushes, the writer takes in push order.
+/// The writer's input: any thread pushes, the writer takes in push order. It
+/// holds at most `limit` waiting items, so a writer that cannot keep up (a
+/// stalled line) never lets its input grow without bound.
 class TWriteQueue {
 public:
-    /// False once the queue is closed; the item is then dropped.
+    /// As many items as a thread's message queue holds on the platform the
+    /// component was first written for.
+    static constexpr std::size_t DefaultLimit = 10'000;
+
+    explicit TWriteQueue(std::size_t limit = DefaultLimit) : Limit(limit) {}
+
+    /// False once the queue is closed, or while `limit` items wait; the item
+    /// is then dropped.
     bool Push(TWriteItem item);
 
     /// The oldest item, without waiting.
@@ -37,4 +47,5 @@ private:
     std::condition_variable_any Changed;
     std::deque<TWriteItem> Items;
     bool IsClosed = false;
+    const std::size_t Limit;
 };

@@ -1,10 +1,18 @@
 #include "TCommDevice.h"
 #include "TCommFixture.h"
 
+#include "TCommDeviceUnix.h"
+
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <grp.h>
 #include <memory>
+#include <sys/stat.h>
+#include <system_error>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -116,7 +124,8 @@ TEST_F(TDeviceSettingsTest, ADeviceWithoutModemLinesOrLineEventsStillMovesData) 
 // waits in the input queue.
 TEST_F(TDeviceSettingsTest, NothingReceivedOnlyWhileTheInputQueueIsEmpty) {
     std::unique_ptr<TCommDevice> device;
-    ASSERT_EQ(TCommDevice::Open(Pty.Path(), device), TCommDevice::TOpenResult::Opened);
+    TDeviceError error;
+    ASSERT_EQ(TCommDevice::Open(Pty.Path(), device, error), TCommDevice::TOpenResult::Opened);
     EXPECT_TRUE(device->NothingReceived());
     Pty.Write("abc");
     for (int i = 0; i < 200 && device->NothingReceived(); ++i)
@@ -125,6 +134,94 @@ TEST_F(TDeviceSettingsTest, NothingReceivedOnlyWhileTheInputQueueIsEmpty) {
     std::array<char, 16> into{};
     EXPECT_EQ(device->ReadWaiting(into), 3U);
     EXPECT_TRUE(device->NothingReceived());
+}
+
+TEST_F(TDeviceSettingsTest, InputFollowsOutputAndTheRateInForceIsReadBack) {
+    Comm.SetBaudRate(14400); // no speed constant: set as an arbitrary rate
+    OpenFixedLength(9);
+    EXPECT_EQ(Comm.AppliedState().BaudRate, 14400u);
+    EXPECT_EQ(Comm.AppliedState().InputBaudRate, 14400u);
+    Comm.SetBaudRate(19200);
+    EXPECT_EQ(TerminalInputRate(Pty.Master()), 19200u)
+        << "the input must not stay at the earlier rate";
+    EXPECT_EQ(Comm.AppliedState().BaudRate, 19200u);
+    EXPECT_EQ(Comm.AppliedState().InputBaudRate, 19200u);
+    EXPECT_FALSE(Comm.AppliedState().Error) << "a pseudo-terminal's refusals are not errors";
+
+    // A driver that keeps its old rate, played by the test.
+    Comm.SetStateResultFilter([](const TCommState& asked, TStateResult& result) {
+        if (asked.BaudRate == 38400)
+            result.BaudRate = result.InputBaudRate = 19200;
+    });
+    Comm.SetBaudRate(38400);
+    EXPECT_EQ(Comm.AppliedState().BaudRate, 19200u);
+}
+
+TEST_F(TDeviceSettingsTest, OpenFailureCarriesTheSystemsReason) {
+    using TKind = TDeviceError::TKind;
+    OpenFixedLength(9); // holds Pty
+    TComm other(Queue);
+    const struct {
+        std::string Name;
+        TKind Kind;
+        int Code;
+    } cases[] = {{"/dev/quellmark-no-such-port", TKind::NotFound, ENOENT},
+                 {"/dev/null", TKind::NotTerminal, ENOTTY},
+                 {Pty.Path(), TKind::Busy, EBUSY}};
+    for (const auto& c : cases) {
+        other.SetCommName(c.Name);
+        other.OpenPort();
+        EXPECT_FALSE(other.PortOpen()) << c.Name;
+        EXPECT_EQ(other.OpenFailure().Kind, c.Kind) << c.Name;
+        EXPECT_EQ(other.OpenFailure().Code, c.Code) << c.Name;
+        EXPECT_EQ(other.OpenFailure().Text, std::system_category().message(c.Code)) << c.Name;
+    }
+    other.ClosePort();
+    EXPECT_FALSE(other.OpenFailure()) << "emptied with the error text";
+    other.SetCommName(Pty.Path());
+    Comm.ClosePort();
+    other.OpenPort();
+    EXPECT_TRUE(other.PortOpen());
+    EXPECT_FALSE(other.OpenFailure());
+}
+
+TEST(TDeviceErrorTest, ErrnoMapsToAKindAndPermissionNamesTheOwningGroup) {
+    using TKind = TDeviceError::TKind;
+    const std::pair<int, TKind> kinds[] = {
+        {ENOENT, TKind::NotFound},    {ENODEV, TKind::NotFound},    {ENXIO, TKind::NotFound},
+        {EBUSY, TKind::Busy},         {EACCES, TKind::Permission},  {EPERM, TKind::Permission},
+        {ENOTTY, TKind::NotTerminal}, {EINVAL, TKind::Unsupported}, {EIO, TKind::Other}};
+    for (const auto& [code, kind] : kinds) {
+        const TDeviceError error = CommDeviceUnix::ErrorFromErrno(code, {});
+        EXPECT_EQ(error.Kind, kind) << code;
+        EXPECT_EQ(error.Code, code);
+        EXPECT_EQ(error.Text, std::system_category().message(code));
+        EXPECT_TRUE(error.Group.empty());
+    }
+    // A device node stands in for a file whose group may open it.
+    char path[] = "/tmp/quellmark-device-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout != nullptr)
+        (void)::chown(path, static_cast<uid_t>(-1), dialout->gr_gid); // works when privileged
+    struct stat info {};
+    ASSERT_EQ(::stat(path, &info), 0);
+    const group* owner = ::getgrgid(info.st_gid);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_EQ(CommDeviceUnix::ErrorFromErrno(EACCES, path).Group, owner->gr_name);
+    if (::geteuid() != 0) {
+        // Where the test is not privileged, a real refusal.
+        ASSERT_EQ(::chmod(path, 0), 0);
+        TManualWindowQueue queue;
+        TComm comm(queue);
+        comm.SetCommName(path);
+        comm.OpenPort();
+        EXPECT_EQ(comm.OpenFailure().Kind, TKind::Permission);
+        EXPECT_EQ(comm.OpenFailure().Group, owner->gr_name);
+    }
+    ::unlink(path);
 }
 
 } // namespace

@@ -35,3 +35,5 @@ private:
 /// The output speed of a terminal as its driver holds it, also for rates
 /// without a speed constant (Linux only; 0 if unknown).
 unsigned TerminalOutputRate(int fd);
+/// The input speed, likewise.
+unsigned TerminalInputRate(int fd);

@@ -8,3 +8,10 @@ unsigned TerminalOutputRate(int fd) {
         return 0;
     return settings.c_ospeed;
 }
+
+unsigned TerminalInputRate(int fd) {
+    termios2 settings{};
+    if (::ioctl(fd, TCGETS2, &settings) != 0)
+        return 0;
+    return settings.c_ispeed;
+}

@@ -282,7 +282,11 @@ void TfrmMainCoilTest::portThatCannotBeOpened() {
     TMessageBoxCatcher catcher;
     w.Click("btnZero");
     QCOMPARE(catcher.Texts, QStringList{QStringLiteral("串口打开失败！请检查是否被占用")});
-    QVERIFY(w.Info().isEmpty());
+    // The box, and the system's reason as the one line.
+    QCOMPARE(w.Info().size(), 1);
+    QVERIFY2(w.Info()[0].startsWith(QStringLiteral(
+                 "[10:20:30] [串口打开失败!][/dev/quellmark-no-such-port][设备不存在] ")),
+             qPrintable(w.Info()[0]));
     QVERIFY(!w.Window->Comm().PortOpen());
     QVERIFY(w.Child<QPushButton>("btnZero").isEnabled());
 }

@@ -299,6 +299,11 @@ void TfrmMainRunTest::startOnAMissingPort() {
     QCOMPARE(w.Table().columnCount(), 0);
     QCOMPARE(w.Panel(0), QString());
     QCOMPARE(w.Window->Comm().CommName(), std::string("/dev/quellmark-no-such-port"));
+    // The box stays as it was; the system's reason is one line in the error list.
+    QTRY_COMPARE(w.Info().size(), 1);
+    QVERIFY2(w.Info()[0].startsWith(QStringLiteral(
+                 "[10:20:30] [串口打开失败!][/dev/quellmark-no-such-port][设备不存在] ")),
+             qPrintable(w.Info()[0]));
 }
 
 void TfrmMainRunTest::startRefusesAnEmptyRange() {

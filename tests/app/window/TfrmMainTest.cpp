@@ -603,6 +603,22 @@ void TfrmMainTest::errorListKeepsTheLatestLines() {
     list.Flush();
     QCOMPARE(list.rowCount(), 1'000'000);
     QCOMPARE(list.data(list.index(999'999)).toString(), QStringLiteral("last"));
+    list.Clear();
+    QCOMPARE(list.TextBytes(), std::size_t{0});
+
+    // Bounded by its text as well: 64 MiB by default; here three lines of 20 bytes.
+    QCOMPARE(list.MaxBytes(), std::size_t{64} << 20);
+    TInfoListModel bySize(nullptr, 100, 60);
+    for (int i = 0; i < 5; ++i)
+        bySize.Append(QStringLiteral("line %1 ...").arg(i)); // 10 characters each
+    bySize.Flush();
+    bySize.Append(QStringLiteral("line 5 ..."));
+    bySize.Flush();
+    QCOMPARE(bySize.Lines(), QStringList({"line 3 ...", "line 4 ...", "line 5 ..."}));
+    QCOMPARE(bySize.TextBytes(), std::size_t{60});
+    bySize.Clear();
+    QCOMPARE(bySize.rowCount(), 0);
+    QCOMPARE(bySize.TextBytes(), std::size_t{0});
 }
 
 void TfrmMainTest::errorListFollowsTheNewestLineAtTheBottom() {
