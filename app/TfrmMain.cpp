@@ -760,6 +760,9 @@ void TfrmMain::SaveText(const QString& caption, const QString& name, const QStri
 void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint16_t BufferLength) {
     const TReceiveOutcome outcome = Run.ReceiveData(
         TByteSpan(reinterpret_cast<const std::uint8_t*>(Buffer), BufferLength), Clock->Now());
+    // The poll thread leaves the send caption of a promptly answered request
+    // to this handler (TPollHost::SendCaptionChanged).
+    ShowSendCaption();
     ui->pnlReceive->setText(Text(outcome.ReceiveCaption));
     for (const std::string& line : outcome.InfoLines)
         InfoList->Append(Text(line));
@@ -789,6 +792,14 @@ void TfrmMain::ApplicationEvents1Message(TPollResultEvent& Msg, bool& /*Handled*
         ui->pnlReceive->setText(QString::fromUtf8(TimeoutCaption));
 }
 
+void TfrmMain::ShowSendCaption() {
+    // Taken before reading, so a caption set meanwhile posts a new notice.
+    FPollHost.CaptionTaken();
+    const QString caption = Text(RunState.SendCaption());
+    if (ui->pnlSend->text() != caption)
+        ui->pnlSend->setText(caption);
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == this && event->type() == TPollResultEvent::EventType()) {
         FPollHost.ResultHandled();
@@ -810,9 +821,7 @@ bool TfrmMain::event(QEvent* event) {
         return true;
     }
     if (event->type() == TSendCaptionEvent::EventType()) {
-        // Taken before reading, so a caption set meanwhile posts a new notice.
-        FPollHost.CaptionTaken();
-        ui->pnlSend->setText(Text(RunState.SendCaption()));
+        ShowSendCaption();
         return true;
     }
     return QWidget::event(event);

@@ -145,6 +145,8 @@ private:
     void WaitForCoil(const std::function<bool()>& done);
     /// Lets every waiting coil command look at what it waits for again.
     void WakeCoilWaits();
+    /// The run state's send caption into the send panel, if it has changed.
+    void ShowSendCaption();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;

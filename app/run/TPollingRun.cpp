@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* ReceiveCaptionPrefix = "接收: ";
+
 // Counts wrap instead of overflowing; at thousands of polls a second a count
 // reaches its limit only after months.
 std::int32_t Incremented(std::int32_t count) {
@@ -92,29 +94,43 @@ void TPollingRun::Stop() {
 
 TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     TReceiveOutcome outcome;
-    const std::string hex = HexText(block);
-    outcome.ReceiveCaption = "接收: " + hex;
-    const std::string dump = "[" + hex + "]";
-    std::string stamp = TimeStampText(now);
 
     if (State.CoilCommandMode) {
+        outcome.ReceiveCaption = ReceiveCaptionPrefix + HexText(block);
         if (IsCoilEcho(block, State.CoilCommand)) {
             State.CoilAck = true;
             outcome.EchoAccepted = true;
         } else if (const auto refusal =
                        MatchExceptionReply(block, State.CoilCommand[0], State.CoilCommand[1])) {
             // The command was refused, not lost: say why before the time-out line.
-            outcome.InfoLines.push_back(stamp + ExceptionReplyText(*refusal));
+            outcome.InfoLines.push_back(TimeStampText(now) + ExceptionReplyText(*refusal));
         }
         return outcome;
     }
 
-    if (!State.RequestPending.exchange(false))
-        stamp += "[异常接收!]";
-
+    const bool expected = State.RequestPending.exchange(false);
     const std::int32_t slave = State.CurrentSlave;
+    // Checked and signalled before any text is made: the poll thread goes on
+    // with the next poll while this thread still shows the reply.
     std::vector<std::int32_t> values;
-    switch (CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values)) {
+    const TReplyCheck check = CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values);
+    if (check == TReplyCheck::Good) {
+        State.RegisterValues = std::move(values);
+        RecordResponseTime(slave);
+        if (State.PollEvent)
+            State.PollEvent->Set();
+    }
+
+    const std::string hex = HexText(block);
+    outcome.ReceiveCaption = ReceiveCaptionPrefix + hex;
+    if (check == TReplyCheck::Good)
+        return outcome;
+
+    std::string stamp = TimeStampText(now);
+    if (!expected)
+        stamp += "[异常接收!]";
+    const std::string dump = "[" + hex + "]";
+    switch (check) {
     case TReplyCheck::Length:
         outcome.InfoLines.push_back(stamp + "[帧长度错误!]" + dump);
         if (const auto refusal = MatchExceptionReply(block, slave, ReadFunctionCode))
@@ -135,10 +151,6 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         outcome.InfoLines.push_back(stamp + "[数据长度错误!]" + dump);
         break;
     case TReplyCheck::Good:
-        State.RegisterValues = std::move(values);
-        RecordResponseTime(slave);
-        if (State.PollEvent)
-            State.PollEvent->Set();
         break;
     }
     return outcome;
