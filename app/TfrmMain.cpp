@@ -8,12 +8,17 @@
 #include "TSysParam.h"
 #include "ui_TfrmMain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -132,6 +137,21 @@ void SetCell(QTableWidget& table, int row, int column, const QString& text) {
         table.setItem(row, column, new QTableWidgetItem(text));
 }
 
+// A CSV field: quoted when it holds a separator, a quote or a line break.
+QString CsvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString CellText(const QTableWidget& table, int row, int column) {
+    const QTableWidgetItem* item = table.item(row, column);
+    return item != nullptr ? item->text() : QString();
+}
+
 } // namespace
 
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
@@ -172,6 +192,10 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     FrameBreakGroup->addButton(ui->rgFrameBreakModeItem1, 1);
 
     SetupStatusBar();
+    SetupContextMenus();
+    AskSavePath = [this](const QString& caption, const QString& name, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, name, filter);
+    };
 
     // ComPort1 only holds the port the combo box picks; it is never opened,
     // so the LED bound to it stays off.
@@ -196,25 +220,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     ui->ComLed1->SetLedSignal(TComLedSignal::lsConn);
     ui->ComLed1->SetComPort(&ComPort1);
 
-    // Comm1 as placed on the window: 8 data bits, no parity, 1 stop bit, DTR
-    // and RTS asserted, no flow control, no time-outs.
-    Comm1.SetInputLen(9);
-    Comm1.SetCommName("COM1");
-    Comm1.SetDtrControl(TComm::TDtrControl::DtrEnable);
-    Comm1.SetRtsControl(TComm::TRtsControl::RtsEnable);
-    Comm1.SetXonLimit(0);
-    Comm1.SetXoffLimit(0);
-    Comm1.SetByteSize(TComm::TByteSize::_8);
-    Comm1.SetParity(TComm::TParity::None);
-    Comm1.SetStopBits(TComm::TStopBits::_1);
-    Comm1.SetXonChar(17);
-    Comm1.SetXoffChar(19);
-    Comm1.SetReplacedChar(0);
-    Comm1.SetReadIntervalTimeout(0);
-    Comm1.SetReadTotalTimeoutMultiplier(0);
-    Comm1.SetReadTotalTimeoutConstant(0);
-    Comm1.SetWriteTotalTimeoutMultiplier(0);
-    Comm1.SetWriteTotalTimeoutConstant(0);
+    ::ApplyLinkDefaults(Comm1);
     Comm1.OnReceiveData = [this](TComm& sender, const char* buffer, std::uint16_t length) {
         Comm1ReceiveData(sender, buffer, length);
     };
@@ -324,6 +330,31 @@ void TfrmMain::SetupStatusBar() {
     ui->StatusBar1->addWidget(StatusPanels[0]);
     ui->StatusBar1->addWidget(StatusPanels[1]);
     ui->StatusBar1->addWidget(StatusPanels[2], 1);
+}
+
+void TfrmMain::SetupContextMenus() {
+    // The menus are the views' own actions, so each entry is a named QAction.
+    const auto addAction = [this](QWidget* view, const char* name, const QString& text,
+                                  void (TfrmMain::*handler)()) {
+        auto* action = new QAction(text, view);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        view->addAction(action);
+    };
+    ui->lbxInfo->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ui->lbxInfo->setContextMenuPolicy(Qt::ActionsContextMenu);
+    addAction(ui->lbxInfo, "actInfoCopy", QStringLiteral("复制"), &TfrmMain::actInfoCopyExecute);
+    addAction(ui->lbxInfo, "actInfoCopyAll", QStringLiteral("全部复制"),
+              &TfrmMain::actInfoCopyAllExecute);
+    addAction(ui->lbxInfo, "actInfoExport", QStringLiteral("导出…"),
+              &TfrmMain::actInfoExportExecute);
+    ui->lvResult->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ui->lvResult->setContextMenuPolicy(Qt::ActionsContextMenu);
+    addAction(ui->lvResult, "actResultCopy", QStringLiteral("复制"),
+              &TfrmMain::actResultCopyExecute);
+    addAction(ui->lvResult, "actResultExportCsv", QStringLiteral("导出CSV…"),
+              &TfrmMain::actResultExportCsvExecute);
 }
 
 bool TfrmMain::RunOn() const {
@@ -506,6 +537,8 @@ void TfrmMain::btnClearClick() {
         for (int row = 0; row < rows; ++row) {
             SetCell(table, row, columns - 2, QStringLiteral("0"));
             SetCell(table, row, columns - 1, QStringLiteral("0"));
+            if (QTableWidgetItem* id = table.item(row, 0))
+                id->setToolTip(QString()); // the response times were reset with the counts
         }
     StatusPanels[0]->clear();
     StatusPanels[1]->clear();
@@ -629,11 +662,107 @@ void TfrmMain::WakeCoilWaits() {
         loop->quit();
 }
 
+// ---- Export ----
+
+void TfrmMain::actInfoCopyExecute() {
+    InfoList->Flush(); // the selection refers to lines the view has
+    QModelIndexList selected = ui->lbxInfo->selectionModel()->selectedRows();
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    for (const QModelIndex& index : selected)
+        lines << index.data().toString();
+    if (!lines.isEmpty())
+        QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+void TfrmMain::actInfoCopyAllExecute() {
+    QApplication::clipboard()->setText(InfoList->Lines().join(QLatin1Char('\n')));
+}
+
+void TfrmMain::actInfoExportExecute() {
+    QString text = InfoList->Lines().join(QLatin1Char('\n'));
+    if (!text.isEmpty())
+        text += QLatin1Char('\n');
+    SaveText(QStringLiteral("导出出错信息"), QStringLiteral("出错信息.txt"),
+             QStringLiteral("文本文件 (*.txt);;所有文件 (*)"), text);
+}
+
+void TfrmMain::actResultCopyExecute() {
+    const QTableWidget& table = *ui->lvResult;
+    QList<int> rows;
+    for (const QModelIndex& index : table.selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    QStringList lines;
+    for (const int row : rows) {
+        QStringList cells;
+        for (int column = 0; column < table.columnCount(); ++column)
+            cells << CellText(table, row, column);
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    if (!lines.isEmpty())
+        QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+QString TfrmMain::ResultCsv() const {
+    const QTableWidget& table = *ui->lvResult;
+    QStringList header;
+    for (int column = 0; column < table.columnCount(); ++column) {
+        const QTableWidgetItem* item = table.horizontalHeaderItem(column);
+        header << CsvField(item != nullptr ? item->text() : QString());
+    }
+    header << QStringLiteral("响应时间最小(ms)") << QStringLiteral("响应时间平均(ms)")
+           << QStringLiteral("响应时间P99(ms)") << QStringLiteral("响应时间最大(ms)");
+    QStringList lines{header.join(QLatin1Char(','))};
+    for (int row = 0; row < table.rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table.columnCount(); ++column)
+            cells << CsvField(CellText(table, row, column));
+        const TResponseStats& times = Run.ResponseTimes(static_cast<std::size_t>(row));
+        if (times.Count() == 0) {
+            cells << QString() << QString() << QString() << QString();
+        } else {
+            cells << Text(MillisecondsText(static_cast<double>(*times.MinUs()), 3))
+                  << Text(MillisecondsText(*times.MeanUs(), 3))
+                  << Text(MillisecondsText(static_cast<double>(*times.P99Us()), 3))
+                  << Text(MillisecondsText(static_cast<double>(*times.MaxUs()), 3));
+        }
+        lines << cells.join(QLatin1Char(','));
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void TfrmMain::actResultExportCsvExecute() {
+    SaveText(QStringLiteral("导出CSV"), QStringLiteral("测试结果.csv"),
+             QStringLiteral("CSV 文件 (*.csv);;所有文件 (*)"), ResultCsv());
+}
+
+void TfrmMain::SaveText(const QString& caption, const QString& name, const QString& filter,
+                        const QString& text) {
+    const QString path = AskSavePath ? AskSavePath(caption, name, filter) : QString();
+    if (path.isEmpty())
+        return; // cancelled: nothing is written
+    QFile file(path);
+    // Text mode writes the platform's line ends; the byte-order mark lets a
+    // spreadsheet on Windows read the Chinese texts as UTF-8.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        throw std::runtime_error(
+            ("无法写入文件 " + path + ": " + file.errorString()).toStdString());
+    const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw std::runtime_error(
+            ("无法写入文件 " + path + ": " + file.errorString()).toStdString());
+}
+
 // ---- Replies and results ----
 
 void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint16_t BufferLength) {
     const TReceiveOutcome outcome = Run.ReceiveData(
         TByteSpan(reinterpret_cast<const std::uint8_t*>(Buffer), BufferLength), Clock->Now());
+    // The poll thread leaves the send caption of a promptly answered request
+    // to this handler (TPollHost::SendCaptionChanged).
+    ShowSendCaption();
     ui->pnlReceive->setText(Text(outcome.ReceiveCaption));
     for (const std::string& line : outcome.InfoLines)
         InfoList->Append(Text(line));
@@ -657,8 +786,18 @@ void TfrmMain::ApplicationEvents1Message(TPollResultEvent& Msg, bool& /*Handled*
         SetCell(table, row, i + 1, Text(update->ValueCells[static_cast<std::size_t>(i)]));
     SetCell(table, row, columns - 2, Text(update->OkText));
     SetCell(table, row, columns - 1, Text(update->FailText));
+    if (QTableWidgetItem* id = table.item(row, 0))
+        id->setToolTip(Text(update->ResponseTip));
     if (update->TimedOut)
         ui->pnlReceive->setText(QString::fromUtf8(TimeoutCaption));
+}
+
+void TfrmMain::ShowSendCaption() {
+    // Taken before reading, so a caption set meanwhile posts a new notice.
+    FPollHost.CaptionTaken();
+    const QString caption = Text(RunState.SendCaption());
+    if (ui->pnlSend->text() != caption)
+        ui->pnlSend->setText(caption);
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -682,9 +821,7 @@ bool TfrmMain::event(QEvent* event) {
         return true;
     }
     if (event->type() == TSendCaptionEvent::EventType()) {
-        // Taken before reading, so a caption set meanwhile posts a new notice.
-        FPollHost.CaptionTaken();
-        ui->pnlSend->setText(Text(RunState.SendCaption()));
+        ShowSendCaption();
         return true;
     }
     return QWidget::event(event);

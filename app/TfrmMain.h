@@ -52,6 +52,13 @@ public:
     TInfoListModel& InfoModel() { return *InfoList; }
     TLinkKeeper& LinkKeeper() { return Link; }
 
+    /// Asks where to save a file: (caption, suggested file name, filter) to the
+    /// picked path, empty when the user cancels. A save dialog in the program;
+    /// tests put their own answer here.
+    using TSavePathQuery =
+        std::function<QString(const QString& caption, const QString& name, const QString& filter)>;
+    TSavePathQuery AskSavePath;
+
     // Window events.
     void FormCreate();
     void FormShow();
@@ -87,6 +94,15 @@ public:
     void EnsurePortOpen();
     void timerWaitResponseTimer();
 
+    // Export from the error list and the result table (context menus).
+    void actInfoCopyExecute();
+    void actInfoCopyAllExecute();
+    void actInfoExportExecute();
+    void actResultCopyExecute();
+    void actResultExportCsvExecute();
+    /// The result table as CSV: Id, values, OK, FAIL and the response times.
+    QString ResultCsv() const;
+
     // Replies and results.
     /// One error line when the port opened without the RS-485 direction
     /// control its settings ask for.
@@ -109,6 +125,10 @@ private:
     void ShowError(const QString& text, std::error_code reason = {});
     void ConnectHandlers();
     void SetupStatusBar();
+    void SetupContextMenus();
+    /// Writes `text` as UTF-8 with a byte-order mark to a file the user picks.
+    void SaveText(const QString& caption, const QString& name, const QString& filter,
+                  const QString& text);
     bool RunOn() const;
     /// Ends a run and closes the port, as Stop does, before the window goes away.
     void ShutDown();
@@ -125,6 +145,8 @@ private:
     void WaitForCoil(const std::function<bool()>& done);
     /// Lets every waiting coil command look at what it waits for again.
     void WakeCoilWaits();
+    /// The run state's send caption into the send panel, if it has changed.
+    void ShowSendCaption();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;

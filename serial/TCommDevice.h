@@ -155,6 +155,10 @@ public:
     /// Reader: reads what waits in the input queue now, without waiting, into
     /// `into`; returns the count.
     std::size_t ReadWaiting(std::span<char> into);
+    /// Any thread: true only when nothing waits in the input queue and no
+    /// ReadBlock holds bytes of a block it has begun, so that a discard would
+    /// find nothing. False when in doubt.
+    bool NothingReceived();
 
     /// Reads one block into `block` by the read rule: it completes when
     /// block.size() bytes have arrived or a time-out ends it (then it may hold

@@ -149,6 +149,11 @@ struct TCommDevice::TImpl {
     std::unique_ptr<TRs485Access> Rs485;
     TRs485Direction Rs485Direction;
 
+    // True from the moment ReadBlock starts taking bytes until it ends the
+    // block: set before the read, so that bytes are never out of the queue
+    // and unaccounted for at once.
+    std::atomic<bool> Taking{false};
+
     bool HasLineCounters = false; // reader only, after Open
     TLineCounters LineCounters;
 
@@ -403,9 +408,19 @@ std::size_t TCommDevice::ReadWaiting(std::span<char> into) {
     return total;
 }
 
+bool TCommDevice::NothingReceived() {
+    // The queue first, then the reader: a reader that took bytes after the
+    // first test has said so before it took them.
+    int waiting = 0;
+    if (::ioctl(Impl->Device.Get(), FIONREAD, &waiting) != 0 || waiting != 0)
+        return false;
+    return !Impl->Taking.load();
+}
+
 TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& received,
                                         const TLineEventSink& lineEvents) {
     received = 0;
+    Impl->Taking = false;
     unsigned generation = 0;
     TReadRule rule(Impl->TakeTimeouts(generation), block.size(), TClock::now());
     TClock::time_point nextLineCheck = TClock::now() + LineEventPeriod;
@@ -439,8 +454,11 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
             return TIo::Interrupted;
 
         if ((fds[1].revents & POLLIN) != 0) {
+            Impl->Taking = true;
             const ssize_t count =
                 ::read(Impl->Device.Get(), block.data() + received, block.size() - received);
+            if (count <= 0 && received == 0)
+                Impl->Taking = false;
             if (count > 0) {
                 received += static_cast<std::size_t>(count);
                 rule.Received(received, TClock::now());

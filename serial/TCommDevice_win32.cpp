@@ -132,6 +132,9 @@ struct TCommDevice::TImpl {
     THandle LineEvent;      // of the line-event record
     bool TimerPeriodSet = false;
 
+    std::atomic<bool> Taking{false};           // the reader holds bytes of a begun block
+    std::atomic<DWORD> ErrorsSeenElsewhere{0}; // error flags another thread cleared
+
     std::mutex TimeoutsMutex;
     TCommTimeouts Timeouts;                      // guarded by TimeoutsMutex
     std::atomic<unsigned> TimeoutsGeneration{0}; // bumped on every change
@@ -188,6 +191,7 @@ struct TCommDevice::TImpl {
         if (!::ClearCommError(Device.Get(), &errors, &status))
             return 0;
         queued = status.cbInQue;
+        errors |= ErrorsSeenElsewhere.exchange(0);
         if (errors != 0) {
             ErrorsSinceLineEvent = true;
             if (sink)
@@ -464,6 +468,18 @@ void TCommDevice::ClearInterrupt() {
     ::ResetEvent(Impl->InterruptEvent.Get());
 }
 
+bool TCommDevice::NothingReceived() {
+    // The queue first, then the reader: a reader that took bytes after the
+    // first test has said so before it took them.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(Impl->Device.Get(), &errors, &status))
+        return false;
+    if (errors != 0)
+        Impl->ErrorsSeenElsewhere |= errors; // the reader reports them
+    return status.cbInQue == 0 && !Impl->Taking.load();
+}
+
 std::size_t TCommDevice::ReadWaiting(std::span<char> into) {
     TImpl& impl = *Impl;
     DWORD queued = 0;
@@ -487,6 +503,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
                                         const TLineEventSink& lineEvents) {
     TImpl& impl = *Impl;
     received = 0;
+    impl.Taking = false;
     unsigned generation = 0;
     TReadRule rule(impl.TakeTimeouts(generation), block.size(), TClock::now());
     TClock::time_point nextLook = TClock::now() + LineEventPeriod;
@@ -523,6 +540,8 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         const TClock::time_point started = TClock::now();
         DWORD got = 0;
         const TEnd end = impl.ReadOnce(block.data() + received, ask, got, lineEvents);
+        if (got > 0)
+            impl.Taking = true;
         received += got;
         if (got > 0)
             rule.Received(received, TClock::now());

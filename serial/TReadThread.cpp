@@ -70,6 +70,11 @@ std::vector<char> TReadThread::DiscardInput(std::optional<std::uint16_t> blockLe
     std::unique_lock lock(DiscardMutex);
     if (Ended)
         return {};
+    // Before each poll the line is nearly always quiet: then there is nothing
+    // to take, and the reader need not be woken for it. (Under the lock: a
+    // reader not yet ended still has its device.)
+    if (!blockLength && Device.NothingReceived())
+        return {};
     const std::uint64_t ticket = ++DiscardsAsked;
     if (blockLength)
         NextBlockLength = std::min(std::max<std::uint16_t>(*blockLength, 1), BufferSize);

@@ -188,6 +188,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
+    if (FAccess == TAccess::ReadOnly)
+        return;
     // Nothing is written over a file whose content could not be read.
     TIniText text;
     try {

@@ -38,9 +38,16 @@ public:
 /// and is never written.
 class TIniFile {
 public:
-    explicit TIniFile(std::string path) : FFileName(std::move(path)) {}
+    /// Whether writes reach the file. A read-only file object takes every
+    /// write and leaves the file as it is (a front end that must never change
+    /// the settings file, whatever it overrides in memory).
+    enum class TAccess : unsigned char { ReadWrite, ReadOnly };
+
+    explicit TIniFile(std::string path, TAccess access = TAccess::ReadWrite)
+        : FFileName(std::move(path)), FAccess(access) {}
 
     const std::string& FileName() const { return FFileName; }
+    TAccess Access() const { return FAccess; }
 
     /// Key names of the section in file order (a key with an empty value is listed).
     std::vector<std::string> ReadSection(const std::string& section) const;
@@ -51,7 +58,7 @@ public:
     /// Replaces the key's value in place, or appends the key to its section, or
     /// the section to the file, or creates the file. A write that would leave
     /// the file as it is touches nothing. Throws EIniWriteError, also when the
-    /// file cannot be read first.
+    /// file cannot be read first. Does nothing when read-only.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
     /// How many writes had to change the file, refused ones included.
@@ -63,6 +70,7 @@ private:
     void Refused();
 
     std::string FFileName;
+    TAccess FAccess;
     std::uint64_t FWrites = 0;
     bool FWriteRefused = false;
 };

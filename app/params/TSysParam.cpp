@@ -170,12 +170,12 @@ void LoadParams() {
     LoadParams(DefaultConfigPath());
 }
 
-void LoadParams(const std::string& configPath) {
+void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     // The objects live until the process ends; a second load (tests) replaces them.
     static std::unique_ptr<TIniFile> file;
     static std::array<std::unique_ptr<TSysParam>, 10> storage;
 
-    file = std::make_unique<TIniFile>(configPath);
+    file = std::make_unique<TIniFile>(configPath, access);
     ConfigFile = file.get();
 
     struct TDefinition {

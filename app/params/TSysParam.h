@@ -79,4 +79,5 @@ std::optional<std::int32_t> ParseIntegerText(const std::string& text);
 /// afterwards. If the file could not be read, EIniReadError is thrown once,
 /// after the last parameter has been created; otherwise the first refused
 /// write's EIniWriteError.
-void LoadParams(const std::string& configPath);
+void LoadParams(const std::string& configPath,
+                TIniFile::TAccess access = TIniFile::TAccess::ReadWrite);

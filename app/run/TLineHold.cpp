@@ -1,8 +1,12 @@
 #include "TLineHold.h"
 
 void TLineHold::Request() {
-    std::scoped_lock lock(Mutex);
-    FWanted = true;
+    {
+        std::scoped_lock lock(Mutex);
+        FWanted = true;
+    }
+    // Wakes a poll thread that sleeps through a pause.
+    Changed.notify_all();
 }
 
 void TLineHold::Release() {
@@ -11,7 +15,7 @@ void TLineHold::Release() {
         FWanted = false;
         FHeld = false;
     }
-    Released.notify_all();
+    Changed.notify_all();
 }
 
 bool TLineHold::Held() const {
@@ -20,8 +24,12 @@ bool TLineHold::Held() const {
 }
 
 bool TLineHold::Wanted() const {
-    std::scoped_lock lock(Mutex);
-    return FWanted;
+    return FWanted.load(std::memory_order_acquire);
+}
+
+void TLineHold::WaitWanted(std::chrono::steady_clock::time_point until, std::stop_token stopToken) {
+    std::unique_lock lock(Mutex);
+    Changed.wait_until(lock, stopToken, until, [this] { return FWanted.load(); });
 }
 
 void TLineHold::Hold(std::stop_token stopToken) {
@@ -29,6 +37,6 @@ void TLineHold::Hold(std::stop_token stopToken) {
     if (!FWanted)
         return;
     FHeld = true;
-    Released.wait(lock, stopToken, [this] { return !FWanted; });
+    Changed.wait(lock, stopToken, [this] { return !FWanted.load(); });
     FHeld = false;
 }

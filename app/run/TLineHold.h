@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stop_token>
@@ -16,15 +18,20 @@ public:
     /// True while the poll thread holds and the line is the asker's.
     bool Held() const;
 
-    /// Poll thread: true when the line has been asked for.
+    /// Poll thread: true when the line has been asked for. Lock-free, so the
+    /// last stretch of a pause can ask it on every turn.
     bool Wanted() const;
+    /// Poll thread: sleeps until the line is asked for, a stop is requested,
+    /// or `until` (monotonic clock) has come.
+    void WaitWanted(std::chrono::steady_clock::time_point until, std::stop_token stopToken);
     /// Poll thread: marks the line handed over and waits until it is released
     /// or a stop is requested.
     void Hold(std::stop_token stopToken);
 
 private:
     mutable std::mutex Mutex;
-    std::condition_variable_any Released;
-    bool FWanted = false;
+    std::condition_variable_any Changed;
+    // Written under the mutex, so that a waiter never misses a change.
+    std::atomic<bool> FWanted{false};
     bool FHeld = false;
 };

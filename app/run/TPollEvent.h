@@ -24,6 +24,9 @@ public:
     /// The same, but a stop request on `stopToken` ends the wait at once (false).
     bool WaitFor(std::chrono::milliseconds timeout, std::stop_token stopToken);
 
+    /// The same, up to a point on the monotonic clock.
+    bool WaitUntil(std::chrono::steady_clock::time_point until, std::stop_token stopToken);
+
     /// True while a signal waits to be consumed (for tests).
     bool IsSignalled() const;
 

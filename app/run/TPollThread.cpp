@@ -1,10 +1,20 @@
 #include "TPollThread.h"
 
+#include "TIntervalPacer.h"
 #include "TPollEvent.h"
 #include "TRunState.h"
 #include "TSysParam.h"
 
 #include <algorithm>
+
+namespace {
+
+// How long a reply may take before the window is told of the new send
+// caption on its own: long enough for a reply of a few dozen bytes at
+// 115200 baud, short enough that nobody sees the caption come late.
+constexpr std::chrono::milliseconds CaptionNoticeDelay(5);
+
+} // namespace
 
 std::chrono::milliseconds PollTimeoutAtUse() {
     return std::chrono::milliseconds(std::clamp(ParamPollTimeout->AsInteger(), 1, 10000));
@@ -36,6 +46,8 @@ void TPollThread::WaitFor() {
 void TPollThread::Execute(std::stop_token stopToken) noexcept {
     using Clock = std::chrono::steady_clock;
     try {
+        TuneThreadForPacing();
+        TIntervalPacer pacer;
         std::int32_t slave = ParamPollFrom->AsInteger();
         // Every parameter is read at its use; they cannot change during a run
         // because the settings panel is disabled meanwhile.
@@ -54,30 +66,44 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
             // Marked before it goes out: a prompt reply may be checked before
             // this thread runs again, and must find its request pending.
             State.RequestPending = true;
+            State.MarkRequestHandedOver();
             Host.SendRequest(request);
             State.SetSendCaption(SendCaptionPrefix + HexText(request));
-            Host.SendCaptionChanged();
 
-            const bool signalled = PollEvent.WaitFor(PollTimeoutAtUse(), stopToken);
+            const Clock::time_point waitEnd = Clock::now() + PollTimeoutAtUse();
+            bool signalled = PollEvent.WaitUntil(
+                std::min(waitEnd, Clock::now() + CaptionNoticeDelay), stopToken);
+            if (!signalled && !stopToken.stop_requested() && Clock::now() < waitEnd) {
+                Host.SendCaptionChanged();
+                signalled = PollEvent.WaitUntil(waitEnd, stopToken);
+            }
             if (stopToken.stop_requested())
                 break; // a wait cut short by Stop is neither good nor timed out
             Host.PostPollResult(RunId, slave, signalled ? PollResultGood : PollResultTimeout);
 
-            // The pause is timed by busy waiting on the monotonic clock: a
-            // sleep would be rounded up to the scheduler's tick. The first test
-            // is against the start itself, so 0 does not wait at all. A coil
-            // command gets the line here, between two polls; the pause then
-            // starts again after it, so the slave gets its rest after the echo.
+            // The pause ends on time to a fraction of a millisecond without
+            // holding a core: the thread sleeps on a monotonic deadline until
+            // shortly before the end and spins the rest (TIntervalPacer). The
+            // first test is against the start itself, so 0 does not wait at
+            // all. A coil command gets the line here, between two polls, and
+            // wakes the sleep; the pause then starts again after it, so the
+            // slave gets its rest after the echo.
             const Clock::duration interval = PollIntervalAtUse();
-            Clock::time_point start = Clock::now();
-            for (Clock::time_point now = start; now - start < interval || State.LineHold.Wanted();
-                 now = Clock::now()) {
-                if (stopToken.stop_requested())
-                    break;
+            Clock::time_point end = Clock::now() + interval;
+            while (!stopToken.stop_requested()) {
                 if (State.LineHold.Wanted()) {
                     Host.LineHeld();
                     State.LineHold.Hold(stopToken);
-                    start = now = Clock::now();
+                    end = Clock::now() + interval;
+                    continue;
+                }
+                const Clock::time_point now = Clock::now();
+                if (now >= end)
+                    break;
+                const Clock::time_point wakeAt = pacer.SleepUntil(end);
+                if (now < wakeAt) {
+                    State.LineHold.WaitWanted(wakeAt, stopToken);
+                    pacer.Woke(wakeAt, Clock::now());
                 }
             }
 

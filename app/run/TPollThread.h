@@ -24,6 +24,9 @@ public:
     virtual void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) = 0;
 
     /// The run state's send caption has changed; show it on the window thread.
+    /// Told only when a reply is slow to come: a window also shows the newest
+    /// caption whenever it handles a received block, so a prompt reply costs
+    /// the window thread no wake-up of its own for the caption.
     virtual void SendCaptionChanged() = 0;
 
     /// Before each request: drops what the serial link holds of earlier

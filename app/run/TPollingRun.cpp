@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* ReceiveCaptionPrefix = "接收: ";
+
 // Counts wrap instead of overflowing; at thousands of polls a second a count
 // reaches its limit only after months.
 std::int32_t Incremented(std::int32_t count) {
@@ -63,10 +65,13 @@ void TPollingRun::Start(TPollHost& host, TSteadyTime now) {
     if (State.CountsRange != range) {
         State.OkCounts.clear();
         State.FailCounts.clear();
+        State.ResponseTimes.clear();
         State.CountsRange = range;
     }
     State.OkCounts.resize(layout.Positions);
     State.FailCounts.resize(layout.Positions);
+    State.ResponseTimes.resize(layout.Positions);
+    State.TakeResponseTime(); // nothing handed over before this run is timed in it
     State.RateBaseOkCount = State.OkCounts[0];
     State.PollStartTime = now;
     State.PollEvent = std::make_unique<TPollEvent>();
@@ -84,33 +89,48 @@ void TPollingRun::Stop() {
         State.PollThread.reset();
     }
     State.PollEvent.reset();
+    State.TakeResponseTime();
 }
 
 TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     TReceiveOutcome outcome;
-    const std::string hex = HexText(block);
-    outcome.ReceiveCaption = "接收: " + hex;
-    const std::string dump = "[" + hex + "]";
-    std::string stamp = TimeStampText(now);
 
     if (State.CoilCommandMode) {
+        outcome.ReceiveCaption = ReceiveCaptionPrefix + HexText(block);
         if (IsCoilEcho(block, State.CoilCommand)) {
             State.CoilAck = true;
             outcome.EchoAccepted = true;
         } else if (const auto refusal =
                        MatchExceptionReply(block, State.CoilCommand[0], State.CoilCommand[1])) {
             // The command was refused, not lost: say why before the time-out line.
-            outcome.InfoLines.push_back(stamp + ExceptionReplyText(*refusal));
+            outcome.InfoLines.push_back(TimeStampText(now) + ExceptionReplyText(*refusal));
         }
         return outcome;
     }
 
-    if (!State.RequestPending.exchange(false))
-        stamp += "[异常接收!]";
-
+    const bool expected = State.RequestPending.exchange(false);
     const std::int32_t slave = State.CurrentSlave;
+    // Checked and signalled before any text is made: the poll thread goes on
+    // with the next poll while this thread still shows the reply.
     std::vector<std::int32_t> values;
-    switch (CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values)) {
+    const TReplyCheck check = CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values);
+    if (check == TReplyCheck::Good) {
+        State.RegisterValues = std::move(values);
+        RecordResponseTime(slave);
+        if (State.PollEvent)
+            State.PollEvent->Set();
+    }
+
+    const std::string hex = HexText(block);
+    outcome.ReceiveCaption = ReceiveCaptionPrefix + hex;
+    if (check == TReplyCheck::Good)
+        return outcome;
+
+    std::string stamp = TimeStampText(now);
+    if (!expected)
+        stamp += "[异常接收!]";
+    const std::string dump = "[" + hex + "]";
+    switch (check) {
     case TReplyCheck::Length:
         outcome.InfoLines.push_back(stamp + "[帧长度错误!]" + dump);
         if (const auto refusal = MatchExceptionReply(block, slave, ReadFunctionCode))
@@ -131,9 +151,6 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         outcome.InfoLines.push_back(stamp + "[数据长度错误!]" + dump);
         break;
     case TReplyCheck::Good:
-        State.RegisterValues = std::move(values);
-        if (State.PollEvent)
-            State.PollEvent->Set();
         break;
     }
     return outcome;
@@ -163,12 +180,32 @@ std::optional<TRowUpdate> TPollingRun::PollResult(std::uint32_t runId, std::int3
     }
     update.OkText = std::to_string(State.OkCounts[p]);
     update.FailText = std::to_string(State.FailCounts[p]);
+    if (p < State.ResponseTimes.size())
+        update.ResponseTip = ResponseTipText(State.ResponseTimes[p]);
     return update;
+}
+
+void TPollingRun::RecordResponseTime(std::int32_t slave) {
+    // Only the first good reply after a hand-over is timed: a second one, or
+    // one outside a run, has no request of its own.
+    const std::optional<std::chrono::microseconds> elapsed = State.TakeResponseTime();
+    if (!elapsed || !State.PollingActive)
+        return;
+    const std::int64_t position = std::int64_t{slave} - ParamPollFrom->AsInteger();
+    if (position >= 0 && position < static_cast<std::int64_t>(State.ResponseTimes.size()))
+        State.ResponseTimes[static_cast<std::size_t>(position)].Record(*elapsed);
+}
+
+const TResponseStats& TPollingRun::ResponseTimes(std::size_t position) const {
+    static const TResponseStats none;
+    return position < State.ResponseTimes.size() ? State.ResponseTimes[position] : none;
 }
 
 void TPollingRun::ResetCounts() {
     std::fill(State.OkCounts.begin(), State.OkCounts.end(), 0);
     std::fill(State.FailCounts.begin(), State.FailCounts.end(), 0);
+    for (TResponseStats& stats : State.ResponseTimes)
+        stats.Clear();
     // The count of position 0 restarts from 0, so the base does too; otherwise
     // no sample would be taken until the count had passed its old value.
     State.RateBaseOkCount = 0;
@@ -211,6 +248,32 @@ std::string TPollingRun::StatusText(TSteadyTime now) {
 
 std::string TPollingRun::StartTimeText(TDateTime now) {
     return "开始测试时间: " + DateTimeText(now);
+}
+
+std::string ResponseTipText(const TResponseStats& stats) {
+    if (stats.Count() == 0)
+        return {};
+    return "响应时间 最小/平均/P99/最大: " + ResponseTimesText(stats, 1) + " ms";
+}
+
+void ApplyLinkDefaults(TComm& comm) {
+    comm.SetInputLen(9);
+    comm.SetCommName("COM1");
+    comm.SetDtrControl(TComm::TDtrControl::DtrEnable);
+    comm.SetRtsControl(TComm::TRtsControl::RtsEnable);
+    comm.SetXonLimit(0);
+    comm.SetXoffLimit(0);
+    comm.SetByteSize(TComm::TByteSize::_8);
+    comm.SetParity(TComm::TParity::None);
+    comm.SetStopBits(TComm::TStopBits::_1);
+    comm.SetXonChar(17);
+    comm.SetXoffChar(19);
+    comm.SetReplacedChar(0);
+    comm.SetReadIntervalTimeout(0);
+    comm.SetReadTotalTimeoutMultiplier(0);
+    comm.SetReadTotalTimeoutConstant(0);
+    comm.SetWriteTotalTimeoutMultiplier(0);
+    comm.SetWriteTotalTimeoutConstant(0);
 }
 
 std::string TPollingRun::DiscardedLine(const std::vector<char>& bytes, TDateTime now) {

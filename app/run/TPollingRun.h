@@ -42,6 +42,9 @@ struct TRowUpdate {
     std::vector<std::string> ValueCells;
     std::string OkText;
     std::string FailText;
+    /// The tooltip of the row's Id cell: the slave's response times; empty
+    /// before its first timed reply.
+    std::string ResponseTip;
 };
 
 /// The caption the receive panel shows when a poll has timed out.
@@ -82,7 +85,10 @@ public:
     std::optional<TRowUpdate> PollResult(std::uint32_t runId, std::int32_t slave,
                                          std::int32_t result);
 
-    /// Every count back to 0; the rate sampling starts again from 0 as well, so
+    /// The response times of the slave at `position` (an empty record outside the table).
+    const TResponseStats& ResponseTimes(std::size_t position) const;
+
+    /// Every count and response time back to 0; the rate sampling starts again from 0 as well, so
     /// the rate recovers at the next sample.
     void ResetCounts();
 
@@ -98,8 +104,17 @@ public:
     static std::string StartTimeText(TDateTime now);
 
 private:
+    void RecordResponseTime(std::int32_t slave);
+
     TRunState& State;
 };
+
+/// "响应时间 最小/平均/P99/最大: " and the times in ms; empty without samples.
+std::string ResponseTipText(const TResponseStats& stats);
+
+/// The link as the window places it: 8 data bits, no parity, 1 stop bit, DTR
+/// and RTS asserted, no flow control, no time-outs, blocks of 9 bytes.
+void ApplyLinkDefaults(TComm& comm);
 
 /// Copies the port name, the baud rate and the frame-break settings from the
 /// parameters into `comm`.

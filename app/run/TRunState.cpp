@@ -2,6 +2,8 @@
 
 #include "TPollThread.h"
 
+#include <algorithm>
+
 TRunState RunState;
 
 TRunState::TRunState() = default;
@@ -22,6 +24,23 @@ void TRunState::SetSendCaption(std::string caption) {
     FSendCaption = std::move(caption);
 }
 
+void TRunState::MarkRequestHandedOver() {
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        TMonotonicClock::now().time_since_epoch());
+    // 0 means none, so a clock that starts at its epoch still counts.
+    HandedOverAt = std::max<std::int64_t>(now.count(), 1);
+}
+
+std::optional<std::chrono::microseconds> TRunState::TakeResponseTime() {
+    const std::int64_t start = HandedOverAt.exchange(0);
+    if (start == 0)
+        return std::nullopt;
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        TMonotonicClock::now().time_since_epoch());
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::nanoseconds(now.count() - start));
+}
+
 void TRunState::Reset() {
     PollingActive = false;
     PollThread.reset();
@@ -32,6 +51,8 @@ void TRunState::Reset() {
     FailCounts.clear();
     CountsRange.reset();
     RegisterValues.clear();
+    ResponseTimes.clear();
+    HandedOverAt = 0;
     PollStartTime.reset();
     RateBaseOkCount = 0;
     RateOkDelta = 0;

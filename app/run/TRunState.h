@@ -3,6 +3,7 @@
 #include "ModbusRtu.h"
 #include "TLineHold.h"
 #include "TPollEvent.h"
+#include "TResponseStats.h"
 #include "TRunClock.h"
 
 #include <atomic>
@@ -53,6 +54,8 @@ struct TRunState {
     std::optional<std::pair<std::int32_t, std::int32_t>> CountsRange;
     /// The values of the last good reply.
     std::vector<std::int32_t> RegisterValues;
+    /// Response times per position, kept and reset with the counts.
+    std::vector<TResponseStats> ResponseTimes;
 
     /// When the run started, on the monotonic clock.
     std::optional<TSteadyTime> PollStartTime;
@@ -77,10 +80,18 @@ struct TRunState {
     std::string SendCaption() const;
     void SetSendCaption(std::string caption);
 
+    /// Poll thread: the request now goes to the writer; its response time starts here.
+    void MarkRequestHandedOver();
+    /// Window thread: the time since the last hand-over, once per request; none
+    /// when no request waits or its reply has already been timed.
+    std::optional<std::chrono::microseconds> TakeResponseTime();
+
     /// Back to the state at program start; a run still on is stopped first (tests).
     void Reset();
 
 private:
+    /// Monotonic nanoseconds of the last hand-over; 0 for none.
+    std::atomic<std::int64_t> HandedOverAt{0};
     mutable std::mutex SendCaptionMutex;
     std::string FSendCaption = SendCaptionPrefix;
 };

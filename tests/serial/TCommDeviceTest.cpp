@@ -3,12 +3,15 @@
 
 #include "TCommDeviceUnix.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <grp.h>
+#include <memory>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -184,5 +187,22 @@ TEST(TDeviceErrorTest, ErrnoMapsToAKindAndPermissionNamesTheOwningGroup) {
     }
     ::unlink(path);
 }
+
+// What lets a discard before a poll skip the reader: true only while nothing
+// waits in the input queue.
+TEST_F(TDeviceSettingsTest, NothingReceivedOnlyWhileTheInputQueueIsEmpty) {
+    std::unique_ptr<TCommDevice> device;
+    TDeviceError error;
+    ASSERT_EQ(TCommDevice::Open(Pty.Path(), device, error), TCommDevice::TOpenResult::Opened);
+    EXPECT_TRUE(device->NothingReceived());
+    Pty.Write("abc");
+    for (int i = 0; i < 200 && device->NothingReceived(); ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(device->NothingReceived());
+    std::array<char, 16> into{};
+    EXPECT_EQ(device->ReadWaiting(into), 3U);
+    EXPECT_TRUE(device->NothingReceived());
+}
+
 
 } // namespace

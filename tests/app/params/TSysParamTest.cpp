@@ -311,6 +311,25 @@ TEST(ConfigPath, BesideTheExecutableWhateverTheCurrentDirectory) {
     EXPECT_EQ(path, (exe.parent_path() / "Config.ini").string());
 }
 
+// A front end that must never change the settings file: missing keys and set
+// values live in memory only, and a missing file is not created.
+TEST_F(SettingsFile, ReadOnlyLoadWritesNothing) {
+    WriteFile(Path, "[Modbus]\nRegister Count=6\n");
+    LoadParams(Path.string(), TIniFile::TAccess::ReadOnly);
+    EXPECT_EQ(ParamRegisterCount->AsInteger(), 6);
+    EXPECT_EQ(ParamPollTo->AsInteger(), 10);
+    ParamPollTo->SetValue(3);
+    ParamCommPort->SetValue(std::string("/dev/ttyS9"));
+    EXPECT_EQ(ParamPollTo->AsInteger(), 3);
+    EXPECT_EQ(ParamCommPort->AsString(), "/dev/ttyS9");
+    EXPECT_EQ(ReadFile(Path), "[Modbus]\nRegister Count=6\n");
+
+    fs::remove(Path);
+    LoadParams(Path.string(), TIniFile::TAccess::ReadOnly);
+    EXPECT_FALSE(fs::exists(Path));
+}
+
+
 TEST_F(SettingsFile, UnreadablePathsGiveDefaultsAndAreNeverWritten) {
     // A directory and a FIFO (opening one for reading must not wait for a writer).
     fs::create_directory(Path);
@@ -376,16 +395,18 @@ TEST_F(SettingsFile, ReplacementKeepsModeOwnerLinksAndHonoursTheUmask) {
     WriteFile(Path, DefaultConfigText);
     ::chmod(Path.c_str(), 0640);
     const bool root = ::geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(::chown(Path.c_str(), 4321, 4321), 0);
+    }
     const ino_t before = StatOf(Path).st_ino;
     LoadParams(Path.string());
     ParamPollTo->SetValue(9);
     EXPECT_EQ(ReadFile(Path), edited);
     EXPECT_NE(StatOf(Path).st_ino, before) << "replaced, not rewritten";
     EXPECT_EQ(StatOf(Path).st_mode & 07777, 0640U);
-    if (root)
+    if (root) {
         EXPECT_EQ(StatOf(Path).st_uid, 4321U);
+    }
     fs::remove(Path);
 
     // A symbolic link stays a link; the file it names changes, also when

@@ -1,0 +1,274 @@
+#include "TCliOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace {
+
+std::string RangeText(TSettingRange range) {
+    return std::to_string(range.Min) + " to " + std::to_string(range.Max);
+}
+
+std::optional<std::int64_t> ParseInteger(const std::string& text) {
+    std::int64_t value = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [end, ec] = std::from_chars(first, last, value, 10);
+    if (text.empty() || ec != std::errc() || end != last)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> ParseSeconds(const std::string& text) {
+    double value = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
+    if (text.empty() || ec != std::errc() || end != last || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+/// One option: its name, what its value is called in --help, its help text,
+/// and how it stores its value (the empty string for a flag); a non-empty
+/// result is the error.
+struct TOptionSpec {
+    std::string Name;
+    std::string ValueName;
+    std::string Help;
+    std::function<std::string(TCliOptions&, const std::string&)> Apply;
+};
+
+std::function<std::string(TCliOptions&, const std::string&)>
+Integer(std::optional<std::int32_t> TCliOptions::*field, const std::string& name,
+        const std::string& unit, TSettingRange range) {
+    return [=](TCliOptions& options, const std::string& text) -> std::string {
+        const std::optional<std::int64_t> value = ParseInteger(text);
+        if (!value || *value < range.Min || *value > range.Max)
+            return name + " wants " + unit + " from " + RangeText(range) + ", not '" + text + "'";
+        options.*field = static_cast<std::int32_t>(*value);
+        return {};
+    };
+}
+
+std::function<std::string(TCliOptions&, const std::string&)>
+Flag(std::function<std::string(TCliOptions&)> set) {
+    return
+        [set = std::move(set)](TCliOptions& options, const std::string&) { return set(options); };
+}
+
+const std::vector<TOptionSpec>& Specs() {
+    static const std::vector<TOptionSpec> specs{
+        {"--config", "PATH",
+         "Read the settings from PATH instead of Config.ini beside the program. The file is "
+         "never written.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             if (v.empty())
+                 return "--config wants a path";
+             o.ConfigPath = v;
+             return {};
+         }},
+        {"--port", "NAME", "Serial port (Comm Port), for example COM3 or /dev/ttyUSB0.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             if (v.empty())
+                 return "--port wants a port name";
+             o.Port = v;
+             return {};
+         }},
+        {"--baud", "N", "Baud rate, " + RangeText(BaudRange) + " (Baud Rate).",
+         Integer(&TCliOptions::Baud, "--baud", "a baud rate", BaudRange)},
+        {"--from", "N", "First slave address, " + RangeText(SlaveRange) + " (Poll From).",
+         Integer(&TCliOptions::From, "--from", "a slave address", SlaveRange)},
+        {"--to", "N", "Last slave address, " + RangeText(SlaveRange) + " (Poll To).",
+         Integer(&TCliOptions::To, "--to", "a slave address", SlaveRange)},
+        {"--register-begin", "N",
+         "First holding register, " + RangeText(RegisterBeginRange) + " (Register Begin).",
+         Integer(&TCliOptions::RegisterBegin, "--register-begin", "a register address",
+                 RegisterBeginRange)},
+        {"--register-count", "N",
+         "Registers read per poll, " + RangeText(RegisterCountRange) +
+             " (Register Count); every two form one signed 32-bit value.",
+         Integer(&TCliOptions::RegisterCount, "--register-count", "a register count",
+                 RegisterCountRange)},
+        {"--timeout", "MS",
+         "Longest wait for a good reply, " + RangeText(TimeoutRange) + " ms (Poll Timeout).",
+         Integer(&TCliOptions::Timeout, "--timeout", "milliseconds", TimeoutRange)},
+        {"--interval", "MS",
+         "Pause after each poll, " + RangeText(IntervalRange) + " ms (Poll Interval).",
+         Integer(&TCliOptions::Interval, "--interval", "milliseconds", IntervalRange)},
+        {"--frame-break", "length|interval",
+         "How replies are cut into frames (FrameBreakMode): by their expected length, or by a "
+         "quiet gap longer than --read-interval.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             if (v == "length")
+                 o.FrameBreak = 0;
+             else if (v == "interval")
+                 o.FrameBreak = 1;
+             else
+                 return "--frame-break wants length or interval, not '" + v + "'";
+             return {};
+         }},
+        {"--read-interval", "MS",
+         "In interval mode, the longest gap inside one reply, " + RangeText(ReadIntervalRange) +
+             " ms (ReadInterval).",
+         Integer(&TCliOptions::ReadInterval, "--read-interval", "milliseconds", ReadIntervalRange)},
+        {"--rs485", "",
+         "Let the port's driver switch RTS for each transmission (RS-485 direction control of "
+         "built-in RS-485 ports). Without it RTS stays asserted, as in the window.",
+         Flag([](TCliOptions& o) -> std::string {
+             o.Rs485 = true;
+             return {};
+         })},
+        {"--cycles", "N",
+         "Run N passes over the range (1 to " + std::to_string(MaxCycles) +
+             "); a pass ends with the result of the last slave.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const std::optional<std::int64_t> value = ParseInteger(v);
+             if (!value || *value < 1 || *value > MaxCycles)
+                 return "--cycles wants a number of passes from 1 to " + std::to_string(MaxCycles) +
+                        ", not '" + v + "'";
+             o.Cycles = *value;
+             return {};
+         }},
+        {"--duration", "SECONDS",
+         "Run for SECONDS (fractions allowed, more than 0, at most 10000000).",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const std::optional<double> value = ParseSeconds(v);
+             if (!value || *value <= 0 || *value > MaxDurationSeconds)
+                 return "--duration wants seconds, more than 0 and at most 10000000, not '" + v +
+                        "'";
+             o.DurationSeconds = *value;
+             return {};
+         }},
+        {"--json", "", "Print the results as one JSON object.",
+         Flag([](TCliOptions& o) -> std::string {
+             if (o.Format == TCliFormat::Csv)
+                 return "--json and --csv exclude each other";
+             o.Format = TCliFormat::Json;
+             return {};
+         })},
+        {"--csv", "", "Print the results as CSV with a header row.",
+         Flag([](TCliOptions& o) -> std::string {
+             if (o.Format == TCliFormat::Json)
+                 return "--json and --csv exclude each other";
+             o.Format = TCliFormat::Csv;
+             return {};
+         })},
+        {"--zero", "",
+         "Send the zero command (coil 10, FF00) to the first slave and wait 500 ms for its "
+         "echo; after the run when a run is asked for.",
+         Flag([](TCliOptions& o) -> std::string {
+             if (o.Coil)
+                 return "--zero and --unzero exclude each other";
+             o.Coil = TCoilAction::Zero;
+             return {};
+         })},
+        {"--unzero", "", "The same with the un-zero command (coil 10, F000).",
+         Flag([](TCliOptions& o) -> std::string {
+             if (o.Coil)
+                 return "--zero and --unzero exclude each other";
+             o.Coil = TCoilAction::UnZero;
+             return {};
+         })},
+        {"--list-ports", "",
+         "Print the serial ports of this machine, one a line: the name, then what the system "
+         "knows of it (USB identity, serial number, driver, stable name), and exit.",
+         Flag([](TCliOptions& o) -> std::string {
+             o.ListPorts = true;
+             return {};
+         })},
+        {"--help", "", "Print this text and exit.", Flag([](TCliOptions& o) -> std::string {
+             o.Help = true;
+             return {};
+         })},
+        {"--version", "", "Print the version and exit.", Flag([](TCliOptions& o) -> std::string {
+             o.Version = true;
+             return {};
+         })},
+    };
+    return specs;
+}
+
+std::string Wrap(const std::string& text, std::size_t indent, std::size_t width) {
+    std::string result;
+    std::string line(indent, ' ');
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string word = text.substr(start, end - start);
+        if (line.size() > indent && line.size() + 1 + word.size() > width) {
+            result += line + '\n';
+            line.assign(indent, ' ');
+        }
+        if (line.size() > indent)
+            line += ' ';
+        line += word;
+        start = end + 1;
+    }
+    return result + line + '\n';
+}
+
+} // namespace
+
+TCliParseResult ParseCliOptions(std::span<const std::string> args) {
+    TCliOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const TOptionSpec* spec = nullptr;
+        for (const TOptionSpec& candidate : Specs())
+            if (candidate.Name == name)
+                spec = &candidate;
+        if (spec == nullptr)
+            return {std::nullopt, "unknown option '" + arg + "'"};
+        std::string value;
+        if (spec->ValueName.empty()) {
+            if (equals != std::string::npos)
+                return {std::nullopt, name + " takes no value"};
+        } else if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return {std::nullopt, name + " wants a value (" + spec->ValueName + ")"};
+        }
+        if (std::string error = spec->Apply(options, value); !error.empty())
+            return {std::nullopt, std::move(error)};
+    }
+    return {std::move(options), {}};
+}
+
+std::string CliHelpText() {
+    std::string text = "Usage: quellmark-cli [OPTION]... (--cycles N | --duration SECONDS)\n"
+                       "       quellmark-cli [OPTION]... --zero | --unzero\n"
+                       "       quellmark-cli --list-ports | --help | --version\n\n";
+    text += Wrap("Polls Modbus RTU transmitters on a serial port with function 3 (read holding "
+                 "registers), slave by slave from the first to the last address, as the "
+                 "Quellmark window does, and prints one row per slave: the values of its last "
+                 "good reply, its good (OK) and failed (FAIL) polls, and its response times "
+                 "(min / mean / p99 / max, from handing the request to the port to the good "
+                 "reply). Every line the window would add to its error list goes to standard "
+                 "error as it happens. The settings come from Config.ini beside the program "
+                 "(or --config); options override them, and no file is ever written. While a "
+                 "run is on and standard error is a terminal, a status line shows the progress; "
+                 "Ctrl-C ends the run early and still prints the results.",
+                 0, 79);
+    text += "\nOptions:\n";
+    for (const TOptionSpec& spec : Specs()) {
+        text += "  " + spec.Name + (spec.ValueName.empty() ? "" : " " + spec.ValueName) + '\n';
+        text += Wrap(spec.Help, 6, 79);
+    }
+    text += "\nExit status:\n";
+    text += Wrap("0 every poll was good (or the coil command was echoed); 1 at least one poll "
+                 "failed (or the coil command timed out); 2 bad command line or settings; 3 the "
+                 "port could not be opened, or was lost before the end.",
+                 2, 79);
+    text += "\nExample:\n  quellmark-cli --port /dev/ttyUSB0 --baud 115200 --from 1 --to 10 "
+            "--cycles 100 --json\n";
+    return text;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "ModbusRtu.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+/// How the results are printed on standard output.
+enum class TCliFormat : std::uint8_t { Table, Json, Csv };
+
+/// The command line of quellmark-cli. A setting that is given overrides the
+/// one from Config.ini; one that is not keeps it.
+struct TCliOptions {
+    std::optional<std::string> ConfigPath;
+    std::optional<std::string> Port;
+    std::optional<std::int32_t> Baud;
+    std::optional<std::int32_t> From;
+    std::optional<std::int32_t> To;
+    std::optional<std::int32_t> RegisterBegin;
+    std::optional<std::int32_t> RegisterCount;
+    std::optional<std::int32_t> Timeout;
+    std::optional<std::int32_t> Interval;
+    std::optional<std::int32_t> FrameBreak; ///< 0 fixed length, 1 fixed interval
+    std::optional<std::int32_t> ReadInterval;
+    /// RTS switched by the driver for each transmission (RS-485 direction control).
+    bool Rs485 = false;
+
+    std::optional<std::int64_t> Cycles;
+    std::optional<double> DurationSeconds;
+    TCliFormat Format = TCliFormat::Table;
+    std::optional<TCoilAction> Coil;
+
+    bool ListPorts = false;
+    bool Help = false;
+    bool Version = false;
+
+    /// A polling run is asked for (--cycles or --duration).
+    bool WantsRun() const { return Cycles.has_value() || DurationSeconds.has_value(); }
+};
+
+struct TCliParseResult {
+    std::optional<TCliOptions> Options; ///< set when the command line is valid
+    std::string Error;                  ///< why it is not, naming the option and its range
+};
+
+/// Parses the arguments after the program name. A value follows its option as
+/// the next argument or after '=' ("--baud 9600", "--baud=9600").
+TCliParseResult ParseCliOptions(std::span<const std::string> args);
+
+/// The allowed range of each numeric setting, shared by the command line and
+/// the check of the values read from Config.ini.
+struct TSettingRange {
+    std::int32_t Min;
+    std::int32_t Max;
+};
+inline constexpr TSettingRange BaudRange{50, 4'000'000};
+inline constexpr TSettingRange SlaveRange{1, 254};
+inline constexpr TSettingRange RegisterBeginRange{0, 65535};
+inline constexpr TSettingRange RegisterCountRange{1, 125};
+inline constexpr TSettingRange TimeoutRange{1, 10000};
+inline constexpr TSettingRange IntervalRange{0, 10000};
+inline constexpr TSettingRange ReadIntervalRange{1, 200};
+inline constexpr std::int64_t MaxCycles = 2'000'000'000;
+inline constexpr double MaxDurationSeconds = 10'000'000;
+
+/// The text --help prints.
+std::string CliHelpText();

@@ -1,0 +1,298 @@
+// quellmark-cli as a script runs it, against the transmitter simulator: exit codes, the
+// results on standard output, the error lines on standard error, and Config.ini untouched.
+#include "TChildProcess.h"
+#include "TSimSummary.h"
+#include "TransmitterModel.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string CliPath = QUELLMARK_CLI_PATH;
+const std::string SimulatorPath = QUELLMARK_SIM_PATH;
+
+struct TSimulatorChild {
+    explicit TSimulatorChild(const std::vector<std::string>& args)
+        : Process(SimulatorPath, args), Path(Process.ReadLine(10s).value_or("")) {}
+
+    std::optional<TSimSummary> Stop() {
+        Process.Signal(SIGINT);
+        if (Process.WaitExit(10s) != std::optional<int>{0})
+            return std::nullopt;
+        return TSimSummary::Parse(Process.Stdout());
+    }
+
+    TChildProcess Process;
+    std::string Path;
+};
+
+struct TCliOutcome {
+    std::optional<int> Exit;
+    std::string Out;
+    std::string Err;
+};
+
+TCliOutcome RunCli(const std::vector<std::string>& args) {
+    TChildProcess cli(CliPath, args);
+    TCliOutcome outcome;
+    outcome.Exit = cli.WaitExit(60s);
+    outcome.Out = cli.Stdout();
+    outcome.Err = cli.Stderr();
+    return outcome;
+}
+
+/// One slave of the JSON result.
+struct TJsonSlave {
+    std::int64_t Ok = 0;
+    std::int64_t Fail = 0;
+    std::string Values;
+    bool Answered = false;
+};
+
+std::map<int, TJsonSlave> JsonSlaves(const std::string& json) {
+    static const std::regex slave(
+        R"re(\{"id": (\d+), "ok": (\d+), "fail": (\d+), "values": \[([^\]]*)\], "response_ms": (null|\{"min": [0-9.]+, "mean": [0-9.]+, "p99": [0-9.]+, "max": [0-9.]+\})\})re");
+    std::map<int, TJsonSlave> slaves;
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), slave);
+         it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        slaves[std::stoi(m[1])] = {std::stoll(m[2]), std::stoll(m[3]), m[4], m[5] != "null"};
+    }
+    return slaves;
+}
+
+std::int64_t Occurrences(const std::string& text, const std::string& part) {
+    std::int64_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+/// A Config.ini in a directory of its own; the tests check it is never written.
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char templ[] = "/tmp/quellmark-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(templ), nullptr);
+        Dir = templ;
+        Config = (Dir / "Config.ini").string();
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    /// Writes Config.ini for `port` with the run's fixed settings; returns its text.
+    std::string WriteConfig(const std::string& port, const std::string& extra = {}) {
+        const std::string text = "[Communication]\nComm Port=" + port +
+                                 "\nBaud Rate=115200\nPoll Timeout=100\nPoll Interval=0\n" + extra +
+                                 "[Modbus]\nRegister Count=4\n";
+        std::ofstream(Config, std::ios::binary) << text;
+        return text;
+    }
+    std::string ConfigText() const {
+        std::ifstream in(Config, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path Dir;
+    std::string Config;
+};
+
+} // namespace
+
+// Every slave answers: exit 0, the frozen start values of each slave, its counts, its
+// response times; nothing on standard error; the settings file as it was.
+TEST_F(CliTest, CleanRunExitsZeroWithTheValues) {
+    TSimulatorChild sim({"--slaves", "1-3", "--freeze"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    const std::string config = WriteConfig(sim.Path);
+
+    const TCliOutcome cli =
+        RunCli({"--config", Config, "--from", "1", "--to", "3", "--cycles", "4", "--json"});
+    EXPECT_EQ(cli.Exit, std::optional<int>{0}) << cli.Err;
+    EXPECT_EQ(cli.Err, "");
+    EXPECT_NE(cli.Out.find("\"polls\": 12,"), std::string::npos) << cli.Out;
+    const std::map<int, TJsonSlave> slaves = JsonSlaves(cli.Out);
+    ASSERT_EQ(slaves.size(), 3U) << cli.Out;
+    for (const auto& [id, slave] : slaves) {
+        EXPECT_EQ(slave.Ok, 4);
+        EXPECT_EQ(slave.Fail, 0);
+        EXPECT_TRUE(slave.Answered);
+        EXPECT_EQ(slave.Values, std::to_string(SimulatedValue(id, 0, 0)) + ", " +
+                                    std::to_string(SimulatedValue(id, 1, 0)));
+    }
+    EXPECT_EQ(ConfigText(), config);
+
+    // The same run as a table and as CSV.
+    const TCliOutcome table = RunCli({"--config", Config, "--to", "3", "--cycles", "1"});
+    EXPECT_EQ(table.Exit, std::optional<int>{0}) << table.Err;
+    std::istringstream header(table.Out.substr(0, table.Out.find('\n')));
+    std::vector<std::string> captions;
+    for (std::string caption; header >> caption;)
+        captions.push_back(caption);
+    EXPECT_EQ(captions, (std::vector<std::string>{"Id", "Value1", "Value2", "OK", "FAIL", "min_ms",
+                                                  "mean_ms", "p99_ms", "max_ms"}))
+        << table.Out;
+    EXPECT_NE(table.Out.find("\npolls 3 in "), std::string::npos) << table.Out;
+    const TCliOutcome csv = RunCli({"--config", Config, "--to", "3", "--cycles", "1", "--csv"});
+    EXPECT_EQ(csv.Exit, std::optional<int>{0}) << csv.Err;
+    EXPECT_EQ(csv.Out.rfind("Id,Value1,Value2,OK,FAIL,min_ms,mean_ms,p99_ms,max_ms\n1," +
+                                std::to_string(SimulatedValue(1, 0, 0)) + ',',
+                            0),
+              0U)
+        << csv.Out;
+    EXPECT_EQ(Occurrences(csv.Out, "\n"), 4);
+
+    // RS-485 direction control asked for on a port without it: the window's line, the run goes on.
+    const TCliOutcome rs485 = RunCli({"--config", Config, "--to", "1", "--cycles", "1", "--rs485"});
+    EXPECT_EQ(rs485.Exit, std::optional<int>{0}) << rs485.Err;
+    EXPECT_NE(
+        rs485.Err.find("] [RS-485方向控制不可用!][RS-485 direction control is not available on " +
+                       sim.Path),
+        std::string::npos)
+        << rs485.Err;
+    EXPECT_EQ(ConfigText(), config);
+}
+
+// Seeded faults: each bad reply costs its slave one FAIL and writes one error line, as the
+// simulator says it injected; exit 1. Slave 1 is not played, so that a request the poll
+// thread sends after the last pass goes to nobody and every played slave's figures match.
+// Poll Timeout leaves room for a slow (sanitized) build.
+TEST_F(CliTest, SeededFaultsMatchTheSimulatorAndExitOne) {
+    TSimulatorChild sim({"--slaves", "2-5", "--seed", "11", "--bad-crc", "0.2"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    WriteConfig(sim.Path);
+
+    const TCliOutcome cli = RunCli({"--config", Config, "--from", "1", "--to", "5", "--cycles",
+                                    "20", "--timeout", "300", "--json"});
+    const std::optional<TSimSummary> summary = sim.Stop();
+    ASSERT_TRUE(summary.has_value());
+    EXPECT_EQ(cli.Exit, std::optional<int>{1}) << cli.Err;
+
+    const std::map<int, TJsonSlave> slaves = JsonSlaves(cli.Out);
+    ASSERT_EQ(slaves.size(), 5U) << cli.Out;
+    EXPECT_EQ(slaves.at(1).Ok, 0);
+    EXPECT_EQ(slaves.at(1).Fail, 20);
+    EXPECT_FALSE(slaves.at(1).Answered);
+    for (int id = 2; id <= 5; ++id) {
+        EXPECT_EQ(slaves.at(id).Ok, summary->Slave(id, "replied_good_reads")) << id;
+        EXPECT_EQ(slaves.at(id).Fail, summary->Slave(id, "injected_bad_crc")) << id;
+    }
+    const std::int64_t faults = summary->Total("injected_bad_crc");
+    EXPECT_GE(faults, 4);
+    EXPECT_EQ(Occurrences(cli.Out, "{\"time\": "), faults);
+    EXPECT_EQ(Occurrences(cli.Out, "\"text\": \"[CRC校验错误!]["), faults);
+    // The same lines on standard error as they came, stamped as in the window.
+    EXPECT_EQ(Occurrences(cli.Err, "] [CRC校验错误!]["), faults) << cli.Err;
+}
+
+TEST_F(CliTest, MissingPortExitsThree) {
+    WriteConfig((Dir / "no-such-port").string());
+    const TCliOutcome cli = RunCli({"--config", Config, "--cycles", "1"});
+    EXPECT_EQ(cli.Exit, std::optional<int>{3});
+    EXPECT_NE(cli.Err.find("cannot open the port"), std::string::npos) << cli.Err;
+    EXPECT_EQ(cli.Out, "");
+}
+
+// Usage and settings errors name the option (or the key) and its range; nothing runs.
+TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
+    WriteConfig((Dir / "no-such-port").string(), "Poll To=0\n");
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Message;
+    };
+    const TCase cases[] = {
+        {{"--baud", "fast", "--cycles", "1"}, "--baud wants a baud rate from 50 to 4000000"},
+        {{"--from", "0", "--cycles", "1"}, "--from wants a slave address from 1 to 254"},
+        {{"--timeout", "10001", "--cycles", "1"}, "--timeout wants milliseconds from 1 to 10000"},
+        {{"--frame-break", "gap", "--cycles", "1"}, "--frame-break wants length or interval"},
+        {{"--cycles", "0"}, "--cycles wants a number of passes from 1"},
+        {{"--duration", "-1"}, "--duration wants seconds"},
+        {{"--json", "--csv", "--cycles", "1"}, "--json and --csv exclude each other"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--cycles"}, "--cycles wants a value"},
+        {{"--to", "5"}, "--cycles N or --duration SECONDS"},
+        {{"--cycles", "1"}, "'Poll To' in " + Config + " (or --to) is 0, outside 1 to 254"},
+        {{"--from", "9", "--to", "5", "--cycles", "1"}, "--from (9) is above --to (5)"},
+        {{"--config", (Dir / "absent.ini").string(), "--cycles", "1"}, "cannot read --config"},
+    };
+    for (const TCase& c : cases) {
+        std::vector<std::string> args = c.Args;
+        if (c.Args.front() != "--config")
+            args.insert(args.begin(), {"--config", Config});
+        const TCliOutcome cli = RunCli(args);
+        EXPECT_EQ(cli.Exit, std::optional<int>{2}) << c.Message;
+        EXPECT_NE(cli.Err.find(c.Message), std::string::npos) << cli.Err;
+        EXPECT_EQ(cli.Out, "");
+    }
+}
+
+// The zero command alone, in both framings: the echo comes, exit 0.
+TEST_F(CliTest, ZeroAloneExitsZeroOnTheEcho) {
+    TSimulatorChild sim({"--slaves", "1-3"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    WriteConfig(sim.Path);
+    for (const char* framing : {"interval", "length"}) {
+        const TCliOutcome cli = RunCli({"--config", Config, "--frame-break", framing, "--zero"});
+        EXPECT_EQ(cli.Exit, std::optional<int>{0}) << framing << cli.Err;
+        EXPECT_EQ(cli.Out, "清零成功！\n");
+        EXPECT_EQ(cli.Err, "清零成功！\n");
+    }
+    // Slave 7 is not played: no echo, the time-out line, exit 1.
+    const TCliOutcome none = RunCli({"--config", Config, "--from", "7", "--to", "7", "--unzero"});
+    EXPECT_EQ(none.Exit, std::optional<int>{1}) << none.Err;
+    EXPECT_EQ(none.Out, "反清零超时！\n");
+    const std::optional<TSimSummary> summary = sim.Stop();
+    ASSERT_TRUE(summary.has_value());
+    EXPECT_EQ(summary->Total("replied_good_coils"), 2);
+}
+
+// The device goes away during the run and does not come back: the run goes on to its end
+// without it, the results are still printed, exit 3.
+TEST_F(CliTest, LostDeviceExitsThree) {
+    auto sim = std::make_unique<TSimulatorChild>(std::vector<std::string>{"--slaves", "1-2"});
+    ASSERT_FALSE(sim->Path.empty()) << sim->Process.Stderr();
+    WriteConfig(sim->Path);
+    TChildProcess cli(CliPath, {"--config", Config, "--to", "2", "--duration", "3", "--csv"});
+    std::this_thread::sleep_for(1s);
+    sim->Process.Signal(SIGKILL);
+    const std::optional<int> exit = cli.WaitExit(20s);
+    EXPECT_EQ(exit, std::optional<int>{3}) << cli.Stderr();
+    EXPECT_NE(cli.Stderr().find("] [串口已断开!][" + sim->Path + "]"), std::string::npos)
+        << cli.Stderr();
+    EXPECT_NE(cli.Stderr().find("did not come back"), std::string::npos) << cli.Stderr();
+    EXPECT_EQ(cli.Stdout().rfind("Id,Value1,Value2,OK,FAIL,", 0), 0U) << cli.Stdout();
+}
+
+// Ctrl-C ends a long run early; the results still come, and the exit code says how the polls
+// went.
+TEST_F(CliTest, InterruptEndsTheRunWithResults) {
+    TSimulatorChild sim({"--slaves", "1-2"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    WriteConfig(sim.Path);
+    TChildProcess cli(CliPath, {"--config", Config, "--to", "2", "--duration", "60", "--json"});
+    std::this_thread::sleep_for(1s);
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.WaitExit(20s), std::optional<int>{0}) << cli.Stderr();
+    const std::map<int, TJsonSlave> slaves = JsonSlaves(cli.Stdout());
+    ASSERT_EQ(slaves.size(), 2U) << cli.Stdout();
+    EXPECT_GT(slaves.at(2).Ok, 0);
+    EXPECT_EQ(slaves.at(2).Fail, 0);
+}
