@@ -296,7 +296,8 @@ struct TCommDevice::TImpl {
             }
             ::CancelIoEx(Device.Get(), &record);
             const BOOL done = ::GetOverlappedResult(Device.Get(), &record, &count, TRUE);
-            const bool ended = done || ::GetLastError() == ERROR_OPERATION_ABORTED;
+            // Cancelled, or (wine) timed out empty just then: either way it has ended.
+            const bool ended = done || Benign(::GetLastError());
             if (woke == WAIT_OBJECT_0)
                 return TEnd::Stopped;
             if (reader && woke == WAIT_OBJECT_0 + 1)
