@@ -268,6 +268,20 @@ struct TCommDevice::TImpl {
             sink(event);
     }
 
+    /// Cancels the operation of `record` and waits until it has ended; only
+    /// then may its buffer go. A cancel that goes unnoticed (seen under wine)
+    /// is repeated, and an abort purge of that direction ends the operation too.
+    void CancelAndCollect(OVERLAPPED& record, bool reading) {
+        for (;;) {
+            ::CancelIoEx(Device.Get(), &record);
+            if (::WaitForSingleObject(record.hEvent, 100) != WAIT_TIMEOUT)
+                return;
+            ::PurgeComm(Device.Get(), reading ? PURGE_RXABORT : PURGE_TXABORT);
+            if (::WaitForSingleObject(record.hEvent, 100) != WAIT_TIMEOUT)
+                return;
+        }
+    }
+
     /// Waits for `record` to complete, for the stop signal, or (reader) for a
     /// line event or new time-outs. On anything but completion the operation
     /// is cancelled and its completion collected, so that its buffer is free.
@@ -294,7 +308,7 @@ struct TCommDevice::TImpl {
                 CompleteLineEvent(sink);
                 continue;
             }
-            ::CancelIoEx(Device.Get(), &record);
+            CancelAndCollect(record, record.hEvent == ReadEvent.Get());
             const BOOL done = ::GetOverlappedResult(Device.Get(), &record, &count, TRUE);
             // Cancelled, or (wine) timed out empty just then: either way it has ended.
             const bool ended = done || Benign(::GetLastError());
