@@ -220,14 +220,14 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args) {
         const std::string& arg = args[i];
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const TOptionSpec* spec = nullptr;
+        const TOptionSpec* option = nullptr;
         for (const TOptionSpec& candidate : Specs())
             if (candidate.Name == name)
-                spec = &candidate;
-        if (spec == nullptr)
+                option = &candidate;
+        if (option == nullptr)
             return {std::nullopt, "unknown option '" + arg + "'"};
         std::string value;
-        if (spec->ValueName.empty()) {
+        if (option->ValueName.empty()) {
             if (equals != std::string::npos)
                 return {std::nullopt, name + " takes no value"};
         } else if (equals != std::string::npos) {
@@ -235,9 +235,9 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args) {
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            return {std::nullopt, name + " wants a value (" + spec->ValueName + ")"};
+            return {std::nullopt, name + " wants a value (" + option->ValueName + ")"};
         }
-        if (std::string error = spec->Apply(options, value); !error.empty())
+        if (std::string error = option->Apply(options, value); !error.empty())
             return {std::nullopt, std::move(error)};
     }
     return {std::move(options), {}};
@@ -259,9 +259,9 @@ std::string CliHelpText() {
                  "Ctrl-C ends the run early and still prints the results.",
                  0, 79);
     text += "\nOptions:\n";
-    for (const TOptionSpec& spec : Specs()) {
-        text += "  " + spec.Name + (spec.ValueName.empty() ? "" : " " + spec.ValueName) + '\n';
-        text += Wrap(spec.Help, 6, 79);
+    for (const TOptionSpec& option : Specs()) {
+        text += "  " + option.Name + (option.ValueName.empty() ? "" : " " + option.ValueName) + '\n';
+        text += Wrap(option.Help, 6, 79);
     }
     text += "\nExit status:\n";
     text += Wrap("0 every poll was good (or the coil command was echoed); 1 at least one poll "

@@ -329,7 +329,6 @@ TEST_F(SettingsFile, ReadOnlyLoadWritesNothing) {
     EXPECT_FALSE(fs::exists(Path));
 }
 
-
 TEST_F(SettingsFile, UnreadablePathsGiveDefaultsAndAreNeverWritten) {
     // A directory and a FIFO (opening one for reading must not wait for a writer).
     fs::create_directory(Path);
