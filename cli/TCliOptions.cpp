@@ -260,7 +260,8 @@ std::string CliHelpText() {
                  0, 79);
     text += "\nOptions:\n";
     for (const TOptionSpec& option : Specs()) {
-        text += "  " + option.Name + (option.ValueName.empty() ? "" : " " + option.ValueName) + '\n';
+        text +=
+            "  " + option.Name + (option.ValueName.empty() ? "" : " " + option.ValueName) + '\n';
         text += Wrap(option.Help, 6, 79);
     }
     text += "\nExit status:\n";

@@ -204,5 +204,4 @@ TEST_F(TDeviceSettingsTest, NothingReceivedOnlyWhileTheInputQueueIsEmpty) {
     EXPECT_TRUE(device->NothingReceived());
 }
 
-
 } // namespace
