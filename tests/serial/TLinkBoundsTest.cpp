@@ -4,7 +4,9 @@
 #include "TNotifyWindow.h"
 #include "TWriteQueue.h"
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -25,6 +27,25 @@ TEST(TWriteQueueTest, RefusesItemsBeyondItsLimitUntilOneIsTaken) {
     ASSERT_TRUE(queue.TryTake());
     EXPECT_TRUE(queue.Push(Item('e')));
     EXPECT_EQ(TWriteQueue::DefaultLimit, 10'000u);
+}
+
+// Every close stops a writer that waits on its queue. The stop runs the wake-up
+// on the closing thread while the woken writer leaves its wait; a wake-up lost
+// between the two (a fault of one threads library) hangs here until the time
+// limit of the test.
+TEST(TWriteQueueTest, AStopWakesAWaitingWriterEveryTime) {
+    for (int round = 0; round < 300; ++round) {
+        TWriteQueue queue;
+        std::atomic<bool> waiting{false};
+        std::jthread writer([&](std::stop_token stop) {
+            waiting = true;
+            EXPECT_FALSE(queue.WaitForItem(stop));
+        });
+        while (!waiting)
+            std::this_thread::yield();
+        writer.request_stop();
+        writer.join();
+    }
 }
 
 TEST(TNotifyWindowTest, BlocksBeyondTheLimitAreDroppedAndReportedOnceCaughtUp) {
