@@ -552,11 +552,15 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         const std::size_t room = block.size() - received;
         const DWORD ask = queued > 0 ? static_cast<DWORD>(std::min<std::size_t>(queued, room)) : 1;
 
+        // Bytes known to wait are counted as taken before the read takes them:
+        // otherwise, for a moment, they would be neither in the queue nor
+        // reported by the reader (NothingReceived looks at both).
+        if (queued > 0)
+            impl.Taking = true;
         const TClock::time_point started = TClock::now();
         DWORD got = 0;
         const TEnd end = impl.ReadOnce(block.data() + received, ask, got, lineEvents);
-        if (got > 0)
-            impl.Taking = true;
+        impl.Taking = received + got > 0;
         received += got;
         if (got > 0)
             rule.Received(received, TClock::now());
