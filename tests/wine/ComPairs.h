@@ -64,10 +64,15 @@ inline void Renew(const TPair& pair) {
     throw std::runtime_error("the COM pair relay does not answer (is it running?)");
 }
 
-inline HANDLE OpenPeer(const std::string& name) {
+/// Opens the second port of a pair, where the test plays the device: 115200
+/// 8N1 without flow control, reads that wait for their bytes, both queues empty.
+/// `overlapped`: for a device that reads on a thread of its own and must be
+/// able to give up a read (see Cancel).
+inline HANDLE OpenPeer(const std::string& name, bool overlapped = false) {
     const std::string path = "\\\\.\\" + name;
-    HANDLE peer = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE peer =
+        ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | (overlapped ? FILE_FLAG_OVERLAPPED : 0), nullptr);
     if (peer == INVALID_HANDLE_VALUE)
         throw std::runtime_error("cannot open " + name);
     DCB state{};
@@ -84,8 +89,24 @@ inline HANDLE OpenPeer(const std::string& name) {
     state.Parity = NOPARITY;
     state.StopBits = ONESTOPBIT;
     ::SetCommState(peer, &state);
+    COMMTIMEOUTS timeouts{};
+    ::SetCommTimeouts(peer, &timeouts);
     ::PurgeComm(peer, PURGE_RXCLEAR | PURGE_TXCLEAR);
     return peer;
+}
+
+/// Ends the overlapped operation of `record` on `port` and waits until it has
+/// ended, so that its buffer may go. A cancel is repeated, with an abort purge,
+/// rather than waited on without limit.
+inline void Cancel(HANDLE port, OVERLAPPED& record, bool reading) {
+    DWORD ignored = 0;
+    for (int i = 0; i < 50; ++i) {
+        ::CancelIoEx(port, &record);
+        if (::WaitForSingleObject(record.hEvent, 100) != WAIT_TIMEOUT)
+            break;
+        ::PurgeComm(port, reading ? PURGE_RXABORT : PURGE_TXABORT);
+    }
+    (void)::GetOverlappedResult(port, &record, &ignored, TRUE);
 }
 
 /// The next pair, renewed (empty, fresh ports); pairs are handed out in turn.

@@ -4,39 +4,9 @@
 
 #include "ComPairs.h"
 
-namespace {
-
-HANDLE OpenOverlapped(const std::string& name) {
-    const std::string path = "\\\\.\\" + name;
-    HANDLE peer = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (peer == INVALID_HANDLE_VALUE)
-        throw std::runtime_error("cannot open " + name);
-    DCB state{};
-    state.DCBlength = sizeof state;
-    ::GetCommState(peer, &state);
-    state.BaudRate = 115200;
-    state.fBinary = 1;
-    state.fParity = 0;
-    state.fOutxCtsFlow = 0;
-    state.fOutxDsrFlow = 0;
-    state.fOutX = 0;
-    state.fInX = 0;
-    state.ByteSize = 8;
-    state.Parity = NOPARITY;
-    state.StopBits = ONESTOPBIT;
-    ::SetCommState(peer, &state);
-    COMMTIMEOUTS timeouts{}; // reads wait for their bytes
-    ::SetCommTimeouts(peer, &timeouts);
-    ::PurgeComm(peer, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    return peer;
-}
-
-} // namespace
-
 TPtyDevice::TPtyDevice() {
     const ComPairs::TPair pair = ComPairs::TakeFresh();
-    Peer = OpenOverlapped(pair.Peer);
+    Peer = ComPairs::OpenPeer(pair.Peer, true);
     StopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     FPath = pair.Device;
     Thread = std::jthread([this](std::stop_token stopToken) { Run(stopToken); });
@@ -94,11 +64,11 @@ void TPtyDevice::Run(std::stop_token stopToken) {
             break;
         HANDLE waits[2] = {StopEvent, readEvent};
         const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (woke != WAIT_OBJECT_0 + 1)
-            ::CancelIoEx(Peer, &record);
-        const BOOL done = ::GetOverlappedResult(Peer, &record, &got, TRUE);
-        if (woke != WAIT_OBJECT_0 + 1)
+        if (woke != WAIT_OBJECT_0 + 1) {
+            ComPairs::Cancel(Peer, record, true);
             break;
+        }
+        const BOOL done = ::GetOverlappedResult(Peer, &record, &got, FALSE);
         if (!done || got == 0) {
             if (!Pause(std::chrono::milliseconds(5)))
                 break;
