@@ -522,6 +522,10 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
     unsigned generation = 0;
     TReadRule rule(impl.TakeTimeouts(generation), block.size(), TClock::now());
     TClock::time_point nextLook = TClock::now() + LineEventPeriod;
+    // The wait for one byte ended with it: what came with it is taken before
+    // the rule is asked again, as a driver returns what its queue holds when
+    // the time is up (and as the POSIX back end reads all that is there).
+    bool tookOnWait = false;
 
     for (;;) {
         if (!impl.Pause(0))
@@ -539,7 +543,9 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
             impl.LookAtModemLines(lineEvents);
             nextLook = now + LineEventPeriod;
         }
-        if (rule.Complete(now))
+        const bool takeQueuedFirst = tookOnWait && queued > 0 && received < block.size();
+        tookOnWait = false;
+        if (!takeQueuedFirst && rule.Complete(now))
             return TIo::Done;
 
         // Bytes already queued are taken at once; otherwise one byte is waited
@@ -561,6 +567,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         DWORD got = 0;
         const TEnd end = impl.ReadOnce(block.data() + received, ask, got, lineEvents);
         impl.Taking = received + got > 0;
+        tookOnWait = queued == 0 && got > 0;
         received += got;
         if (got > 0)
             rule.Received(received, TClock::now());
