@@ -6,10 +6,9 @@
 // address is being polled, so that no reply is on its way when the port closes and the one
 // result Stop drops is known.
 #include "ModbusRtu.h"
-#include "TChildProcess.h"
 #include "TPollResultRecorder.h"
 #include "TShownWindow.h"
-#include "TSimSummary.h"
+#include "TSimulatorChild.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -17,41 +16,18 @@
 #include <QTest>
 
 #include <algorithm>
-#include <csignal>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-using namespace std::chrono_literals;
-
 namespace {
-
-const std::string SimulatorPath = QUELLMARK_SIM_PATH;
 
 constexpr int RunLimit = 20000; // ms; a run that has not shown enough by then has failed
 constexpr int Patience = 5000;  // ms; every other wait, reached only on failure
 constexpr int MinFaults = 4;    // a run goes on until the window has seen this many
 constexpr int MinGood = 5;
-
-/// The simulator as a child process, with the path of its pseudo-terminal.
-struct TSimulatorChild {
-    explicit TSimulatorChild(const std::vector<std::string>& args)
-        : Process(SimulatorPath, args), Path(Process.ReadLine(10s).value_or("")) {}
-
-    /// Ends it with SIGINT, as a user would, and parses what it printed on exit; none when
-    /// it did not end cleanly.
-    std::optional<TSimSummary> Stop() {
-        Process.Signal(SIGINT);
-        if (Process.WaitExit(10s) != std::optional<int>{0})
-            return std::nullopt;
-        return TSimSummary::Parse(Process.Stdout());
-    }
-
-    TChildProcess Process;
-    std::string Path;
-};
 
 struct TTally {
     std::int64_t Ok = 0;
