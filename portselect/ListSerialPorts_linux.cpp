@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/ioctl.h>
@@ -73,6 +74,10 @@ bool ProbeUartPresent(const std::string& name) {
     return true; // not a serial-core driver: nothing says the port is empty
 }
 
+void TSysfsPortSource::TDirCloser::operator()(void* dir) const {
+    ::closedir(static_cast<DIR*>(dir));
+}
+
 TSysfsPortSource::TSysfsPortSource(std::string sysfsRoot, TUartProbe probe)
     : FRoot(std::move(sysfsRoot)), FProbe(probe ? std::move(probe) : TUartProbe(ProbeUartPresent)),
       FDir(::opendir(FRoot.c_str())) {}
@@ -80,7 +85,7 @@ TSysfsPortSource::TSysfsPortSource(std::string sysfsRoot, TUartProbe probe)
 std::optional<std::string> TSysfsPortSource::Next() {
     while (FDir) {
         errno = 0;
-        const dirent* entry = ::readdir(FDir.get());
+        const dirent* entry = ::readdir(static_cast<DIR*>(FDir.get()));
         if (entry == nullptr) {
             // End of the directory or a read error: either way the list ends.
             FDir.reset();

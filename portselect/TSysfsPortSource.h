@@ -2,8 +2,6 @@
 
 #include "ListSerialPorts.h"
 
-#include <dirent.h>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,11 +28,12 @@ public:
     std::optional<std::string> Next() override;
 
 private:
+    // The open directory stream (a DIR, kept out of this header).
     struct TDirCloser {
-        void operator()(DIR* dir) const { ::closedir(dir); }
+        void operator()(void* dir) const;
     };
 
     std::string FRoot;
     TUartProbe FProbe;
-    std::unique_ptr<DIR, TDirCloser> FDir;
+    std::unique_ptr<void, TDirCloser> FDir;
 };

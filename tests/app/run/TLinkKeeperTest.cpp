@@ -1,12 +1,12 @@
 // The link keeper on the real serial link: a device played on a
-// pseudo-terminal vanishes and comes back under the same name (a symbolic
-// link stands for the port name); open failures and a refused rate become
-// error lines. The test thread pumps the window queue, as the window would.
+// pseudo-terminal (under wine: a COM pair) vanishes and comes back under the
+// same name; open failures and a refused rate become error lines. The test
+// thread pumps the window queue, as the window would.
 #include "TLinkKeeper.h"
 #include "TComm.h"
 #include "TFakeClock.h"
 #include "TPollingRun.h"
-#include "TPtyDevice.h"
+#include "TPortStand.h"
 #include "TQueuePollHost.h"
 #include "TRunState.h"
 #include "TSysParam.h"
@@ -17,10 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <system_error>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -33,9 +31,8 @@ protected:
     void SetUp() override {
         RunState.Reset();
         Config.Load();
-        PortName = Config.Directory() + "/ttyQM0";
-        Device = std::make_unique<TPtyDevice>();
-        PointPortAt(Device->Path());
+        Port = std::make_unique<TPortStand>(Config.Directory());
+        PortName = Port->Name();
         ParamCommPort->SetValue(PortName);
         ParamBaudRate->SetValue(19200);
         ParamPollTimeout->SetValue(100);
@@ -58,16 +55,8 @@ protected:
         Keeper.RunStopped();
         Run.Stop();
         Comm.ClosePort();
-        ::unlink(PortName.c_str());
+        Port.reset();
         RunState.Reset();
-    }
-
-    /// The port name now leads to `path`; replaced in one step, as a device
-    /// node appears.
-    void PointPortAt(const std::string& path) {
-        const std::string fresh = PortName + ".new";
-        ASSERT_EQ(::symlink(path.c_str(), fresh.c_str()), 0);
-        ASSERT_EQ(std::rename(fresh.c_str(), PortName.c_str()), 0);
     }
 
     bool PumpUntil(const std::function<bool()>& done) { return Queue.RunUntil(done, Patience); }
@@ -85,8 +74,8 @@ protected:
     }
 
     TTempConfig Config;
+    std::unique_ptr<TPortStand> Port;
     std::string PortName;
-    std::unique_ptr<TPtyDevice> Device;
     TManualWindowQueue Queue;
     TComm Comm{Queue};
     TFakeClock FakeClock;
@@ -103,27 +92,25 @@ protected:
 
 TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {
     Keeper.SetRetryPeriod(200ms);
-    Device->SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{7}; }));
+    Port->Device().SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{7}; }));
     ASSERT_TRUE(Keeper.OpenPort());
     Run.Start(Host, FakeClock.Steady());
     Keeper.RunStarted();
     ASSERT_TRUE(PumpUntil([&] { return GoodResultWith("7"); }));
 
-    Device.reset(); // the adapter is pulled, and its device node goes
-    PointPortAt(Config.Directory() + "/gone");
+    Port->Unplug(); // the adapter is pulled
     ASSERT_TRUE(PumpUntil([&] { return LinesWith("[串口已断开!]") > 0; }));
     EXPECT_EQ(Lines.back(), "[10:20:30] [串口已断开!][" + PortName + "]");
     EXPECT_FALSE(Comm.PortOpen()) << "the vanished device is let go of at once";
     EXPECT_TRUE(Keeper.Reconnecting());
-    // Attempts while the port is missing fail quietly; polls time out meanwhile.
+    // Attempts while the port is missing (POSIX) fail quietly; polls time out meanwhile.
     const std::size_t updates = Updates.size();
     ASSERT_TRUE(PumpUntil([&] { return Updates.size() >= updates + 5; }));
     EXPECT_EQ(LinesWith("[串口已断开!]"), 1u);
     EXPECT_EQ(LinesWith("[串口打开失败!]"), 0u);
 
-    Device = std::make_unique<TPtyDevice>(); // plugged in again: the same name, a new device
-    Device->SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{8}; }));
-    PointPortAt(Device->Path());
+    Port->PlugIn(); // plugged in again: the same name, a new device
+    Port->Device().SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{8}; }));
     ASSERT_TRUE(PumpUntil([&] { return LinesWith("[串口已恢复!]") > 0; }));
     EXPECT_EQ(Lines.back(), "[10:20:30] [串口已恢复!][" + PortName + "]");
     EXPECT_FALSE(Keeper.Reconnecting());
@@ -133,7 +120,7 @@ TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {
 
 TEST_F(LinkKeeperTest, AVanishedPortOutsideARunIsReportedButNotOpenedAgain) {
     ASSERT_TRUE(Keeper.OpenPort());
-    Device.reset();
+    Port->Unplug();
     ASSERT_TRUE(PumpUntil([&] { return LinesWith("[串口已断开!]") > 0; }));
     EXPECT_FALSE(Comm.PortOpen());
     EXPECT_FALSE(Keeper.Reconnecting());
@@ -145,14 +132,7 @@ TEST_F(LinkKeeperTest, OpenFailuresAndARefusedRateBecomeLines) {
     holder.SetCommName(PortName);
     holder.OpenPort();
     ASSERT_TRUE(holder.PortOpen());
-    const struct {
-        std::string Name;
-        std::string Kind;
-        int Code;
-    } cases[] = {{"/dev/quellmark-no-such-port", "设备不存在", ENOENT},
-                 {"/dev/null", "不是串口设备", ENOTTY},
-                 {PortName, "设备被占用", EBUSY}};
-    for (const auto& c : cases) {
+    for (const auto& c : TPortStand::OpenFailures(PortName)) {
         Lines.clear();
         Comm.SetCommName(c.Name);
         EXPECT_FALSE(Keeper.OpenPort());

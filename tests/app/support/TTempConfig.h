@@ -18,6 +18,9 @@ public:
     std::string Contents() const;
     /// Runs LoadParams on the file; all ten parameters exist afterwards.
     void Load() const;
+    /// Puts a FIFO where the file would be; false where the system has none (a
+    /// failure to make one throws).
+    bool MakeFifo() const;
 
 private:
     std::string FDirectory;

@@ -20,9 +20,10 @@ namespace {
 constexpr int Patience = 5000; // ms; reached only when a test fails
 const QByteArray Bom("\xEF\xBB\xBF");
 
+/// The file read as text: lines end as the system writes them (CR LF on Windows).
 QByteArray FileBytes(const QString& path) {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? file.readAll() : QByteArray();
 }
 
 /// The entry of a view's context menu with this caption.

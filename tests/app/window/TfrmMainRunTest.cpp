@@ -1,33 +1,24 @@
 // Runs through the window: real clicks on Start, Stop and reset, a device
 // played on a pseudo-terminal, the wall clock moved by the test.
-#include "TComComboBox.h"
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
 #include "TShownWindow.h"
 #include "TSysParam.h"
-#include "TTerminationRequests.h"
 #include "TWindowTestKit.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
-#include <csignal>
-#include <fcntl.h>
 #include <memory>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -70,8 +61,6 @@ private slots:
     void startRefusesAnEmptyRange();
     void nestedEventLoopLosesNoResult();
     void closingDuringARunStopsIt();
-    void stableNameOpensItsPortAndRs485RefusalIsOneLine();
-    void terminationSignalsCloseLikeTheUser();
 };
 
 void TfrmMainRunTest::goodReplyFillsItsRow() {
@@ -181,7 +170,8 @@ void TfrmMainRunTest::statusTextsAndRate() {
         ++answered;
         return std::vector<TDeviceReply>{{GoodReply(request[0], 2, {1}), {}}};
     });
-    TShownWindow w(SettingsFor(device, 1, 1, 2, 20), TWindowClock::Fake);
+    // A time-out long enough that no reply comes late, even under wine.
+    TShownWindow w(SettingsFor(device, 1, 1, 2, 200), TWindowClock::Fake);
     w.Click("btnStart");
     QTRY_COMPARE_WITH_TIMEOUT(w.Panel(1), QStringLiteral("已测试: 0秒"), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 2), QStringLiteral("52"), Patience);
@@ -381,65 +371,5 @@ void TfrmMainRunTest::closingDuringARunStopsIt() {
     w.Window.reset();
 }
 
-void TfrmMainRunTest::terminationSignalsCloseLikeTheUser() {
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        TPtyDevice device;
-        TShownWindow w(SettingsFor(device, 1, 3, 2, 300), TWindowClock::Fake);
-        const std::string settings = w.Config.Contents();
-        TTerminationRequests termination;
-        QObject::connect(&termination, &TTerminationRequests::Requested, w.Window.get(),
-                         &QWidget::close);
-        w.Click("btnStart");
-        QVERIFY(device.WaitForRequests(1, 5s));
-
-        QCOMPARE(::raise(signal), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!w.Window->isVisible(), Patience);
-        QVERIFY(termination.Received());
-        QVERIFY(!RunState.PollingActive);
-        QCOMPARE(RunState.PollThread, nullptr);
-        QVERIFY(!w.Window->Comm().PortOpen());
-        QCOMPARE(w.Config.Contents(), settings);
-
-        // The port is free again: not exclusive, and its lock released.
-        const int fd = ::open(device.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(fd >= 0);
-        int exclusive = -1;
-        QCOMPARE(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
-        QCOMPARE(exclusive, 0);
-        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
-        ::close(fd);
-        w.Window.reset();
-    }
-}
-
 QTEST_MAIN(TfrmMainRunTest)
 #include "TfrmMainRunTest.moc"
-
-void TfrmMainRunTest::stableNameOpensItsPortAndRs485RefusalIsOneLine() {
-    TPtyDevice device;
-    device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{5}; }));
-    // A link standing for /dev/serial/by-id/..., leading to the device.
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("usb-Adapter_A50285BI-if00-port0"));
-    QVERIFY(QFile::link(QString::fromStdString(device.Path()), link));
-    const std::string name = device.Path().substr(std::string("/dev/").size());
-    TComComboBox::SetPortListSource([name](std::vector<std::string>& ports) {
-        ports = {"ttyS0", name};
-    });
-    TWindowSettings settings = SettingsFor(device, 1, 1, 2);
-    settings.Port = link.toStdString();
-    TShownWindow w(settings, TWindowClock::Fake);
-    TComComboBox::SetPortListSource({});
-    QCOMPARE(w.Child<TComComboBox>("cbbComPort").Text(), QString::fromStdString(name));
-
-    w.Window->Comm().SetRtsControl(TComm::TRtsControl::RtsTransmissionAvailable);
-    w.Click("btnStart");
-    QCOMPARE(w.StartCaption(), QStringLiteral("停止运行"));
-    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 1), QStringLiteral("5"), Patience);
-    QCOMPARE(w.Info(),
-             QStringList{QStringLiteral("[10:20:30] [RS-485方向控制不可用!][RS-485 direction "
-                                        "control is not available on ") +
-                         link + QStringLiteral(": Inappropriate ioctl for device]")});
-    w.Click("btnStart");
-    QCOMPARE(ParamCommPort->AsString(), link.toStdString()); // the saved name stays
-}

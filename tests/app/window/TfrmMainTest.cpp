@@ -30,7 +30,6 @@
 #include <QToolTip>
 
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace {
 
@@ -518,13 +517,13 @@ void TfrmMainTest::refusedWritesAreShown() {
 }
 
 void TfrmMainTest::unreadableConfigShowsOneBox() {
-    // A directory and a FIFO where Config.ini should be: the defaults are shown,
-    // one box says so, and nothing is ever written there.
+    // A directory and (where the system has them) a FIFO where Config.ini should be:
+    // the defaults are shown, one box says so, and nothing is ever written there.
     for (const bool fifo : {false, true}) {
         TTempConfig config;
-        if (fifo)
-            QCOMPARE(::mkfifo(config.Path().c_str(), 0644), 0);
-        else
+        if (fifo && !config.MakeFifo())
+            continue;
+        if (!fifo)
             std::filesystem::create_directory(config.Path());
         TMessageBoxCatcher catcher;
         {
