@@ -23,6 +23,7 @@ public:
 
     /// Any thread.
     void Post(TItem item) override;
+    void PostQuiet(TItem item) override;
 
     /// Called on the window thread with an error that escaped an item.
     std::function<void(const std::exception&)> OnError;
