@@ -40,6 +40,16 @@ void TQtWindowQueue::PostQuiet(TItem item) {
     Items.push_back(std::move(item));
 }
 
+void TQtWindowQueue::Wake() {
+    {
+        std::scoped_lock lock(Mutex);
+        if (Items.empty() || SlicePending)
+            return;
+        SlicePending = true;
+    }
+    QCoreApplication::postEvent(this, new QEvent(SliceEventType));
+}
+
 void TQtWindowQueue::customEvent(QEvent* event) {
     if (event->type() == SliceEventType)
         RunSlice();

@@ -162,7 +162,7 @@ QString CellText(const QTableWidget& table, int row, int column) {
 
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
-      Comm1(WindowQueue), FPollHost(Comm1, *this),
+      Comm1(WindowQueue), FPollHost(Comm1, *this, WindowQueue),
       Link(Comm1, WindowQueue, [this](const std::string& line) { InfoList->Append(Text(line)); }) {
     ui->setupUi(this);
     setGeometry(529, 261, 862, 516);
@@ -532,6 +532,9 @@ void TfrmMain::StartPolling() {
 void TfrmMain::StopPolling() {
     Link.RunStopped();
     Run.Stop();
+    // The last results of the run may wait quietly (TQtPollHost); they are
+    // ignored now, but nobody else would wake the queue for them.
+    WindowQueue.Wake();
     FlushDisplay();
     ui->pnlParams->setEnabled(true);
     Timer1->stop();
