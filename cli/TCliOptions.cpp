@@ -1,66 +1,34 @@
 #include "TCliOptions.h"
 
-#include <charconv>
-#include <cmath>
-#include <functional>
-#include <vector>
+#include "TOptionTable.h"
 
 namespace {
 
+using TCliOptionTable = TOptionTable<TCliOptions>;
+
 std::string RangeText(TSettingRange range) {
-    return std::to_string(range.Min) + " to " + std::to_string(range.Max);
+    return ::RangeText(range.Min, range.Max);
 }
 
-std::optional<std::int64_t> ParseInteger(const std::string& text) {
-    std::int64_t value = 0;
-    const char* first = text.data();
-    const char* last = first + text.size();
-    const auto [end, ec] = std::from_chars(first, last, value, 10);
-    if (text.empty() || ec != std::errc() || end != last)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<double> ParseSeconds(const std::string& text) {
-    double value = 0;
-    const char* first = text.data();
-    const char* last = first + text.size();
-    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
-    if (text.empty() || ec != std::errc() || end != last || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-/// One option: its name, what its value is called in --help, its help text,
-/// and how it stores its value (the empty string for a flag); a non-empty
-/// result is the error.
-struct TOptionSpec {
-    std::string Name;
-    std::string ValueName;
-    std::string Help;
-    std::function<std::string(TCliOptions&, const std::string&)> Apply;
-};
-
-std::function<std::string(TCliOptions&, const std::string&)>
-Integer(std::optional<std::int32_t> TCliOptions::*field, const std::string& name,
-        const std::string& unit, TSettingRange range) {
+TCliOptionTable::TApply Integer(std::optional<std::int32_t> TCliOptions::*field,
+                                const std::string& name, const std::string& unit,
+                                TSettingRange range) {
     return [=](TCliOptions& options, const std::string& text) -> std::string {
-        const std::optional<std::int64_t> value = ParseInteger(text);
-        if (!value || *value < range.Min || *value > range.Max)
-            return name + " wants " + unit + " from " + RangeText(range) + ", not '" + text + "'";
-        options.*field = static_cast<std::int32_t>(*value);
+        const auto value = ParseNumberIn<std::int32_t>(text, range.Min, range.Max);
+        if (!value)
+            return WantsFromTo(name, unit, range.Min, range.Max) + ", not '" + text + "'";
+        options.*field = *value;
         return {};
     };
 }
 
-std::function<std::string(TCliOptions&, const std::string&)>
-Flag(std::function<std::string(TCliOptions&)> set) {
+TCliOptionTable::TApply Flag(std::function<std::string(TCliOptions&)> set) {
     return
         [set = std::move(set)](TCliOptions& options, const std::string&) { return set(options); };
 }
 
-const std::vector<TOptionSpec>& Specs() {
-    static const std::vector<TOptionSpec> specs{
+const TCliOptionTable& Specs() {
+    static const TCliOptionTable specs{{
         {"--config", "PATH",
          "Read the settings from PATH instead of Config.ini beside the program. The file is "
          "never written.",
@@ -117,17 +85,14 @@ const std::vector<TOptionSpec>& Specs() {
         {"--rs485", "",
          "Let the port's driver switch RTS for each transmission (RS-485 direction control of "
          "built-in RS-485 ports). Without it RTS stays asserted, as in the window.",
-         Flag([](TCliOptions& o) -> std::string {
-             o.Rs485 = true;
-             return {};
-         })},
+         TCliOptionTable::Sets(&TCliOptions::Rs485)},
         {"--cycles", "N",
-         "Run N passes over the range (1 to " + std::to_string(MaxCycles) +
+         "Run N passes over the range (" + ::RangeText<std::int64_t>(1, MaxCycles) +
              "); a pass ends with the result of the last slave.",
          [](TCliOptions& o, const std::string& v) -> std::string {
-             const std::optional<std::int64_t> value = ParseInteger(v);
-             if (!value || *value < 1 || *value > MaxCycles)
-                 return "--cycles wants a number of passes from 1 to " + std::to_string(MaxCycles) +
+             const auto value = ParseNumberIn<std::int64_t>(v, 1, MaxCycles);
+             if (!value)
+                 return WantsFromTo<std::int64_t>("--cycles", "a number of passes", 1, MaxCycles) +
                         ", not '" + v + "'";
              o.Cycles = *value;
              return {};
@@ -135,7 +100,7 @@ const std::vector<TOptionSpec>& Specs() {
         {"--duration", "SECONDS",
          "Run for SECONDS (fractions allowed, more than 0, at most 10000000).",
          [](TCliOptions& o, const std::string& v) -> std::string {
-             const std::optional<double> value = ParseSeconds(v);
+             const auto value = ParseNumber<double>(v, std::chars_format::fixed);
              if (!value || *value <= 0 || *value > MaxDurationSeconds)
                  return "--duration wants seconds, more than 0 and at most 10000000, not '" + v +
                         "'";
@@ -175,71 +140,22 @@ const std::vector<TOptionSpec>& Specs() {
         {"--list-ports", "",
          "Print the serial ports of this machine, one a line: the name, then what the system "
          "knows of it (USB identity, serial number, driver, stable name), and exit.",
-         Flag([](TCliOptions& o) -> std::string {
-             o.ListPorts = true;
-             return {};
-         })},
-        {"--help", "", "Print this text and exit.", Flag([](TCliOptions& o) -> std::string {
-             o.Help = true;
-             return {};
-         })},
-        {"--version", "", "Print the version and exit.", Flag([](TCliOptions& o) -> std::string {
-             o.Version = true;
-             return {};
-         })},
-    };
+         TCliOptionTable::Sets(&TCliOptions::ListPorts)},
+        {"--help", "", "Print this text and exit.", TCliOptionTable::Sets(&TCliOptions::Help)},
+        {"--version", "", "Print the version and exit.",
+         TCliOptionTable::Sets(&TCliOptions::Version)},
+    }};
     return specs;
-}
-
-std::string Wrap(const std::string& text, std::size_t indent, std::size_t width) {
-    std::string result;
-    std::string line(indent, ' ');
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(' ', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string word = text.substr(start, end - start);
-        if (line.size() > indent && line.size() + 1 + word.size() > width) {
-            result += line + '\n';
-            line.assign(indent, ' ');
-        }
-        if (line.size() > indent)
-            line += ' ';
-        line += word;
-        start = end + 1;
-    }
-    return result + line + '\n';
 }
 
 } // namespace
 
 TCliParseResult ParseCliOptions(std::span<const std::string> args) {
     TCliOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        const TOptionSpec* option = nullptr;
-        for (const TOptionSpec& candidate : Specs())
-            if (candidate.Name == name)
-                option = &candidate;
-        if (option == nullptr)
-            return {std::nullopt, "unknown option '" + arg + "'"};
-        std::string value;
-        if (option->ValueName.empty()) {
-            if (equals != std::string::npos)
-                return {std::nullopt, name + " takes no value"};
-        } else if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return {std::nullopt, name + " wants a value (" + option->ValueName + ")"};
-        }
-        if (std::string error = option->Apply(options, value); !error.empty())
-            return {std::nullopt, std::move(error)};
-    }
+    std::string error = Specs().Parse(
+        args, options, [](const std::string& arg) { return "unknown option '" + arg + "'"; });
+    if (!error.empty())
+        return {std::nullopt, std::move(error)};
     return {std::move(options), {}};
 }
 
@@ -258,12 +174,7 @@ std::string CliHelpText() {
                  "run is on and standard error is a terminal, a status line shows the progress; "
                  "Ctrl-C ends the run early and still prints the results.",
                  0, 79);
-    text += "\nOptions:\n";
-    for (const TOptionSpec& option : Specs()) {
-        text +=
-            "  " + option.Name + (option.ValueName.empty() ? "" : " " + option.ValueName) + '\n';
-        text += Wrap(option.Help, 6, 79);
-    }
+    text += "\nOptions:\n" + Specs().HelpText();
     text += "\nExit status:\n";
     text += Wrap("0 every poll was good (or the coil command was echoed); 1 at least one poll "
                  "failed (or the coil command timed out); 2 bad command line or settings; 3 the "

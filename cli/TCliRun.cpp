@@ -38,8 +38,13 @@ std::string Trimmed(std::string text) {
 /// empty when they can.
 std::string SettingsProblem(const TCliOptions& options, const std::string& configPath) {
     const auto source = [&](bool given, const char* option, const char* key) {
-        return given ? std::string(option)
-                     : "'" + std::string(key) + "' in " + configPath + " (or " + option + ")";
+        if (given)
+            return std::string(option);
+        // Appended piece by piece: "'" + std::string(key) trips a false -Wrestrict in g++ 12.
+        std::string text = "'";
+        text.append(key).append("' in ").append(configPath);
+        text.append(" (or ").append(option).append(")");
+        return text;
     };
     struct TCheck {
         const TSysParam* Param;

@@ -1,7 +1,7 @@
 // quellmark-cli as a script runs it, against the transmitter simulator: exit codes, the
 // results on standard output, the error lines on standard error, and Config.ini untouched.
 #include "TChildProcess.h"
-#include "TSimSummary.h"
+#include "TSimulatorChild.h"
 #include "TransmitterModel.h"
 
 #include <gtest/gtest.h>
@@ -25,22 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string CliPath = QUELLMARK_CLI_PATH;
-const std::string SimulatorPath = QUELLMARK_SIM_PATH;
-
-struct TSimulatorChild {
-    explicit TSimulatorChild(const std::vector<std::string>& args)
-        : Process(SimulatorPath, args), Path(Process.ReadLine(10s).value_or("")) {}
-
-    std::optional<TSimSummary> Stop() {
-        Process.Signal(SIGINT);
-        if (Process.WaitExit(10s) != std::optional<int>{0})
-            return std::nullopt;
-        return TSimSummary::Parse(Process.Stdout());
-    }
-
-    TChildProcess Process;
-    std::string Path;
-};
 
 struct TCliOutcome {
     std::optional<int> Exit;

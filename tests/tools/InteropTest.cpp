@@ -2,6 +2,7 @@
 // libmodbus, on a pseudo-terminal. The test thread pumps the window queue, as the
 // window thread would, so this test needs no Qt and runs under ThreadSanitizer.
 #include "ModbusRtu.h"
+#include "SlaveRegisters.h"
 #include "TChildProcess.h"
 #include "TComm.h"
 #include "TPollingRun.h"
@@ -36,28 +37,10 @@ constexpr auto Patience = 10s;  // upper bound of every wait; reached only on fa
 const std::vector<std::int32_t> Values{123,        -2,        INT32_MIN, 65536,
                                        0x12345678, INT32_MAX, 0,         -123456789};
 
-std::vector<std::uint16_t> Registers() {
-    std::vector<std::uint16_t> registers;
-    for (const std::int32_t value : Values) {
-        const auto word = static_cast<std::uint32_t>(value);
-        registers.push_back(static_cast<std::uint16_t>(word >> 16));
-        registers.push_back(static_cast<std::uint16_t>(word & 0xFFFF));
-    }
-    return registers;
-}
-
-std::string RegisterOption() {
-    std::string list;
-    for (const std::uint16_t reg : Registers())
-        list += std::to_string(reg) + ',';
-    list.pop_back();
-    return list;
-}
-
-/// The reply a slave holding Registers() gives to a read of `count` from `begin`, byte for
+/// The reply a slave holding Values gives to a read of `count` from `begin`, byte for
 /// byte as the Modbus application protocol lays it out.
 std::vector<std::uint8_t> ExpectedReply(int begin, int count) {
-    const std::vector<std::uint16_t> registers = Registers();
+    const std::vector<std::uint16_t> registers = RegistersOf(Values);
     std::vector<std::uint8_t> reply{SlaveAddress, 0x03, static_cast<std::uint8_t>(2 * count)};
     for (int i = begin; i < begin + count; ++i) {
         reply.push_back(static_cast<std::uint8_t>(registers.at(static_cast<std::size_t>(i)) >> 8));
@@ -70,7 +53,7 @@ std::vector<std::uint8_t> ExpectedReply(int begin, int count) {
 
 /// The values that reply decodes to: whole pairs only, an odd last register left out.
 std::vector<std::int32_t> ExpectedValues(int begin, int count) {
-    const std::vector<std::uint16_t> registers = Registers();
+    const std::vector<std::uint16_t> registers = RegistersOf(Values);
     std::vector<std::int32_t> values;
     for (int i = begin; i + 1 < begin + count; i += 2) {
         const std::uint32_t high = registers.at(static_cast<std::size_t>(i));
@@ -130,7 +113,7 @@ protected:
 TEST_P(InteropTest, ReadsAreAnsweredPassOurChecksAndDecode) {
     const TReadCase c = GetParam();
     TChildProcess slave(SlavePath, {"--slave", std::to_string(SlaveAddress), "--registers",
-                                    RegisterOption(), "--duration", "60"});
+                                    RegisterOption(Values), "--duration", "60"});
     const std::optional<std::string> path = slave.ReadLine(Patience);
     ASSERT_TRUE(path.has_value()) << slave.Stderr();
 

@@ -1,6 +1,7 @@
 // The window against an independent Modbus RTU slave built on libmodbus: the zero command
 // through the window's button is echoed, and a run shows the registers the slave holds.
 #include "ModbusRtu.h"
+#include "SlaveRegisters.h"
 #include "TChildProcess.h"
 #include "TPollResultRecorder.h"
 #include "TShownWindow.h"
@@ -27,16 +28,6 @@ constexpr int Patience = 5000; // ms; reached only when a test fails
 // Two registers a value, high register first.
 const std::vector<std::int32_t> Values{-7, 0x7F00FF01, INT32_MIN, 99999};
 
-std::string RegisterOption() {
-    std::string list;
-    for (const std::int32_t value : Values) {
-        const auto word = static_cast<std::uint32_t>(value);
-        list += std::to_string(word >> 16) + ',' + std::to_string(word & 0xFFFF) + ',';
-    }
-    list.pop_back();
-    return list;
-}
-
 QString Received(std::vector<std::uint8_t> bytes) {
     return QStringLiteral("接收: ") + QString::fromStdString(HexText(bytes));
 }
@@ -54,7 +45,7 @@ private slots:
 
 void InteropWindowTest::zeroIsEchoedAndARunShowsTheRegisters() {
     TChildProcess slave(SlavePath, {"--slave", std::to_string(SlaveAddress), "--registers",
-                                    RegisterOption(), "--duration", "60"});
+                                    RegisterOption(Values), "--duration", "60"});
     const std::optional<std::string> path = slave.ReadLine(10s);
     QVERIFY2(path.has_value(), slave.Stderr().c_str());
 

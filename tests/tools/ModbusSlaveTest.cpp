@@ -1,6 +1,7 @@
 // Plays the master against the libmodbus slave, so that our frames and checks are held
 // against an independent Modbus implementation.
 #include "ModbusRtu.h"
+#include "SlaveRegisters.h"
 #include "TChildProcess.h"
 #include "TRawLine.h"
 #include "TSimSummary.h"
@@ -30,16 +31,6 @@ std::vector<std::uint8_t> BuildExceptionReplyBytes(std::uint8_t slave, std::uint
     return reply;
 }
 
-std::string RegisterList(const std::vector<std::int32_t>& values) {
-    std::string list;
-    for (const std::int32_t value : values) {
-        const auto word = static_cast<std::uint32_t>(value);
-        list += std::to_string(word >> 16) + ',' + std::to_string(word & 0xFFFF) + ',';
-    }
-    list.pop_back();
-    return list;
-}
-
 std::vector<std::int32_t> ReadValues(TRawLine& line, int slave, int begin, int count) {
     line.Write(BuildReadRequest(slave, begin, count));
     const auto reply = line.Read(static_cast<std::size_t>(ExpectedReplyLength(count)), 3s);
@@ -49,7 +40,7 @@ std::vector<std::int32_t> ReadValues(TRawLine& line, int slave, int begin, int c
 }
 
 TEST(ModbusSlaveTest, ItsRegistersPassOurChecksAndDecodeToWhatItHolds) {
-    TChildProcess slave(SlavePath, {"--slave", "7", "--registers", RegisterList(Values)});
+    TChildProcess slave(SlavePath, {"--slave", "7", "--registers", RegisterOption(Values)});
     const auto path = slave.ReadLine(10s);
     ASSERT_TRUE(path.has_value()) << slave.Stderr();
     TRawLine line(*path);
@@ -121,7 +112,7 @@ TEST(ModbusSlaveTest, ServesADeviceItIsGiven) {
     TRawLine line(master); // the test plays the master on the pseudo-terminal's other end
 
     TChildProcess slave(
-        SlavePath, {"--device", name, "--registers", RegisterList(Values), "--duration", "30"});
+        SlavePath, {"--device", name, "--registers", RegisterOption(Values), "--duration", "30"});
     const auto path = slave.ReadLine(10s);
     ASSERT_TRUE(path.has_value()) << slave.Stderr();
     EXPECT_EQ(*path, name);

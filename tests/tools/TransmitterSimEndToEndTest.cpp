@@ -3,8 +3,8 @@
 #include "TChildProcess.h"
 #include "TRawLine.h"
 #include "TSimOptions.h"
-#include "TSimSummary.h"
 #include "TSimulator.h"
+#include "TSimulatorChild.h"
 #include "TransmitterModel.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-const std::string SimulatorPath = QUELLMARK_SIM_PATH;
 
 /// A temporary directory, removed with everything in it.
 class TTempDir {
@@ -44,36 +42,20 @@ private:
     std::filesystem::path path_;
 };
 
-/// The simulator as a child, with the path it printed.
-class TRunningSim {
-public:
-    explicit TRunningSim(const std::vector<std::string>& args) : process_(SimulatorPath, args) {
-        path_ = process_.ReadLine(10s).value_or("");
-    }
-
-    const std::string& Path() const { return path_; }
-    TChildProcess& Process() { return process_; }
-
-    /// Stops it with `signal` and returns its summary; expects a clean exit.
-    TSimSummary Stop(int signal = SIGTERM) {
-        process_.Signal(signal);
-        const std::optional<int> status = process_.WaitExit(10s);
-        EXPECT_EQ(status, std::optional<int>{0}) << process_.Stderr();
-        return TSimSummary::Parse(process_.Stdout());
-    }
-
-private:
-    TChildProcess process_;
-    std::string path_;
-};
+/// Stops `sim` with `signal`, expecting a clean exit, and returns its summary.
+TSimSummary StopCleanly(TSimulatorChild& sim, int signal = SIGTERM) {
+    const std::optional<TSimSummary> summary = sim.Stop(signal);
+    EXPECT_TRUE(summary.has_value()) << sim.Process.Stderr();
+    return summary.value_or(TSimSummary{});
+}
 
 TEST(TransmitterSimEndToEndTest, AnswersItsRangeEchoesCoilsAndIgnoresOtherAddresses) {
     TTempDir dir;
     const std::string link = (dir.Path() / "ttyQM0").string();
-    TRunningSim sim({"--slaves", "2-4", "--freeze", "--link", link});
-    ASSERT_FALSE(sim.Path().empty()) << sim.Process().Stderr();
+    TSimulatorChild sim({"--slaves", "2-4", "--freeze", "--link", link});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
     ASSERT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.Path());
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.Path);
 
     // Open through the link, as a master configured with it would.
     TRawLine line(link);
@@ -95,7 +77,7 @@ TEST(TransmitterSimEndToEndTest, AnswersItsRangeEchoesCoilsAndIgnoresOtherAddres
         EXPECT_TRUE(IsCoilEcho(line.Read(8, 3s), command));
     }
 
-    const TSimSummary summary = sim.Stop(SIGINT);
+    const TSimSummary summary = StopCleanly(sim, SIGINT);
     EXPECT_EQ(summary.Total("received_requests"), 7);
     EXPECT_EQ(summary.Total("ignored_requests"), 2);
     EXPECT_EQ(summary.Total("read_requests"), 3);
@@ -112,25 +94,25 @@ TEST(TransmitterSimEndToEndTest, AnswersItsRangeEchoesCoilsAndIgnoresOtherAddres
 }
 
 TEST(TransmitterSimEndToEndTest, ValuesChangeWhileRunningAndSurviveTheMasterReopening) {
-    TRunningSim sim({"--slaves", "1"});
-    ASSERT_FALSE(sim.Path().empty()) << sim.Process().Stderr();
+    TSimulatorChild sim({"--slaves", "1"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
     std::vector<std::int32_t> first;
     std::vector<std::int32_t> second;
     {
-        TRawLine line(sim.Path());
+        TRawLine line(sim.Path);
         line.Write(BuildReadRequest(1, 0, 4));
         ASSERT_EQ(CheckReadReply(line.Read(13, 3s), 4, 1, first), TReplyCheck::Good);
     }
     std::this_thread::sleep_for(400ms);
     {
         // A master that closed the port and opens it again finds the line as before.
-        TRawLine line(sim.Path());
+        TRawLine line(sim.Path);
         line.Write(BuildReadRequest(1, 0, 4));
         ASSERT_EQ(CheckReadReply(line.Read(13, 3s), 4, 1, second), TReplyCheck::Good);
     }
     EXPECT_GE(second[0] - first[0], 3) << "the ramp steps every 100 ms";
     EXPECT_NE(second[1], first[1]) << "the sine moves";
-    sim.Stop();
+    StopCleanly(sim);
 }
 
 // The test predicts every reply with an in-process simulator built from the same command
@@ -146,9 +128,9 @@ TEST(TransmitterSimEndToEndTest, FaultsFollowTheSeedAndTheSummaryCountsThem) {
     ASSERT_TRUE(parsed.options.has_value()) << parsed.error;
     TSimulator prediction(parsed.options->sim);
 
-    TRunningSim sim(args);
-    ASSERT_FALSE(sim.Path().empty()) << sim.Process().Stderr();
-    TRawLine line(sim.Path());
+    TSimulatorChild sim(args);
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    TRawLine line(sim.Path);
 
     std::map<TFaultKind, int> kinds;
     int observedGood = 0;
@@ -197,7 +179,7 @@ TEST(TransmitterSimEndToEndTest, FaultsFollowTheSeedAndTheSummaryCountsThem) {
     for (const TFaultKind kind : FaultKinds)
         EXPECT_GT(kinds[kind], 0) << "the seed should exercise " << FaultName(kind);
 
-    const TSimSummary summary = sim.Stop();
+    const TSimSummary summary = StopCleanly(sim);
     EXPECT_EQ(summary.Total("replied_good_reads"), observedGood);
     EXPECT_EQ(summary.Total("ignored_requests"), 16);
     for (const TFaultKind kind : FaultKinds)
@@ -210,9 +192,9 @@ TEST(TransmitterSimEndToEndTest, FaultsFollowTheSeedAndTheSummaryCountsThem) {
 }
 
 TEST(TransmitterSimEndToEndTest, TurnaroundAndBaudRateMakeLineTimeReal) {
-    TRunningSim sim({"--slaves", "1", "--turnaround", "150", "--baud", "9600"});
-    ASSERT_FALSE(sim.Path().empty()) << sim.Process().Stderr();
-    TRawLine line(sim.Path());
+    TSimulatorChild sim({"--slaves", "1", "--turnaround", "150", "--baud", "9600"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    TRawLine line(sim.Path);
     line.Write(BuildReadRequest(1, 0, 125));
     const Clock::time_point sent = Clock::now();
     const auto first = line.Read(1, 5s);
@@ -226,27 +208,27 @@ TEST(TransmitterSimEndToEndTest, TurnaroundAndBaudRateMakeLineTimeReal) {
     // Lower bounds only: a loaded machine can make things slower, never faster.
     EXPECT_GE(firstAt - sent, 140ms) << "turnaround";
     EXPECT_GE(lastAt - firstAt, 220ms) << "254 bytes at 9600 baud take 265 ms";
-    sim.Stop();
+    StopCleanly(sim);
 }
 
 TEST(TransmitterSimEndToEndTest, SkipsGarbageBeforeARequest) {
-    TRunningSim sim({"--slaves", "1-2"});
-    ASSERT_FALSE(sim.Path().empty()) << sim.Process().Stderr();
-    TRawLine line(sim.Path());
+    TSimulatorChild sim({"--slaves", "1-2"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    TRawLine line(sim.Path);
     std::vector<std::uint8_t> bytes{0x00, 0x11, 0x22};
     const TFrame8 request = BuildReadRequest(2, 0, 2);
     bytes.insert(bytes.end(), request.begin(), request.end());
     line.Write(bytes);
     std::vector<std::int32_t> values;
     EXPECT_EQ(CheckReadReply(line.Read(9, 3s), 2, 2, values), TReplyCheck::Good);
-    const TSimSummary summary = sim.Stop();
+    const TSimSummary summary = StopCleanly(sim);
     EXPECT_EQ(summary.Total("discarded_bytes"), 3);
     EXPECT_EQ(summary.Total("replied_good_reads"), 1);
 }
 
 TEST(TransmitterSimEndToEndTest, DurationEndsTheRunEvenDuringALateReply) {
     const Clock::time_point start = Clock::now();
-    TChildProcess process(SimulatorPath,
+    TChildProcess process(SimulatorProgram(),
                           {"--duration", "1", "--late", "1", "--late-delay", "60000"});
     const auto path = process.ReadLine(10s);
     ASSERT_TRUE(path.has_value()) << process.Stderr();
@@ -263,20 +245,20 @@ TEST(TransmitterSimEndToEndTest, DurationEndsTheRunEvenDuringALateReply) {
 
 TEST(TransmitterSimEndToEndTest, CommandLineProblemsAndHelp) {
     {
-        TChildProcess help(SimulatorPath, {"--help"});
+        TChildProcess help(SimulatorProgram(), {"--help"});
         EXPECT_EQ(help.WaitExit(10s), std::optional<int>{0});
         for (const std::string& name : SimOptionNames())
             EXPECT_NE(help.Stdout().find(name), std::string::npos) << name;
     }
     {
-        TChildProcess bad(SimulatorPath, {"--bad-crc", "2"});
+        TChildProcess bad(SimulatorProgram(), {"--bad-crc", "2"});
         EXPECT_EQ(bad.WaitExit(10s), std::optional<int>{2});
         EXPECT_NE(bad.Stderr().find("--bad-crc"), std::string::npos) << bad.Stderr();
         EXPECT_TRUE(bad.Stdout().empty());
     }
     TTempDir dir;
     {
-        TChildProcess noDir(SimulatorPath,
+        TChildProcess noDir(SimulatorProgram(),
                             {"--link", (dir.Path() / "missing" / "ttyQM0").string()});
         EXPECT_EQ(noDir.WaitExit(10s), std::optional<int>{1});
         EXPECT_NE(noDir.Stderr().find("missing"), std::string::npos) << noDir.Stderr();
@@ -284,7 +266,7 @@ TEST(TransmitterSimEndToEndTest, CommandLineProblemsAndHelp) {
     {
         const auto file = dir.Path() / "plain";
         std::ofstream(file) << "keep me";
-        TChildProcess occupied(SimulatorPath, {"--link", file.string()});
+        TChildProcess occupied(SimulatorProgram(), {"--link", file.string()});
         EXPECT_EQ(occupied.WaitExit(10s), std::optional<int>{1});
         std::ifstream in(file);
         std::string content;
@@ -295,10 +277,10 @@ TEST(TransmitterSimEndToEndTest, CommandLineProblemsAndHelp) {
         // A link left behind by a killed run is replaced.
         const auto stale = dir.Path() / "ttyStale";
         std::filesystem::create_symlink("/dev/pts/nonexistent", stale);
-        TRunningSim sim({"--link", stale.string()});
-        ASSERT_FALSE(sim.Path().empty()) << sim.Process().Stderr();
-        EXPECT_EQ(std::filesystem::read_symlink(stale).string(), sim.Path());
-        sim.Stop();
+        TSimulatorChild sim({"--link", stale.string()});
+        ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+        EXPECT_EQ(std::filesystem::read_symlink(stale).string(), sim.Path);
+        StopCleanly(sim);
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(stale)));
     }
 }

@@ -1,38 +1,21 @@
 #include "TSimOptions.h"
 
-#include <charconv>
+#include "TOptionTable.h"
+
 #include <cstdint>
-#include <functional>
-#include <system_error>
 
 namespace {
 
+using TSimOptionTable = TOptionTable<TSimOptions>;
+
 constexpr int MaxDelayMs = 3'600'000;
 
-template <typename T> std::optional<T> ParseNumber(std::string_view text) {
-    T value{};
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc{} || stop != end || text.empty())
-        return std::nullopt;
-    return value;
-}
-
-/// One option: its name, the name of its value (empty for a flag), its help, and how it
-/// stores its value; `apply` returns an error text, empty on success.
-struct TOptionSpec {
-    std::string name;
-    std::string valueName;
-    std::string help;
-    std::function<std::string(TSimOptions&, std::string_view)> apply;
-};
-
-std::function<std::string(TSimOptions&, std::string_view)>
-Milliseconds(std::chrono::milliseconds TSimConfig::*member, const std::string& name) {
+TSimOptionTable::TApply Milliseconds(std::chrono::milliseconds TSimConfig::*member,
+                                     const std::string& name) {
     return [member, name](TSimOptions& options, std::string_view text) -> std::string {
-        const auto value = ParseNumber<int>(text);
-        if (!value || *value < 0 || *value > MaxDelayMs)
-            return name + " wants milliseconds from 0 to " + std::to_string(MaxDelayMs);
+        const auto value = ParseNumberIn<int>(text, 0, MaxDelayMs);
+        if (!value)
+            return WantsFromTo(name, "milliseconds", 0, MaxDelayMs);
         options.sim.*member = std::chrono::milliseconds{*value};
         return {};
     };
@@ -56,8 +39,8 @@ std::string ParseRange(TSimOptions& options, std::string_view text) {
     return {};
 }
 
-std::vector<TOptionSpec> OptionSpecs() {
-    std::vector<TOptionSpec> specs{
+TSimOptionTable OptionSpecs() {
+    TSimOptionTable specs{{
         {"--slaves", "FIRST-LAST",
          "Addresses that answer (default 1-10); one number for a single slave. Requests for "
          "other addresses, and broadcasts, get no reply.",
@@ -81,7 +64,7 @@ std::vector<TOptionSpec> OptionSpecs() {
              options.sim.seed = *value;
              return {};
          }},
-    };
+    }};
     const std::vector<std::pair<TFaultKind, std::string>> faultHelp{
         {TFaultKind::BadCrc, "reply with one CRC byte altered"},
         {TFaultKind::WrongSlave, "reply from the next slave address, with a matching CRC"},
@@ -97,24 +80,25 @@ std::vector<TOptionSpec> OptionSpecs() {
         for (char& c : name)
             if (c == '_')
                 c = '-';
-        specs.push_back({name, "RATE", "Probability per reply (0 to 1, default 0): " + help + ".",
-                         [kind, name](TSimOptions& options, std::string_view text) -> std::string {
-                             const auto value = ParseNumber<double>(text);
-                             if (!value || !(*value >= 0.0 && *value <= 1.0))
-                                 return name + " wants a probability from 0 to 1";
-                             options.sim.rates[kind] = *value;
-                             return {};
-                         }});
+        specs.Options.push_back(
+            {name, "RATE", "Probability per reply (0 to 1, default 0): " + help + ".",
+             [kind, name](TSimOptions& options, std::string_view text) -> std::string {
+                 const auto value = ParseNumberIn(text, 0.0, 1.0);
+                 if (!value)
+                     return WantsFromTo(name, "a probability", 0.0, 1.0);
+                 options.sim.rates[kind] = *value;
+                 return {};
+             }});
     }
-    std::vector<TOptionSpec> more{
+    std::vector<TSimOptionTable::TOption> more{
         {"--noise", "RATE",
          "Probability per reply (0 to 1, default 0) of 1 to 8 random bytes sent before it "
          "(after the turnaround), followed by --noise-gap of silence. Independent of the "
          "kinds above, which exclude each other (their rates may add up to 1 at most).",
          [](TSimOptions& options, std::string_view text) -> std::string {
-             const auto value = ParseNumber<double>(text);
-             if (!value || !(*value >= 0.0 && *value <= 1.0))
-                 return "--noise wants a probability from 0 to 1";
+             const auto value = ParseNumberIn(text, 0.0, 1.0);
+             if (!value)
+                 return WantsFromTo("--noise", "a probability", 0.0, 1.0);
              options.sim.rates.noise = *value;
              return {};
          }},
@@ -148,18 +132,15 @@ std::vector<TOptionSpec> OptionSpecs() {
         {"--duration", "S",
          "Stop after S seconds (fractions allowed); 0 (default) runs until SIGINT or SIGTERM.",
          [](TSimOptions& options, std::string_view text) -> std::string {
-             const auto value = ParseNumber<double>(text);
-             if (!value || !(*value >= 0.0 && *value <= 1e7))
-                 return "--duration wants seconds from 0 to 10000000";
+             const auto value = ParseNumberIn(text, 0.0, 1e7);
+             if (!value)
+                 return WantsFromTo("--duration", "seconds", 0.0, 1e7);
              options.durationSeconds = *value;
              return {};
          }},
         {"--freeze", "",
          "Keep every value at its start value, so that replies can be predicted exactly.",
-         [](TSimOptions& options, std::string_view) -> std::string {
-             options.freeze = true;
-             return {};
-         }},
+         TSimOptionTable::Sets(&TSimOptions::freeze)},
         {"--faults-reads-only", "",
          "Spoil only read replies; coil echoes and exception replies always go out as they are.",
          [](TSimOptions& options, std::string_view) -> std::string {
@@ -167,71 +148,21 @@ std::vector<TOptionSpec> OptionSpecs() {
              return {};
          }},
         {"--verbose", "", "Log every request and what was sent for it on stderr.",
-         [](TSimOptions& options, std::string_view) -> std::string {
-             options.verbose = true;
-             return {};
-         }},
-        {"--help", "", "Print this text and exit.",
-         [](TSimOptions& options, std::string_view) -> std::string {
-             options.help = true;
-             return {};
-         }},
+         TSimOptionTable::Sets(&TSimOptions::verbose)},
+        {"--help", "", "Print this text and exit.", TSimOptionTable::Sets(&TSimOptions::help)},
     };
-    specs.insert(specs.end(), more.begin(), more.end());
+    specs.Options.insert(specs.Options.end(), more.begin(), more.end());
     return specs;
-}
-
-// Breaks `text` into lines of at most `width` characters, each starting with `indent`.
-std::string Wrap(const std::string& text, std::size_t indent, std::size_t width) {
-    std::string out;
-    std::string line(indent, ' ');
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find(' ', at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string word = text.substr(at, end - at);
-        if (line.size() > indent && line.size() + 1 + word.size() > width) {
-            out += line + '\n';
-            line.assign(indent, ' ');
-        }
-        if (line.size() > indent)
-            line += ' ';
-        line += word;
-        at = end + 1;
-    }
-    return out + line + '\n';
 }
 
 } // namespace
 
 TSimOptionsResult ParseSimOptions(std::span<const std::string> args) {
-    const std::vector<TOptionSpec> specs = OptionSpecs();
     TSimOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        const TOptionSpec* entry = nullptr;
-        for (const TOptionSpec& candidate : specs)
-            if (candidate.name == name)
-                entry = &candidate;
-        if (entry == nullptr)
-            return {std::nullopt, "unknown option " + arg};
-        std::string value;
-        if (entry->valueName.empty()) {
-            if (equals != std::string::npos)
-                return {std::nullopt, name + " takes no value"};
-        } else if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return {std::nullopt, name + " wants a value (" + entry->valueName + ")"};
-        }
-        if (std::string error = entry->apply(options, value); !error.empty())
-            return {std::nullopt, error};
-    }
+    std::string error = OptionSpecs().Parse(
+        args, options, [](const std::string& arg) { return "unknown option " + arg; });
+    if (!error.empty())
+        return {std::nullopt, error};
     // A small allowance for rates such as 0.1 that do not add up exactly in binary.
     if (options.sim.rates.ExclusiveSum() > 1.0 + 1e-9)
         return {std::nullopt, "the fault rates (all but --noise) add up to more than 1"};
@@ -240,8 +171,8 @@ TSimOptionsResult ParseSimOptions(std::span<const std::string> args) {
 
 std::vector<std::string> SimOptionNames() {
     std::vector<std::string> names;
-    for (const TOptionSpec& entry : OptionSpecs())
-        names.push_back(entry.name);
+    for (const TSimOptionTable::TOption& entry : OptionSpecs().Options)
+        names.push_back(entry.Name);
     return names;
 }
 
@@ -256,11 +187,7 @@ std::string SimHelpText(std::string_view program) {
                  "the index. Function 5 (write single coil) is echoed for FF00, F000 and 0000. "
                  "Requests are recognised by their CRC, so noise on the line is skipped.",
                  0, 79);
-    text += "\nOptions:\n";
-    for (const TOptionSpec& entry : OptionSpecs()) {
-        text += "  " + entry.name + (entry.valueName.empty() ? "" : " " + entry.valueName) + '\n';
-        text += Wrap(entry.help, 6, 79);
-    }
+    text += "\nOptions:\n" + OptionSpecs().HelpText();
     text += '\n';
     text += Wrap("On exit (after --duration, SIGINT or SIGTERM) it prints a summary on stdout: "
                  "one key=value line per total (received_bytes, discarded_bytes, "

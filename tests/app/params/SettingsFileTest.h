@@ -1,5 +1,7 @@
 #pragma once
 
+// The settings-file fixture and helpers that the tests of every system share.
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -37,6 +39,14 @@ inline std::string ReadFile(const fs::path& path) {
 inline void WriteFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
 }
+
+/// `text` with the first `from` replaced by `to`.
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+/// The path of this test program, as the system reports it (defined per system).
+fs::path RunningExecutable();
 
 class SettingsFile : public ::testing::Test {
 protected:
