@@ -2,6 +2,7 @@
 
 #include "TComm.h"
 #include "TRunState.h"
+#include "TWindowQueue.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -35,7 +36,8 @@ QEvent::Type TLineHeldEvent::EventType() {
     return type;
 }
 
-TQtPollHost::TQtPollHost(TComm& comm, QObject& window) : Comm(comm), Window(window) {
+TQtPollHost::TQtPollHost(TComm& comm, QObject& window, TWindowQueue& queue)
+    : Comm(comm), Window(window), Queue(queue) {
     // Registered on the window thread, before any poll thread.
     TSendCaptionEvent::EventType();
     TDiscardedEvent::EventType();
@@ -51,7 +53,17 @@ void TQtPollHost::PostPollResult(std::uint32_t runId, std::int32_t slave, std::i
     std::int64_t seen = FMaxBacklog;
     while (backlog > seen && !FMaxBacklog.compare_exchange_weak(seen, backlog)) {
     }
-    QCoreApplication::postEvent(&Window, new TPollResultEvent(runId, slave, result));
+    auto deliver = [window = &Window, runId, slave, result] {
+        TPollResultEvent event(runId, slave, result);
+        QCoreApplication::sendEvent(window, &event);
+    };
+    const auto now = std::chrono::steady_clock::now();
+    if (now - LastResultWake >= ResultWakePeriod) {
+        LastResultWake = now;
+        Queue.Post(std::move(deliver));
+    } else {
+        Queue.PostQuiet(std::move(deliver));
+    }
 }
 
 void TQtPollHost::SendCaptionChanged() {

@@ -5,11 +5,13 @@
 #include <QEvent>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
 class QObject;
 class TComm;
+class TWindowQueue;
 
 /// WM_POLL_RESULT as a Qt event: the polled address (wParam) and 0 for a good
 /// reply or 1 for a time-out (lParam), tagged with its run.
@@ -49,9 +51,17 @@ public:
 /// The poll thread's way out in the window: requests go to the serial link,
 /// results are posted as WM_POLL_RESULT to the main window, caption changes as
 /// one pending notice at most (the window reads the newest caption).
+///
+/// A result travels in the window queue, behind the blocks received before it,
+/// and is sent to the window from there, so the application's hook sees it as
+/// before. It wakes the window thread only when no result has done so for a
+/// while (ResultWakePeriod): at full speed the result of a prompt poll rides
+/// along with the next reply, and the window thread wakes once a poll, not twice.
 class TQtPollHost final : public TPollHost {
 public:
-    TQtPollHost(TComm& comm, QObject& window);
+    static constexpr std::chrono::milliseconds ResultWakePeriod{20};
+
+    TQtPollHost(TComm& comm, QObject& window, TWindowQueue& queue);
 
     void SendRequest(const TFrame8& request) override;
     void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override;
@@ -73,6 +83,9 @@ public:
 private:
     TComm& Comm;
     QObject& Window;
+    TWindowQueue& Queue;
+    /// Poll thread only (one at a time; the next starts after the last has ended).
+    std::chrono::steady_clock::time_point LastResultWake;
     std::atomic<bool> CaptionPending{false};
     std::atomic<std::int64_t> Unhandled{0};
     std::atomic<std::int64_t> FMaxBacklog{0};

@@ -34,6 +34,22 @@ void TQtWindowQueue::Post(TItem item) {
     QCoreApplication::postEvent(this, new QEvent(SliceEventType));
 }
 
+void TQtWindowQueue::PostQuiet(TItem item) {
+    // Runs in the slice of the next item posted with a wake-up.
+    std::scoped_lock lock(Mutex);
+    Items.push_back(std::move(item));
+}
+
+void TQtWindowQueue::Wake() {
+    {
+        std::scoped_lock lock(Mutex);
+        if (Items.empty() || SlicePending)
+            return;
+        SlicePending = true;
+    }
+    QCoreApplication::postEvent(this, new QEvent(SliceEventType));
+}
+
 void TQtWindowQueue::customEvent(QEvent* event) {
     if (event->type() == SliceEventType)
         RunSlice();

@@ -23,6 +23,9 @@ public:
 
     /// Any thread.
     void Post(TItem item) override;
+    void PostQuiet(TItem item) override;
+    /// Any thread: items posted quietly run soon, without waiting for a post.
+    void Wake();
 
     /// Called on the window thread with an error that escaped an item.
     std::function<void(const std::exception&)> OnError;

@@ -36,6 +36,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -45,6 +46,9 @@ const char* const OpenFailedMessage = "串口打开失败！请检查是否被�
 const QString Banner = QStringLiteral("Quellmark Modbus RTU 变送器测试工具");
 
 constexpr int TimerIntervalMs = 500;
+// How often a run may redraw the table and the panels: about a display frame
+// or two, quicker than anyone reads a count.
+constexpr std::chrono::milliseconds DisplayPeriod(40);
 constexpr int CoilWaitMs = 500;
 constexpr auto PortSettlePause = std::chrono::milliseconds(100);
 constexpr std::uint16_t EchoLength = 8;
@@ -131,9 +135,11 @@ void FollowNewestLines(QListView& list) {
 }
 
 void SetCell(QTableWidget& table, int row, int column, const QString& text) {
-    if (QTableWidgetItem* item = table.item(row, column))
-        item->setText(text);
-    else
+    // An unchanged cell is left alone: setting it would still repaint it.
+    if (QTableWidgetItem* item = table.item(row, column)) {
+        if (item->text() != text)
+            item->setText(text);
+    } else
         table.setItem(row, column, new QTableWidgetItem(text));
 }
 
@@ -156,7 +162,7 @@ QString CellText(const QTableWidget& table, int row, int column) {
 
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
-      Comm1(WindowQueue), FPollHost(Comm1, *this),
+      Comm1(WindowQueue), FPollHost(Comm1, *this, WindowQueue),
       Link(Comm1, WindowQueue, [this](const std::string& line) { InfoList->Append(Text(line)); }) {
     ui->setupUi(this);
     setGeometry(529, 261, 862, 516);
@@ -234,6 +240,8 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     timerWaitResponse->setInterval(CoilWaitMs);
     // A coarse timer may fire up to 5 % early; a command waits its full period.
     timerWaitResponse->setTimerType(Qt::PreciseTimer);
+    DisplayTimer = new QTimer(this);
+    DisplayTimer->setSingleShot(true);
 
     ConnectHandlers();
     qApp->installEventFilter(this);
@@ -315,6 +323,7 @@ void TfrmMain::ConnectHandlers() {
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
     connect(timerWaitResponse, &QTimer::timeout, this,
             [this] { Guarded([this] { timerWaitResponseTimer(); }); });
+    connect(DisplayTimer, &QTimer::timeout, this, [this] { Guarded([this] { FlushDisplay(); }); });
 }
 
 void TfrmMain::SetupStatusBar() {
@@ -491,6 +500,7 @@ void TfrmMain::btnStartClick() {
 }
 
 void TfrmMain::StartPolling() {
+    FlushDisplay(); // nothing of an earlier run may land in the new table
     ui->pnlParams->setEnabled(false);
     const TRunLayout layout = Run.Layout();
     const int values = layout.ValueColumns;
@@ -522,6 +532,10 @@ void TfrmMain::StartPolling() {
 void TfrmMain::StopPolling() {
     Link.RunStopped();
     Run.Stop();
+    // The last results of the run may wait quietly (TQtPollHost); they are
+    // ignored now, but nobody else would wake the queue for them.
+    WindowQueue.Wake();
+    FlushDisplay();
     ui->pnlParams->setEnabled(true);
     Timer1->stop();
     // A command waiting for the line takes it now that nobody polls.
@@ -529,6 +543,7 @@ void TfrmMain::StopPolling() {
 }
 
 void TfrmMain::btnClearClick() {
+    FlushDisplay(); // a result still to be shown carries the counts before the reset
     Run.ResetCounts();
     QTableWidget& table = *ui->lvResult;
     const int columns = table.columnCount();
@@ -689,6 +704,7 @@ void TfrmMain::actInfoExportExecute() {
 }
 
 void TfrmMain::actResultCopyExecute() {
+    FlushDisplay();
     const QTableWidget& table = *ui->lvResult;
     QList<int> rows;
     for (const QModelIndex& index : table.selectionModel()->selectedRows())
@@ -734,6 +750,7 @@ QString TfrmMain::ResultCsv() const {
 }
 
 void TfrmMain::actResultExportCsvExecute() {
+    FlushDisplay();
     SaveText(QStringLiteral("导出CSV"), QStringLiteral("测试结果.csv"),
              QStringLiteral("CSV 文件 (*.csv);;所有文件 (*)"), ResultCsv());
 }
@@ -763,7 +780,7 @@ void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint
     // The poll thread leaves the send caption of a promptly answered request
     // to this handler (TPollHost::SendCaptionChanged).
     ShowSendCaption();
-    ui->pnlReceive->setText(Text(outcome.ReceiveCaption));
+    ShowReceiveCaption(Text(outcome.ReceiveCaption));
     for (const std::string& line : outcome.InfoLines)
         InfoList->Append(Text(line));
     if (outcome.EchoAccepted) {
@@ -774,30 +791,100 @@ void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint
 }
 
 void TfrmMain::ApplicationEvents1Message(TPollResultEvent& Msg, bool& /*Handled*/) {
-    const std::optional<TRowUpdate> update = Run.PollResult(Msg.RunId, Msg.WParam, Msg.LParam);
+    std::optional<TRowUpdate> update = Run.PollResult(Msg.RunId, Msg.WParam, Msg.LParam);
     if (!update)
         return;
-    QTableWidget& table = *ui->lvResult;
-    const int row = static_cast<int>(update->Row);
-    const int columns = table.columnCount();
-    if (row >= table.rowCount() || columns < 3)
-        return;
-    for (int i = 0; i < static_cast<int>(update->ValueCells.size()) && i + 1 < columns - 2; ++i)
-        SetCell(table, row, i + 1, Text(update->ValueCells[static_cast<std::size_t>(i)]));
-    SetCell(table, row, columns - 2, Text(update->OkText));
-    SetCell(table, row, columns - 1, Text(update->FailText));
-    if (QTableWidgetItem* id = table.item(row, 0))
-        id->setToolTip(Text(update->ResponseTip));
-    if (update->TimedOut)
-        ui->pnlReceive->setText(QString::fromUtf8(TimeoutCaption));
+    const bool timedOut = update->TimedOut;
+    ShowRowUpdate(std::move(*update));
+    if (timedOut)
+        ShowReceiveCaption(QString::fromUtf8(TimeoutCaption));
 }
 
 void TfrmMain::ShowSendCaption() {
+    if (Run.Running()) {
+        PendingSendCaption = true;
+        ScheduleDisplay();
+        return;
+    }
     // Taken before reading, so a caption set meanwhile posts a new notice.
     FPollHost.CaptionTaken();
     const QString caption = Text(RunState.SendCaption());
     if (ui->pnlSend->text() != caption)
         ui->pnlSend->setText(caption);
+}
+
+void TfrmMain::ShowReceiveCaption(QString caption) {
+    if (!Run.Running()) {
+        ui->pnlReceive->setText(caption);
+        return;
+    }
+    PendingReceiveCaption = std::move(caption);
+    ScheduleDisplay();
+}
+
+void TfrmMain::ShowRowUpdate(TRowUpdate update) {
+    const std::size_t row = update.Row;
+    if (PendingRows.size() <= row)
+        PendingRows.resize(row + 1);
+    std::optional<TRowUpdate>& pending = PendingRows[row];
+    if (!pending) {
+        pending = std::move(update);
+        PendingRowOrder.push_back(row);
+    } else {
+        // A time-out keeps the values of the last good reply.
+        if (!update.TimedOut)
+            pending->ValueCells = std::move(update.ValueCells);
+        pending->OkText = std::move(update.OkText);
+        pending->FailText = std::move(update.FailText);
+    }
+    ScheduleDisplay();
+}
+
+void TfrmMain::ScheduleDisplay() {
+    if (DisplayTimer->isActive())
+        return;
+    // The first change after a quiet spell shows at once; later ones wait for
+    // the rest of the frame.
+    const auto since = std::chrono::steady_clock::now() - LastDisplay;
+    if (since >= DisplayPeriod)
+        FlushDisplay();
+    else
+        DisplayTimer->start(std::chrono::ceil<std::chrono::milliseconds>(DisplayPeriod - since));
+}
+
+void TfrmMain::FlushDisplay() {
+    DisplayTimer->stop();
+    LastDisplay = std::chrono::steady_clock::now();
+    QTableWidget& table = *ui->lvResult;
+    const int columns = table.columnCount();
+    for (const std::size_t p : PendingRowOrder) {
+        const TRowUpdate update = std::move(*PendingRows[p]);
+        PendingRows[p].reset();
+        const int row = static_cast<int>(p);
+        if (row >= table.rowCount() || columns < 3)
+            continue;
+        for (int i = 0; i < static_cast<int>(update.ValueCells.size()) && i + 1 < columns - 2; ++i)
+            SetCell(table, row, i + 1, Text(update.ValueCells[static_cast<std::size_t>(i)]));
+        SetCell(table, row, columns - 2, Text(update.OkText));
+        SetCell(table, row, columns - 1, Text(update.FailText));
+        if (QTableWidgetItem* id = table.item(row, 0)) {
+            const QString tip = Text(ResponseTipText(Run.ResponseTimes(p)));
+            if (id->toolTip() != tip)
+                id->setToolTip(tip);
+        }
+    }
+    PendingRowOrder.clear();
+    if (PendingReceiveCaption) {
+        if (ui->pnlReceive->text() != *PendingReceiveCaption)
+            ui->pnlReceive->setText(*PendingReceiveCaption);
+        PendingReceiveCaption.reset();
+    }
+    if (std::exchange(PendingSendCaption, false)) {
+        FPollHost.CaptionTaken();
+        const QString caption = Text(RunState.SendCaption());
+        if (ui->pnlSend->text() != caption)
+            ui->pnlSend->setText(caption);
+    }
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -147,6 +148,15 @@ private:
     void WakeCoilWaits();
     /// The run state's send caption into the send panel, if it has changed.
     void ShowSendCaption();
+    /// During a run the table and both panels are redrawn at most once a
+    /// display frame: results and captions wait here and go in together, so
+    /// thousands of polls a second cost a few repaints, not thousands. The
+    /// counts themselves are kept at once (TPollingRun); only the showing waits.
+    void ShowRowUpdate(TRowUpdate update);
+    void ShowReceiveCaption(QString caption);
+    void ScheduleDisplay();
+    /// Puts what waits into the table and the panels now.
+    void FlushDisplay();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;
@@ -167,6 +177,14 @@ private:
     QLabel* StatusPanels[3] = {};
     QTimer* Timer1 = nullptr;
     QTimer* timerWaitResponse = nullptr;
+    QTimer* DisplayTimer = nullptr;
+    /// Rows with a result not yet shown, each with the newest texts.
+    std::vector<std::optional<TRowUpdate>> PendingRows;
+    std::vector<std::size_t> PendingRowOrder;
+    std::optional<QString> PendingReceiveCaption;
+    bool PendingSendCaption = false;
+    /// Monotonic time of the last flush.
+    std::chrono::steady_clock::time_point LastDisplay;
     /// The event loops of the coil commands now waiting, innermost last.
     std::vector<QEventLoop*> CoilWaits;
     /// The settings Comm1 was last opened with.

@@ -135,6 +135,9 @@ public:
               [this](const std::vector<char>& bytes) {
                   ErrorLine(TPollingRun::DiscardedLine(bytes, SystemClock().Now()));
               }) {
+        // Counted, not shown, as results come: the loop takes them with the
+        // next reply and does not wake for each one.
+        Host.SetQuietResults(true);
         ApplyLinkDefaults(Comm);
         Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
             OnReceiveData(buffer, length);

@@ -121,7 +121,8 @@ void TComm::OpenPort() {
         return;
     }
     try {
-        Link->Writer = std::make_unique<TWriteThread>(openDevice, NotifyWindow, Link->Queue);
+        Link->Writer = std::make_unique<TWriteThread>(openDevice, NotifyWindow, Link->Queue,
+                                                      static_cast<bool>(OnSendDataEmpty));
     } catch (const std::exception& error) {
         StopThreads(*Link);
         Link.reset();

@@ -170,6 +170,9 @@ public:
     TNotifyEvent OnRequestHangup;
     TReceiveErrorEvent OnReceiveError;
     TModemStateChangeEvent OnModemStateChange;
+    /// Assign before OpenPort: the writer wakes the window thread for this
+    /// notice only when a handler was there at the opening; otherwise the
+    /// notice waits in order for the next one that wakes it.
     TSendDataEmptyEvent OnSendDataEmpty;
     TDataDroppedEvent OnDataDropped;
 

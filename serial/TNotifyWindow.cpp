@@ -8,17 +8,21 @@ TNotifyWindow::TNotifyWindow(TWindowQueue& queue, TComm& owner, std::size_t limi
     : Queue(queue), Owner(&owner), Limit(std::max<std::size_t>(limit, 1)) {}
 
 bool TNotifyWindow::Post(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam,
-                         std::shared_ptr<char[]> block) noexcept {
+                         std::shared_ptr<char[]> block, bool wake) noexcept {
     Queued.fetch_add(1, std::memory_order_relaxed);
     try {
-        Queue.Post([window = shared_from_this(), message, wParam, lParam,
-                    block = std::move(block)]() mutable {
+        auto notice = [window = shared_from_this(), message, wParam, lParam,
+                       block = std::move(block)]() mutable {
             if (TComm* owner = window->Owner.load(std::memory_order_acquire))
                 owner->NotifyWindowProc(message, wParam, lParam);
             // The copy belongs to the notice; it goes as soon as the handler is done.
             block.reset();
             window->Handled();
-        });
+        };
+        if (wake)
+            Queue.Post(std::move(notice));
+        else
+            Queue.PostQuiet(std::move(notice));
         return true;
     } catch (...) {
         Queued.fetch_sub(1, std::memory_order_relaxed);

@@ -31,9 +31,10 @@ public:
 
     /// Any thread; never waits for the window thread. `block` travels with the
     /// notice and is released right after the notice has been handled (or
-    /// dropped). False if the notice could not be queued.
+    /// dropped). Without `wake` the window thread is not woken for the notice
+    /// (TWindowQueue::PostQuiet). False if the notice could not be queued.
     bool Post(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam,
-              std::shared_ptr<char[]> block = {}) noexcept;
+              std::shared_ptr<char[]> block = {}, bool wake = true) noexcept;
 
     enum class TBlockPost : std::uint8_t { Posted, Dropped, Refused };
 

@@ -5,7 +5,12 @@ void TManualWindowQueue::Post(TItem item) {
         std::scoped_lock lock(Mutex);
         Items.push_back(std::move(item));
     }
-    Arrived.notify_one();
+    Arrived.Bump();
+}
+
+void TManualWindowQueue::PostQuiet(TItem item) {
+    std::scoped_lock lock(Mutex);
+    Items.push_back(std::move(item));
 }
 
 std::size_t TManualWindowQueue::RunPending() {
@@ -26,12 +31,15 @@ std::size_t TManualWindowQueue::RunPending() {
 }
 
 std::size_t TManualWindowQueue::WaitAndRun(std::chrono::milliseconds timeout) {
-    {
-        std::unique_lock lock(Mutex);
-        if (!Arrived.wait_for(lock, timeout, [this] { return !Items.empty(); }))
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const std::uint32_t seen = Arrived.Load();
+        if (Size() != 0)
+            return RunPending();
+        if (std::chrono::steady_clock::now() >= until)
             return 0;
+        Arrived.WaitWhile(seen, until);
     }
-    return RunPending();
 }
 
 bool TManualWindowQueue::RunUntil(const std::function<bool()>& done,

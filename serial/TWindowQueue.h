@@ -1,7 +1,8 @@
 #pragma once
 
+#include "TWakeWord.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -19,6 +20,11 @@ public:
 
     /// Any thread; never blocks on the window thread.
     virtual void Post(TItem item) = 0;
+
+    /// As Post, but the window thread is not woken for this item: it runs, in
+    /// its place in the order, once something else wakes the window thread.
+    /// For notices that nobody waits for, which must not cost a wake-up each.
+    virtual void PostQuiet(TItem item) { Post(std::move(item)); }
 };
 
 /// A window-thread queue pumped by its owner: whoever calls RunPending or
@@ -26,13 +32,15 @@ public:
 class TManualWindowQueue final : public TWindowQueue {
 public:
     void Post(TItem item) override;
+    void PostQuiet(TItem item) override;
 
     /// Runs every item queued so far, including items posted while running.
     /// Returns how many ran.
     std::size_t RunPending();
 
-    /// Waits up to `timeout` for at least one item, then runs what is queued.
-    /// Returns how many ran (0 after a time-out).
+    /// Waits up to `timeout` for at least one item, then runs what is queued;
+    /// items posted quietly meanwhile run when the wait ends. Returns how many
+    /// ran.
     std::size_t WaitAndRun(std::chrono::milliseconds timeout);
 
     /// Pumps until `done()` holds or `timeout` passes; returns `done()`.
@@ -42,6 +50,8 @@ public:
 
 private:
     mutable std::mutex Mutex;
-    std::condition_variable Arrived;
+    // The pumping thread sleeps on this, not on the mutex: a post from the
+    // link's threads wakes it without a second round through the lock.
+    TWakeWord Arrived;
     std::deque<TItem> Items;
 };

@@ -7,7 +7,7 @@ bool TWriteQueue::Push(TWriteItem item) {
             return false;
         Items.push_back(std::move(item));
     }
-    Changed.notify_one();
+    Changed.Bump();
     return true;
 }
 
@@ -21,9 +21,18 @@ std::optional<TWriteItem> TWriteQueue::TryTake() {
 }
 
 bool TWriteQueue::WaitForItem(std::stop_token stop) {
-    std::unique_lock lock(Mutex);
-    Changed.wait(lock, stop, [this] { return IsClosed || !Items.empty(); });
-    return !IsClosed && !Items.empty();
+    std::stop_callback wakeOnStop(stop, [this] { Changed.Bump(); });
+    for (;;) {
+        const std::uint32_t seen = Changed.Load();
+        {
+            std::scoped_lock lock(Mutex);
+            if (IsClosed || !Items.empty())
+                return !IsClosed;
+        }
+        if (stop.stop_requested())
+            return false;
+        Changed.WaitWhile(seen, std::nullopt);
+    }
 }
 
 void TWriteQueue::Close() {
@@ -33,7 +42,7 @@ void TWriteQueue::Close() {
         IsClosed = true;
         dropped.swap(Items);
     }
-    Changed.notify_all();
+    Changed.Bump();
     // `dropped` releases the copies here, outside the lock.
 }
 

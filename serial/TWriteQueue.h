@@ -1,6 +1,7 @@
 #pragma once
 
-#include <condition_variable>
+#include "TWakeWord.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -44,7 +45,9 @@ public:
 
 private:
     mutable std::mutex Mutex;
-    std::condition_variable_any Changed;
+    // The writer sleeps on this, not on the mutex: a push wakes it without a
+    // second round through the lock.
+    TWakeWord Changed;
     std::deque<TWriteItem> Items;
     bool IsClosed = false;
     const std::size_t Limit;

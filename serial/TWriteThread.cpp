@@ -3,9 +3,10 @@
 #include "TComm.h"
 
 TWriteThread::TWriteThread(TCommDevice& device, std::shared_ptr<TNotifyWindow> notifyWindow,
-                           std::shared_ptr<TWriteQueue> queue)
+                           std::shared_ptr<TWriteQueue> queue, bool wakeForSent)
     : Device(device), NotifyWindow(std::move(notifyWindow)), Queue(std::move(queue)),
-      Thread([this](std::stop_token stop) { Execute(std::move(stop)); }) {}
+      WakeForSent(wakeForSent), Thread([this](std::stop_token stop) { Execute(std::move(stop)); }) {
+}
 
 void TWriteThread::Execute(std::stop_token stop) noexcept {
     try {
@@ -17,7 +18,7 @@ void TWriteThread::Execute(std::stop_token stop) noexcept {
             std::optional<TWriteItem> item = Queue->TryTake();
             if (!item) {
                 if (notify) {
-                    if (!NotifyWindow->Post(WM_COMM_SENT, 0, 0)) {
+                    if (!NotifyWindow->Post(WM_COMM_SENT, 0, 0, {}, WakeForSent)) {
                         PostHangupRequest();
                         break;
                     }

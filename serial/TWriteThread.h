@@ -14,8 +14,11 @@
 /// When it ends, its queue is closed, so later blocks are refused.
 class TWriteThread {
 public:
+    /// Without `wakeForSent` (no handler for the notice when the port opened)
+    /// WM_COMM_SENT is queued without waking the window thread: at one a
+    /// request, that wake-up would cost the window thread as much as the reply.
     TWriteThread(TCommDevice& device, std::shared_ptr<TNotifyWindow> notifyWindow,
-                 std::shared_ptr<TWriteQueue> queue);
+                 std::shared_ptr<TWriteQueue> queue, bool wakeForSent = true);
 
     void RequestStop() { Thread.request_stop(); }
     void Join() {
@@ -30,5 +33,6 @@ private:
     TCommDevice& Device;
     std::shared_ptr<TNotifyWindow> NotifyWindow;
     std::shared_ptr<TWriteQueue> Queue;
+    bool WakeForSent;
     std::jthread Thread; // last: starts once everything above is set
 };

@@ -1,16 +1,12 @@
 #include "TPollEvent.h"
 
 void TPollEvent::Set() {
-    {
-        std::scoped_lock lock(Mutex);
-        FSignalled = true;
-    }
-    Signalled.notify_one();
+    FSignalled.store(true);
+    Wake.Bump();
 }
 
 void TPollEvent::Reset() {
-    std::scoped_lock lock(Mutex);
-    FSignalled = false;
+    FSignalled.store(false);
 }
 
 bool TPollEvent::WaitFor(std::chrono::milliseconds timeout) {
@@ -22,16 +18,19 @@ bool TPollEvent::WaitFor(std::chrono::milliseconds timeout, std::stop_token stop
 }
 
 bool TPollEvent::WaitUntil(std::chrono::steady_clock::time_point until, std::stop_token stopToken) {
-    std::unique_lock lock(Mutex);
     // The wait measures on the steady clock, so a change of the wall clock can
     // neither stretch nor cut it.
-    if (!Signalled.wait_until(lock, stopToken, until, [this] { return FSignalled; }))
-        return false;
-    FSignalled = false;
-    return true;
+    std::stop_callback wakeOnStop(stopToken, [this] { Wake.Bump(); });
+    for (;;) {
+        const std::uint32_t seen = Wake.Load();
+        if (FSignalled.exchange(false))
+            return true;
+        if (stopToken.stop_requested() || std::chrono::steady_clock::now() >= until)
+            return false;
+        Wake.WaitWhile(seen, until);
+    }
 }
 
 bool TPollEvent::IsSignalled() const {
-    std::scoped_lock lock(Mutex);
-    return FSignalled;
+    return FSignalled.load();
 }

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "TWakeWord.h"
+
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stop_token>
 
 /// The handshake between the receive handler and the poll thread: an
@@ -31,7 +32,8 @@ public:
     bool IsSignalled() const;
 
 private:
-    mutable std::mutex Mutex;
-    std::condition_variable_any Signalled;
-    bool FSignalled = false;
+    // No lock: the reply's signal is on the way from the receive handler to
+    // the next request, and a lock there costs wake-ups of its own.
+    std::atomic<bool> FSignalled{false};
+    TWakeWord Wake;
 };

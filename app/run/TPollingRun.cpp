@@ -180,8 +180,6 @@ std::optional<TRowUpdate> TPollingRun::PollResult(std::uint32_t runId, std::int3
     }
     update.OkText = std::to_string(State.OkCounts[p]);
     update.FailText = std::to_string(State.FailCounts[p]);
-    if (p < State.ResponseTimes.size())
-        update.ResponseTip = ResponseTipText(State.ResponseTimes[p]);
     return update;
 }
 

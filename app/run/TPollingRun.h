@@ -42,9 +42,6 @@ struct TRowUpdate {
     std::vector<std::string> ValueCells;
     std::string OkText;
     std::string FailText;
-    /// The tooltip of the row's Id cell: the slave's response times; empty
-    /// before its first timed reply.
-    std::string ResponseTip;
 };
 
 /// The caption the receive panel shows when a poll has timed out.

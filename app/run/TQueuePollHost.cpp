@@ -14,8 +14,13 @@ void TQueuePollHost::SendRequest(const TFrame8& request) {
 }
 
 void TQueuePollHost::PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) {
-    if (OnResult)
-        Queue.Post([handler = OnResult, runId, slave, result] { handler(runId, slave, result); });
+    if (!OnResult)
+        return;
+    auto item = [handler = OnResult, runId, slave, result] { handler(runId, slave, result); };
+    if (QuietResults)
+        Queue.PostQuiet(std::move(item));
+    else
+        Queue.Post(std::move(item));
 }
 
 void TQueuePollHost::SendCaptionChanged() {

@@ -24,6 +24,12 @@ public:
                    TCaptionHandler onCaption = {}, TDiscardHandler onDiscarded = {},
                    THeldHandler onLineHeld = {});
 
+    /// Results posted without waking the pumping thread (TWindowQueue::PostQuiet):
+    /// they are taken in order with the next reply or the next pumping slice,
+    /// so a prompt poll costs that thread one wake-up instead of two. For a
+    /// front end that shows nothing the moment a result comes.
+    void SetQuietResults(bool quiet) { QuietResults = quiet; }
+
     void SendRequest(const TFrame8& request) override;
     void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override;
     void SendCaptionChanged() override;
@@ -37,4 +43,5 @@ private:
     TCaptionHandler OnCaption;
     TDiscardHandler OnDiscarded;
     THeldHandler OnLineHeld;
+    bool QuietResults = false;
 };

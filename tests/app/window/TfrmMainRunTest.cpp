@@ -147,7 +147,13 @@ void TfrmMainRunTest::tableFollowsRangeAndRegisterCount() {
     QCOMPARE(w.Cell(2, 0), QStringLiteral("7"));
     QTRY_COMPARE_WITH_TIMEOUT(w.Cell(2, 8), QStringLiteral("-8"), Patience);
     QCOMPARE(w.Cell(1, 1), QStringLiteral("6"));
+    QTRY_VERIFY_WITH_TIMEOUT(w.Cell(0, 9).toInt() >= 20, Patience);
     w.Click("btnStart");
+    // Redrawn at most once a frame while the run is on, exact once it stops.
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(w.Cell(row, 9), QString::number(RunState.OkCounts.at(row)));
+        QCOMPARE(w.Cell(row, 10), QString::number(RunState.FailCounts.at(row)));
+    }
 
     // Register Count 1: "Id", "OK" and "FAIL" only; good replies still count.
     auto& count = w.Child<QSpinBox>("speRCount");
