@@ -1,12 +1,12 @@
 #include "TPollEvent.h"
 
-void TPollEvent::Set() {
-    FSignalled.store(true);
+void TPollEvent::Set(std::uint32_t ticket) {
+    FSignal.store(std::uint64_t{ticket} + 1);
     Wake.Bump();
 }
 
 void TPollEvent::Reset() {
-    FSignalled.store(false);
+    FSignal.store(0);
 }
 
 bool TPollEvent::WaitFor(std::chrono::milliseconds timeout) {
@@ -17,13 +17,16 @@ bool TPollEvent::WaitFor(std::chrono::milliseconds timeout, std::stop_token stop
     return WaitUntil(std::chrono::steady_clock::now() + timeout, std::move(stopToken));
 }
 
-bool TPollEvent::WaitUntil(std::chrono::steady_clock::time_point until, std::stop_token stopToken) {
+bool TPollEvent::WaitUntil(std::chrono::steady_clock::time_point until, std::stop_token stopToken,
+                           std::uint32_t ticket) {
     // The wait measures on the steady clock, so a change of the wall clock can
     // neither stretch nor cut it.
     std::stop_callback wakeOnStop(stopToken, [this] { Wake.Bump(); });
     for (;;) {
         const std::uint32_t seen = Wake.Load();
-        if (FSignalled.exchange(false))
+        // Another ticket's signal is left alone: it ends no wait of this one.
+        std::uint64_t mine = std::uint64_t{ticket} + 1;
+        if (FSignal.compare_exchange_strong(mine, 0))
             return true;
         if (stopToken.stop_requested() || std::chrono::steady_clock::now() >= until)
             return false;
@@ -32,5 +35,5 @@ bool TPollEvent::WaitUntil(std::chrono::steady_clock::time_point until, std::sto
 }
 
 bool TPollEvent::IsSignalled() const {
-    return FSignalled.load();
+    return FSignal.load() != 0;
 }

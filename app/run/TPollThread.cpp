@@ -65,17 +65,17 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
                                                      ParamRegisterCount->AsInteger());
             // Marked before it goes out: a prompt reply may be checked before
             // this thread runs again, and must find its request pending.
-            State.RequestPending = true;
+            const std::uint32_t ticket = State.RequestPending.Mark(slave);
             State.MarkRequestHandedOver();
             Host.SendRequest(request);
             State.SetSendCaption(SendCaptionPrefix + HexText(request));
 
             const Clock::time_point waitEnd = Clock::now() + PollTimeoutAtUse();
             bool signalled = PollEvent.WaitUntil(
-                std::min(waitEnd, Clock::now() + CaptionNoticeDelay), stopToken);
+                std::min(waitEnd, Clock::now() + CaptionNoticeDelay), stopToken, ticket);
             if (!signalled && !stopToken.stop_requested() && Clock::now() < waitEnd) {
                 Host.SendCaptionChanged();
-                signalled = PollEvent.WaitUntil(waitEnd, stopToken);
+                signalled = PollEvent.WaitUntil(waitEnd, stopToken, ticket);
             }
             if (stopToken.stop_requested())
                 break; // a wait cut short by Stop is neither good nor timed out

@@ -108,8 +108,11 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         return outcome;
     }
 
-    const bool expected = State.RequestPending.exchange(false);
-    const std::int32_t slave = State.CurrentSlave;
+    // The pending request names the address the reply is checked against; a
+    // block with none pending is checked against the address polled last.
+    const std::optional<TPendingRequest::TTaken> pending = State.RequestPending.Take();
+    const bool expected = pending.has_value();
+    const std::int32_t slave = expected ? pending->Slave : State.CurrentSlave.load();
     // Checked and signalled before any text is made: the poll thread goes on
     // with the next poll while this thread still shows the reply.
     std::vector<std::int32_t> values;
@@ -117,8 +120,11 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     if (check == TReplyCheck::Good) {
         State.RegisterValues = std::move(values);
         RecordResponseTime(slave);
+        // Signalled for the request this block answers: the pending one, or the
+        // one an earlier block of noise took. A reply to an older request then
+        // ends no later request's wait, however it meets that request's start.
         if (State.PollEvent)
-            State.PollEvent->Set();
+            State.PollEvent->Set(State.RequestPending.LastTaken());
     }
 
     const std::string hex = HexText(block);

@@ -6,6 +6,22 @@
 
 TRunState RunState;
 
+std::uint32_t TPendingRequest::Mark(std::int32_t slave) {
+    std::uint32_t ticket = ++LastTicket;
+    if (ticket == 0) // after 2^32 requests: 0 stays "none"
+        ticket = ++LastTicket;
+    Word = std::uint64_t{ticket} << 32 | static_cast<std::uint32_t>(slave);
+    return ticket;
+}
+
+std::optional<TPendingRequest::TTaken> TPendingRequest::Take() {
+    const std::uint64_t word = Word.exchange(0);
+    if (word == 0)
+        return std::nullopt;
+    FLastTaken = static_cast<std::uint32_t>(word >> 32);
+    return TTaken{static_cast<std::int32_t>(word & 0xFFFF'FFFFU), FLastTaken};
+}
+
 TRunState::TRunState() = default;
 
 TRunState::~TRunState() {
@@ -46,7 +62,7 @@ void TRunState::Reset() {
     PollThread.reset();
     PollEvent.reset();
     CurrentSlave = 0;
-    RequestPending = false;
+    RequestPending.Clear();
     OkCounts.clear();
     FailCounts.clear();
     CountsRange.reset();

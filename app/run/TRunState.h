@@ -17,6 +17,31 @@
 
 class TPollThread;
 
+/// The request that waits for its reply: its address and its ticket (which
+/// request of the program it is) in one word, so that the receive handler takes
+/// both at once and a reply is never matched with a request sent after it.
+class TPendingRequest {
+public:
+    struct TTaken {
+        std::int32_t Slave;
+        std::uint32_t Ticket;
+    };
+
+    /// Poll thread: a request for `slave` is now pending; returns its ticket (never 0).
+    std::uint32_t Mark(std::int32_t slave);
+    /// Receive handler: the pending request, if any; none is pending afterwards.
+    std::optional<TTaken> Take();
+    /// Receive handler: the ticket of the last request Take found pending (0 for none).
+    std::uint32_t LastTaken() const { return FLastTaken; }
+    void Clear() { Word = 0; }
+    bool IsPending() const { return Word.load() != 0; }
+
+private:
+    std::atomic<std::uint64_t> Word{0}; // ticket << 32 | address; 0 for none
+    std::atomic<std::uint32_t> LastTicket{0};
+    std::uint32_t FLastTaken = 0; // the receive handler's own
+};
+
 /// Message number of a poll's result: the platform's first user message plus 100.
 inline constexpr int WM_POLL_RESULT = 1024 + 100;
 /// The second parameter of WM_POLL_RESULT.
@@ -39,7 +64,7 @@ struct TRunState {
     /// The address being polled; written by the poll thread, read by the receive handler.
     std::atomic<std::int32_t> CurrentSlave{0};
     /// Set after each request, cleared by the block that answers it.
-    std::atomic<bool> RequestPending{false};
+    TPendingRequest RequestPending;
     /// True from the start of a run until its stop; results are shown only meanwhile.
     std::atomic<bool> PollingActive{false};
     /// Created before the poll thread starts, freed after it has ended.

@@ -23,6 +23,18 @@ TEST(PollEventTest, ASignalIsKeptUntilOneWaitConsumesIt) {
     EXPECT_FALSE(event.WaitFor(10ms));
 }
 
+TEST(PollEventTest, AWaitForATicketIgnoresAnotherTicketsSignal) {
+    // The reply to an earlier request may be signalled just after the next
+    // request's wait began; it must not end that wait.
+    TPollEvent event;
+    const auto until = [] { return std::chrono::steady_clock::now() + 10ms; };
+    event.Set(1);
+    EXPECT_FALSE(event.WaitUntil(until(), {}, 2));
+    event.Set(2);
+    EXPECT_TRUE(event.WaitUntil(until(), {}, 2));
+    EXPECT_FALSE(event.IsSignalled());
+}
+
 TEST(PollEventTest, SetFromAnotherThreadEndsTheWaitEarly) {
     TPollEvent event;
     std::jthread setter([&] {

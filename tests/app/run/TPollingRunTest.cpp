@@ -42,6 +42,9 @@ protected:
         RunState.PollingActive = true;
     }
 
+    /// A request to the address polled last is pending.
+    void Pend() { RunState.RequestPending.Mark(RunState.CurrentSlave); }
+
     TReceiveOutcome Receive(const std::vector<std::uint8_t>& block) {
         return Run.ReceiveData(block, Clock.Now());
     }
@@ -55,13 +58,13 @@ protected:
 
 TEST_F(PollingRunTest, GoodReplyIsStoredSignalledAndWritesNoLine) {
     PretendRun(1, 1, 2);
-    RunState.RequestPending = true;
+    Pend();
     const TReceiveOutcome outcome =
         Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10}));
     EXPECT_EQ(outcome.ReceiveCaption, "接收: 01 03 04 00 00 00 7B BA 10 ");
     EXPECT_TRUE(outcome.InfoLines.empty());
     EXPECT_EQ(RunState.RegisterValues, std::vector<std::int32_t>{123});
-    EXPECT_FALSE(RunState.RequestPending);
+    EXPECT_FALSE(RunState.RequestPending.IsPending());
     EXPECT_TRUE(RunState.PollEvent->IsSignalled());
 }
 
@@ -77,7 +80,7 @@ TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
         {Bytes({0x01, 0x03, 0x04, 0x00}), "[10:20:30] [帧长度错误!][01 03 04 00 ]"},
     };
     for (const TCase& c : cases) {
-        RunState.RequestPending = true;
+        Pend();
         const TReceiveOutcome outcome = Receive(c.Block);
         ASSERT_EQ(outcome.InfoLines.size(), 1U);
         EXPECT_EQ(outcome.InfoLines[0], c.Line);
@@ -88,10 +91,10 @@ TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
     AppendCrc(wrongFunction);
     std::vector<std::uint8_t> wrongCount = Bytes({0x01, 0x03, 0x05, 0, 0, 0, 0x7B});
     AppendCrc(wrongCount);
-    RunState.RequestPending = true;
+    Pend();
     EXPECT_EQ(Receive(wrongFunction).InfoLines.at(0),
               "[10:20:30] [接收帧功能码错误!][" + HexText(wrongFunction) + "]");
-    RunState.RequestPending = true;
+    Pend();
     EXPECT_EQ(Receive(wrongCount).InfoLines.at(0),
               "[10:20:30] [数据长度错误!][" + HexText(wrongCount) + "]");
     EXPECT_TRUE(RunState.RegisterValues.empty());
@@ -100,14 +103,14 @@ TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
 
 TEST_F(PollingRunTest, ExceptionReplyKeepsTheLengthLineAndIsDecodedAfterIt) {
     PretendRun(1, 1, 2);
-    RunState.RequestPending = true;
+    Pend();
     TReceiveOutcome outcome = Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF1}));
     EXPECT_EQ(outcome.InfoLines,
               (std::vector<std::string>{
                   "[10:20:30] [帧长度错误!][01 83 02 C0 F1 ]",
                   "[10:20:30] [从机异常应答!][功能码:03 读保持寄存器][异常码:02 非法数据地址]"}));
     // From another slave, or with a bad CRC, it stays a length failure only.
-    RunState.RequestPending = true;
+    Pend();
     EXPECT_EQ(Receive(Bytes({0x02, 0x83, 0x02, 0xC0, 0xF1})).InfoLines.size(), 1U);
     EXPECT_EQ(Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF2})).InfoLines,
               std::vector<std::string>{"[10:20:30] [异常接收!][帧长度错误!][01 83 02 C0 F2 ]"});
@@ -128,7 +131,7 @@ TEST_F(PollingRunTest, ExceptionReplyKeepsTheLengthLineAndIsDecodedAfterIt) {
 TEST_F(PollingRunTest, WrongSlaveRepeatsTheRequestThenNamesTheRequestedAddress) {
     PretendRun(1, 1, 2);
     RunState.SetSendCaption("发送: 01 03 00 00 00 02 C4 0B ");
-    RunState.RequestPending = true;
+    Pend();
     std::vector<std::uint8_t> reply = Bytes({0x02, 0x03, 0x04, 0, 0, 0, 0x7B});
     AppendCrc(reply);
     const TReceiveOutcome outcome = Receive(reply);
@@ -140,7 +143,7 @@ TEST_F(PollingRunTest, WrongSlaveRepeatsTheRequestThenNamesTheRequestedAddress) 
 
 TEST_F(PollingRunTest, BlockWithoutPendingRequestIsMarkedAndAGoodOneStillAccepted) {
     PretendRun(1, 1, 2);
-    RunState.RequestPending = false;
+    RunState.RequestPending.Clear();
     EXPECT_EQ(
         Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11})).InfoLines.at(0),
         "[10:20:30] [异常接收!][CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]");
@@ -164,7 +167,7 @@ TEST_F(PollingRunTest, GoodReplyOutsideARunOnlyUpdatesTheValues) {
 
 TEST_F(PollingRunTest, CoilModeOnlyMatchesTheEcho) {
     PretendRun(1, 1, 2);
-    RunState.RequestPending = true;
+    Pend();
     RunState.CoilCommand = BuildCoilCommand(1, TCoilAction::Zero);
     RunState.CoilCommandMode = true;
 
@@ -174,7 +177,7 @@ TEST_F(PollingRunTest, CoilModeOnlyMatchesTheEcho) {
     EXPECT_EQ(outcome.ReceiveCaption, "接收: 01 03 04 00 00 00 7B BA 10 ");
     EXPECT_TRUE(outcome.InfoLines.empty());
     EXPECT_TRUE(RunState.RegisterValues.empty());
-    EXPECT_TRUE(RunState.RequestPending);
+    EXPECT_TRUE(RunState.RequestPending.IsPending());
     EXPECT_FALSE(RunState.PollEvent->IsSignalled());
     EXPECT_FALSE(RunState.CoilAck);
     EXPECT_FALSE(outcome.EchoAccepted);
