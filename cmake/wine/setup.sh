@@ -6,6 +6,15 @@
 set -euo pipefail
 dir=$1
 python=$2
+# Descriptors inherited from the caller (a build tool's output pipe among them)
+# would live on in the wine server and the relay, which outlast this script: the
+# build tool would then wait for them to close, for as long as those run.
+for fd in /proc/$$/fd/*; do
+    fd=${fd##*/}
+    if [ "$fd" -gt 2 ]; then
+        { eval "exec $fd>&-"; } 2>/dev/null || true
+    fi
+done
 mkdir -p "$dir/control"
 exec 9>"$dir/.lock"
 flock 9
