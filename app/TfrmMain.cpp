@@ -535,6 +535,9 @@ void TfrmMain::StopPolling() {
     // The last results of the run may wait quietly (TQtPollHost); they are
     // ignored now, but nobody else would wake the queue for them.
     WindowQueue.Wake();
+    // The last request's caption may not have been announced yet (a notice
+    // follows only a reply or 5 ms of silence); the panel shows it now.
+    PendingSendCaption = true;
     FlushDisplay();
     ui->pnlParams->setEnabled(true);
     Timer1->stop();
