@@ -67,6 +67,9 @@ void TQtPollHost::PostPollResult(std::uint32_t runId, std::int32_t slave, std::i
 }
 
 void TQtPollHost::SendCaptionChanged() {
+    // The reply is late: results queued quietly before it would otherwise wait
+    // for it, up to the whole Poll Timeout; they are shown now.
+    Queue.Post([] {});
     // At thousands of polls a second one notice in flight is enough: the window
     // shows the newest caption when it takes the notice.
     if (!CaptionPending.exchange(true))

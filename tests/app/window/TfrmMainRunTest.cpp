@@ -1,7 +1,10 @@
 // Runs through the window: real clicks on Start, Stop and reset, a device
 // played on a pseudo-terminal, the wall clock moved by the test.
+#include "TComm.h"
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
+#include "TQtPollHost.h"
+#include "TQtWindowQueue.h"
 #include "TShownWindow.h"
 #include "TSysParam.h"
 #include "TWindowTestKit.h"
@@ -52,6 +55,7 @@ private slots:
     void goodReplyFillsItsRow();
     void badCrcThenTimeout();
     void wrongSlaveGivesTwoLines();
+    void aQuietResultShowsOnceAReplyIsLate();
     void tableFollowsRangeAndRegisterCount();
     void statusTextsAndRate();
     void resetDuringARun();
@@ -130,6 +134,31 @@ void TfrmMainRunTest::wrongSlaveGivesTwoLines() {
              QStringLiteral("[10:20:30] [应答站号不符!][请求站号为:1][02 03 04 00 00 00 05 ") +
                  QString::fromStdString(HexText(TByteSpan(reply).subspan(7))) + "]");
     w.Click("btnStart");
+}
+
+// Results that come close together are queued without a wake-up each: they ride
+// along with the next reply. When that reply is late, the last of them must not
+// wait unshown for the whole Poll Timeout.
+void TfrmMainRunTest::aQuietResultShowsOnceAReplyIsLate() {
+    struct TResultCounter : QObject {
+        int Results = 0;
+        bool event(QEvent* event) override {
+            Results += event->type() == TPollResultEvent::EventType() ? 1 : 0;
+            return QObject::event(event);
+        }
+    } window;
+    TQtWindowQueue queue;
+    TComm comm{queue};
+    TQtPollHost host(comm, window, queue);
+    host.PostPollResult(1, 1, PollResultGood); // wakes the window thread
+    QCoreApplication::processEvents();
+    QCOMPARE(window.Results, 1);
+    host.PostPollResult(1, 2, PollResultGood); // right after it: queued quietly
+    QCoreApplication::processEvents();
+    QCOMPARE(window.Results, 1);
+    host.SendCaptionChanged(); // the next reply is late
+    QCoreApplication::processEvents();
+    QCOMPARE(window.Results, 2);
 }
 
 void TfrmMainRunTest::tableFollowsRangeAndRegisterCount() {
