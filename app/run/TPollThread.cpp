@@ -65,10 +65,11 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
                                                      ParamRegisterCount->AsInteger());
             // Marked before it goes out: a prompt reply may be checked before
             // this thread runs again, and must find its request pending.
+            // The caption too: a wrong-slave line of a prompt reply repeats it.
+            State.SetSendCaption(SendCaptionPrefix + HexText(request));
             const std::uint32_t ticket = State.RequestPending.Mark(slave);
             State.MarkRequestHandedOver();
             Host.SendRequest(request);
-            State.SetSendCaption(SendCaptionPrefix + HexText(request));
 
             const Clock::time_point waitEnd = Clock::now() + PollTimeoutAtUse();
             bool signalled = PollEvent.WaitUntil(
