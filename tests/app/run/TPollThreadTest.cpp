@@ -65,6 +65,17 @@ protected:
         Run.Start(Host, FakeClock.Steady());
     }
 
+    /// Stops the run and lets the reply to its last request land and be dropped: a test
+    /// that starts again must not see it (a COM-pair relay, or a loaded machine, can hold
+    /// it back past the next request).
+    void StopAndSettle() {
+        Run.Stop();
+        for (int quiet = 0; quiet < 3;) {
+            std::this_thread::sleep_for(20ms);
+            quiet = Comm.DiscardInput().empty() ? quiet + 1 : 0;
+        }
+    }
+
     /// Pumps the window queue until `done` holds; false after Patience.
     bool PumpUntil(const std::function<bool()>& done) { return Queue.RunUntil(done, Patience); }
 
@@ -234,13 +245,7 @@ TEST_F(PollThreadTest, LeftoverBytesAreDroppedAndShownBeforeTheNextRequest) {
         Lines.clear();
         StartRun();
         ASSERT_TRUE(PumpUntilUpdates(6));
-        Run.Stop();
-        // The reply to the last request may still be on its way (a COM-pair relay takes its
-        // time); it must land here, not at the start of the next case.
-        for (int quiet = 0; quiet < 3;) {
-            std::this_thread::sleep_for(20ms);
-            quiet = Comm.DiscardInput().empty() ? quiet + 1 : 0;
-        }
+        StopAndSettle();
         Comm.ClosePort();
         Queue.RunPending();
         int failures = 0;
@@ -318,7 +323,7 @@ TEST_F(PollThreadTest, CountsCarryOverOnlyIntoARunOfTheSameRange) {
     Device.SetScript(AnswerAll([](int slave) { return std::vector<std::int32_t>{slave}; }));
     StartRun();
     ASSERT_TRUE(PumpUntil([&] { return RunState.OkCounts[0] >= 3; }));
-    Run.Stop();
+    StopAndSettle();
     Queue.RunPending();
     const std::int32_t firstCount = RunState.OkCounts[0];
 
@@ -326,7 +331,7 @@ TEST_F(PollThreadTest, CountsCarryOverOnlyIntoARunOfTheSameRange) {
     Run.Start(Host, FakeClock.Steady());
     ASSERT_TRUE(PumpUntilUpdates(1));
     EXPECT_EQ(Updates[0].OkText, std::to_string(firstCount + 1));
-    Run.Stop();
+    StopAndSettle();
     Queue.RunPending();
 
     // Same number of addresses, moved from 1..2 to 5..6: slave 5 starts from 0.
@@ -366,7 +371,7 @@ TEST_F(PollThreadTest, RegisterCountSixteenAndOne) {
     ASSERT_TRUE(PumpUntilUpdates(1));
     EXPECT_EQ(Updates[0].ValueCells,
               (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
-    Run.Stop();
+    StopAndSettle();
     Comm.ClosePort();
     Queue.RunPending(); // a reply that came while Stop blocked, as the window would take it
 
