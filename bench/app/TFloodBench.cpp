@@ -4,6 +4,7 @@
 // thread; after the flood, Stop is clicked through the window's event queue
 // and timed from the moment it was asked for; then the error list is cleared
 // and the memory sampled again.
+#include "RawPty.h"
 #include "TRunState.h"
 #include "TfrmMain.h"
 
@@ -21,9 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <pty.h>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -53,16 +52,7 @@ double ResidentMiB() {
 class TFloodDevice {
 public:
     TFloodDevice() {
-        char name[256] = {};
-        if (::openpty(&Master, &Slave, name, nullptr, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-        Path = name;
-        termios settings{};
-        ::tcgetattr(Slave, &settings);
-        ::cfmakeraw(&settings);
-        ::tcsetattr(Slave, TCSANOW, &settings);
+        Path = OpenRawPty(Master, Slave);
         ::fcntl(Master, F_SETFL, ::fcntl(Master, F_GETFL) | O_NONBLOCK);
         std::uint32_t x = 2463534242u;
         Noise.resize(1 << 20);

@@ -12,6 +12,7 @@
 // --port PATH polls an outside line (a simulator paced at the baud rate)
 // instead of the built-in device that answers at once.
 #include "ModbusRtu.h"
+#include "RawPty.h"
 #include "TComm.h"
 #include "TPollingRun.h"
 #include "TQueuePollHost.h"
@@ -39,10 +40,8 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
-#include <pty.h>
 #include <string>
 #include <sys/resource.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -133,16 +132,7 @@ std::optional<double> LibmodbusRun(const std::string& port, int from, int to, in
 class TInstantDevice {
 public:
     explicit TInstantDevice(int registerCount) {
-        char name[256] = {};
-        if (::openpty(&Master, &Slave, name, nullptr, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-        Path = name;
-        termios settings{};
-        ::tcgetattr(Slave, &settings);
-        ::cfmakeraw(&settings);
-        ::tcsetattr(Slave, TCSANOW, &settings);
+        Path = OpenRawPty(Master, Slave);
         for (int slave = 0; slave < 256; ++slave) {
             std::vector<std::uint8_t> reply{static_cast<std::uint8_t>(slave), 0x03,
                                             static_cast<std::uint8_t>(2 * registerCount)};

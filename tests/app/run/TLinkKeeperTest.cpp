@@ -33,15 +33,7 @@ protected:
         Config.Load();
         Port = std::make_unique<TPortStand>(Config.Directory());
         PortName = Port->Name();
-        ParamCommPort->SetValue(PortName);
-        ParamBaudRate->SetValue(19200);
-        ParamPollTimeout->SetValue(100);
-        ParamPollInterval->SetValue(1);
-        ParamPollFrom->SetValue(1);
-        ParamPollTo->SetValue(1);
-        ParamRegisterBegin->SetValue(0);
-        ParamRegisterCount->SetValue(2);
-        ParamFrameBreakMode->SetValue(0);
+        UseOneSlaveSettings(PortName, 19200, 100);
         Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
             const TReceiveOutcome outcome = Run.ReceiveData(
                 TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length), FakeClock.Now());

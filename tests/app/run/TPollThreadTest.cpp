@@ -30,15 +30,7 @@ protected:
     void SetUp() override {
         RunState.Reset();
         Config.Load();
-        ParamCommPort->SetValue(Device.Path());
-        ParamBaudRate->SetValue(115200);
-        ParamPollTimeout->SetValue(150);
-        ParamPollInterval->SetValue(1);
-        ParamPollFrom->SetValue(1);
-        ParamPollTo->SetValue(1);
-        ParamRegisterBegin->SetValue(0);
-        ParamRegisterCount->SetValue(2);
-        ParamFrameBreakMode->SetValue(0);
+        UseOneSlaveSettings(Device.Path(), 115200, 150);
         Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
             const TReceiveOutcome outcome = Run.ReceiveData(
                 TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length), FakeClock.Now());

@@ -40,3 +40,15 @@ std::string TTempConfig::Contents() const {
 void TTempConfig::Load() const {
     LoadParams(FPath);
 }
+
+void UseOneSlaveSettings(const std::string& port, int baudRate, int pollTimeout) {
+    ParamCommPort->SetValue(port);
+    ParamBaudRate->SetValue(baudRate);
+    ParamPollTimeout->SetValue(pollTimeout);
+    ParamPollInterval->SetValue(1);
+    ParamPollFrom->SetValue(1);
+    ParamPollTo->SetValue(1);
+    ParamRegisterBegin->SetValue(0);
+    ParamRegisterCount->SetValue(2);
+    ParamFrameBreakMode->SetValue(0);
+}

@@ -26,3 +26,7 @@ private:
     std::string FDirectory;
     std::string FPath;
 };
+
+/// The settings of a run polling slave 1 alone on `port`: Register Count 2 from
+/// register 0, fixed length, Poll Interval 1 ms.
+void UseOneSlaveSettings(const std::string& port, int baudRate, int pollTimeout);
