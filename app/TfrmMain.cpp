@@ -530,6 +530,10 @@ void TfrmMain::StartPolling() {
 }
 
 void TfrmMain::StopPolling() {
+    // Results queued without a wake-up (TQtPollHost) belong to this run: they
+    // are counted before it ends, as they would have been had each woken us.
+    WindowQueue.Wake();
+    QCoreApplication::sendPostedEvents(&WindowQueue);
     Link.RunStopped();
     Run.Stop();
     // The last results of the run may wait quietly (TQtPollHost); they are
