@@ -67,11 +67,15 @@ TReplyCheck CheckReadReply(TByteSpan block, int registerCount, int currentSlave,
         static_cast<long long>(block.size()) != ExpectedReplyLength(registerCount))
         return TReplyCheck::Length;
     const std::size_t length = block.size();
-    if (block[0] != currentSlave)
-        return TReplyCheck::Slave;
+    // A frame whose CRC fails is damaged, whatever its address byte says: a
+    // flipped address bit must not send anyone looking for another slave.
+    // Only an intact frame from another address is that slave's answer.
     const std::uint16_t received =
         static_cast<std::uint16_t>(block[length - 1] * 256 + block[length - 2]);
-    if (received != ModbusCrc16(block.data(), length - 2))
+    const bool intact = received == ModbusCrc16(block.data(), length - 2);
+    if (block[0] != currentSlave)
+        return intact ? TReplyCheck::Slave : TReplyCheck::Crc;
+    if (!intact)
         return TReplyCheck::Crc;
     if (block[1] != 3)
         return TReplyCheck::FunctionCode;

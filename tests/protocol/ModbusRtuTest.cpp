@@ -101,12 +101,16 @@ TEST(ModbusReplyCheck, FirstFailingCheckDecidesAndValuesStayUntouched) {
     EXPECT_EQ(Check(longer, 2, 1, values), TReplyCheck::Length);
     EXPECT_EQ(Check({}, 2, 1, values), TReplyCheck::Length);
 
-    // Another slave with a wrong CRC and function code is still a slave failure.
-    auto other = good;
-    other[0] = 2;
-    other[1] = 4;
+    // Another address: an intact frame (good CRC, whatever its function code) is
+    // another slave's answer; a damaged one (its address byte hit on the line) is a CRC
+    // failure.
+    std::vector<std::uint8_t> other = Bytes({0x02, 0x04, 0x04, 0, 0, 0, 0x7B});
+    AppendCrc(other);
     EXPECT_EQ(Check(other, 2, 1, values), TReplyCheck::Slave);
     EXPECT_EQ(Check(good, 2, 257, values), TReplyCheck::Slave);
+    auto hit = good;
+    hit[0] = 0x03;
+    EXPECT_EQ(Check(hit, 2, 1, values), TReplyCheck::Crc);
 
     auto swapped = good;
     std::swap(swapped[7], swapped[8]);

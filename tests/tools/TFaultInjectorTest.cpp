@@ -19,6 +19,7 @@ TFaultRates MixedRates() {
     rates[TFaultKind::Late] = 0.04;
     rates[TFaultKind::NoReply] = 0.08;
     rates[TFaultKind::Exception] = 0.02;
+    rates[TFaultKind::DamagedSlave] = 0.03;
     rates.noise = 0.15;
     return rates;
 }
@@ -90,6 +91,7 @@ TEST(TFaultInjectorTest, EachKindFailsTheMastersCheckItIsMeantFor) {
         {TFaultKind::BadCrc, TReplyCheck::Crc},       {TFaultKind::WrongSlave, TReplyCheck::Slave},
         {TFaultKind::Truncated, TReplyCheck::Length}, {TFaultKind::ExtraBytes, TReplyCheck::Length},
         {TFaultKind::Exception, TReplyCheck::Length}, {TFaultKind::NoReply, TReplyCheck::Length},
+        {TFaultKind::DamagedSlave, TReplyCheck::Crc},
     };
     for (const int count : {1, 2, 7, 16, 125}) {
         const int slave = count == 125 ? 255 : count;

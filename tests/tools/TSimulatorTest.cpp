@@ -27,6 +27,7 @@ TSimConfig FaultyConfig(std::uint64_t seed) {
     config.rates[TFaultKind::Late] = 0.1;
     config.rates[TFaultKind::NoReply] = 0.1;
     config.rates[TFaultKind::Exception] = 0.1;
+    config.rates[TFaultKind::DamagedSlave] = 0.05;
     config.rates.noise = 0.3;
     config.turnaround = 3ms;
     config.lateDelay = 600ms;

@@ -118,12 +118,13 @@ TEST(TransmitterSimEndToEndTest, ValuesChangeWhileRunningAndSurviveTheMasterReop
 // The test predicts every reply with an in-process simulator built from the same command
 // line, then holds the child's bytes and summary against the prediction.
 TEST(TransmitterSimEndToEndTest, FaultsFollowTheSeedAndTheSummaryCountsThem) {
-    const std::vector<std::string> args{
-        "--slaves",   "1-4",           "--freeze",      "--seed",      "2024",
-        "--bad-crc",  "0.1",           "--wrong-slave", "0.1",         "--truncated",
-        "0.1",        "--extra-bytes", "0.1",           "--late",      "0.05",
-        "--no-reply", "0.1",           "--exception",   "0.1",         "--noise",
-        "0.25",       "--late-delay",  "300",           "--noise-gap", "5"};
+    const std::vector<std::string> args{"--slaves", "1-4",         "--freeze", "--seed",
+                                        "2024",     "--bad-crc",   "0.1",      "--wrong-slave",
+                                        "0.1",      "--truncated", "0.1",      "--extra-bytes",
+                                        "0.1",      "--late",      "0.05",     "--no-reply",
+                                        "0.1",      "--exception", "0.1",      "--damaged-slave",
+                                        "0.05",     "--noise",     "0.25",     "--late-delay",
+                                        "300",      "--noise-gap", "5"};
     const TSimOptionsResult parsed = ParseSimOptions(args);
     ASSERT_TRUE(parsed.options.has_value()) << parsed.error;
     TSimulator prediction(parsed.options->sim);

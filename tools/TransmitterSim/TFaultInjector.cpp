@@ -57,6 +57,8 @@ std::string_view FaultName(TFaultKind kind) {
         return "no_reply";
     case TFaultKind::Exception:
         return "exception";
+    case TFaultKind::DamagedSlave:
+        return "damaged_slave";
     }
     return "unknown";
 }
@@ -101,6 +103,9 @@ std::vector<std::uint8_t> TFaultInjector::Apply(const TFaultDecision& decision,
         bytes.resize(bytes.size() - 2);
         bytes[0] = static_cast<std::uint8_t>(bytes[0] % 255 + 1);
         AppendCrc(bytes);
+        break;
+    case TFaultKind::DamagedSlave:
+        bytes[0] ^= static_cast<std::uint8_t>(rng.Between(1, 255));
         break;
     case TFaultKind::Truncated:
         bytes.resize(rng.Between(1, bytes.size() - 1));

@@ -10,19 +10,21 @@
 /// How one reply is spoiled. At most one kind applies to a reply; noise is decided apart.
 enum class TFaultKind : std::uint8_t {
     None,
-    BadCrc,     ///< one CRC byte altered
-    WrongSlave, ///< another slave address, with a CRC that matches it
-    Truncated,  ///< only the first 1 to length − 1 bytes are sent
-    ExtraBytes, ///< 1 to 4 random bytes follow the reply without a pause
-    Late,       ///< the reply itself, sent after the late delay instead of the turnaround
-    NoReply,    ///< nothing is sent
-    Exception,  ///< a 5-byte exception reply, function | 0x80 and code 2
+    BadCrc,       ///< one CRC byte altered
+    WrongSlave,   ///< another slave address, with a CRC that matches it
+    Truncated,    ///< only the first 1 to length − 1 bytes are sent
+    ExtraBytes,   ///< 1 to 4 random bytes follow the reply without a pause
+    Late,         ///< the reply itself, sent after the late delay instead of the turnaround
+    NoReply,      ///< nothing is sent
+    Exception,    ///< a 5-byte exception reply, function | 0x80 and code 2
+    DamagedSlave, ///< the address byte altered on the way, the CRC left as sent
 };
 
 /// Every kind that spoils a reply, in the order their rates are laid out.
-inline constexpr std::array<TFaultKind, 7> FaultKinds{
+/// A new kind goes last, so that a seed keeps deciding the earlier kinds as before.
+inline constexpr std::array<TFaultKind, 8> FaultKinds{
     TFaultKind::BadCrc, TFaultKind::WrongSlave, TFaultKind::Truncated, TFaultKind::ExtraBytes,
-    TFaultKind::Late,   TFaultKind::NoReply,    TFaultKind::Exception};
+    TFaultKind::Late,   TFaultKind::NoReply,    TFaultKind::Exception, TFaultKind::DamagedSlave};
 
 /// Short name used in options and in the summary ("bad_crc", "no_reply", …; "none").
 std::string_view FaultName(TFaultKind kind);
@@ -30,7 +32,7 @@ std::string_view FaultName(TFaultKind kind);
 /// Probability per reply of each fault kind, and of noise before the reply.
 struct TFaultRates {
     /// Indexed by fault kind; the entry of None is not used (it is whatever the others leave).
-    std::array<double, 8> byKind{};
+    std::array<double, FaultKinds.size() + 1> byKind{};
     double noise = 0;
 
     double& operator[](TFaultKind kind) { return byKind[static_cast<std::size_t>(kind)]; }

@@ -14,10 +14,11 @@ struct TSimCounts {
     std::uint64_t readRequests = 0;
     std::uint64_t coilRequests = 0;
     std::uint64_t otherRequests = 0;
-    std::uint64_t repliedGoodReads = 0;      ///< read replies sent unspoiled and on time
-    std::uint64_t repliedGoodCoils = 0;      ///< coil echoes sent unspoiled and on time
-    std::uint64_t repliedException = 0;      ///< genuine exceptions (bad count, address, function)
-    std::array<std::uint64_t, 8> injected{}; ///< by fault kind; the entry of None stays 0
+    std::uint64_t repliedGoodReads = 0; ///< read replies sent unspoiled and on time
+    std::uint64_t repliedGoodCoils = 0; ///< coil echoes sent unspoiled and on time
+    std::uint64_t repliedException = 0; ///< genuine exceptions (bad count, address, function)
+    std::array<std::uint64_t, FaultKinds.size() + 1>
+        injected{}; ///< by fault kind; the entry of None stays 0
     std::uint64_t injectedNoise = 0;
     std::uint64_t abortedReplies = 0; ///< cut short by the end of the run
 

@@ -68,6 +68,8 @@ TSimOptionTable OptionSpecs() {
     const std::vector<std::pair<TFaultKind, std::string>> faultHelp{
         {TFaultKind::BadCrc, "reply with one CRC byte altered"},
         {TFaultKind::WrongSlave, "reply from the next slave address, with a matching CRC"},
+        {TFaultKind::DamagedSlave,
+         "reply whose address byte is altered on the way, its CRC left as sent"},
         {TFaultKind::Truncated, "only the first 1 to length-1 bytes of the reply"},
         {TFaultKind::ExtraBytes, "1 to 4 random bytes right after the reply"},
         {TFaultKind::Late, "the reply after --late-delay instead of --turnaround"},
