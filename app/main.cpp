@@ -7,13 +7,20 @@
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     // Taken before the window exists, so that a request while the settings
-    // load is not lost. Quitting also ends a message box that is open.
+    // load is not lost.
     TTerminationRequests termination;
-    QObject::connect(&termination, &TTerminationRequests::Requested, &application,
-                     &QCoreApplication::quit);
+    TfrmMain* window = nullptr;
+    QObject::connect(&termination, &TTerminationRequests::Requested, &application, [&window] {
+        // Closed as the user closes it: the run stops and the port is closed.
+        if (window != nullptr)
+            window->close();
+        // Every loop ends, a message box's or a dialog's too, also before the
+        // main loop has started (quit() would wait for that), and none starts
+        // again.
+        QCoreApplication::exit(0);
+    });
     TfrmMain frmMain(DefaultConfigPath());
-    // Closed as the user closes it: the run stops and the port is closed.
-    QObject::connect(&termination, &TTerminationRequests::Requested, &frmMain, &QWidget::close);
+    window = &frmMain;
     if (termination.Received())
         return 0;
     frmMain.show();

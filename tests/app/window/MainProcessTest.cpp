@@ -57,3 +57,40 @@ TEST(MainProcess, TerminationSignalsCloseTheWindowAndKeepTheSettings) {
         fs::remove_all(dir);
     }
 }
+
+namespace {
+
+/// Whether the process has its own handler for `signal` (Linux: SigCgt in /proc).
+bool Catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1U) != 0;
+    return false;
+}
+
+} // namespace
+
+TEST(MainProcess, ATerminationSignalEndsTheProgramWhileAStartUpBoxIsShown) {
+    char templ[] = "/tmp/quellmark-main-XXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const fs::path dir = templ;
+    fs::copy_file(QUELLMARK_PATH, dir / "Quellmark");
+    // A Config.ini that cannot be read: the program says so in a box while it starts.
+    fs::create_directory(dir / "Config.ini");
+
+    TChildProcess program((dir / "Quellmark").string(), {});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!Catches(program.Pid(), SIGTERM) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(Catches(program.Pid(), SIGTERM)) << program.Stderr();
+    std::this_thread::sleep_for(500ms); // the box comes up
+    ASSERT_FALSE(program.WaitExit(0ms).has_value()) << "the box should hold the program";
+
+    program.Signal(SIGTERM);
+    const std::optional<int> status = program.WaitExit(10s);
+    ASSERT_TRUE(status.has_value()) << "still running with its start-up box";
+    EXPECT_EQ(*status, 0);
+    EXPECT_TRUE(fs::is_directory(dir / "Config.ini"));
+    fs::remove_all(dir);
+}
