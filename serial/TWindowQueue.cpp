@@ -14,8 +14,15 @@ void TManualWindowQueue::PostQuiet(TItem item) {
 }
 
 std::size_t TManualWindowQueue::RunPending() {
+    return RunPendingUntil(std::chrono::steady_clock::time_point::max());
+}
+
+std::size_t TManualWindowQueue::RunPendingUntil(std::chrono::steady_clock::time_point until) {
     std::size_t ran = 0;
     for (;;) {
+        if (ran > 0 && until != std::chrono::steady_clock::time_point::max() &&
+            std::chrono::steady_clock::now() >= until)
+            return ran;
         TItem item;
         {
             std::scoped_lock lock(Mutex);
@@ -35,7 +42,7 @@ std::size_t TManualWindowQueue::WaitAndRun(std::chrono::milliseconds timeout) {
     for (;;) {
         const std::uint32_t seen = Arrived.Load();
         if (Size() != 0)
-            return RunPending();
+            return RunPendingUntil(until);
         if (std::chrono::steady_clock::now() >= until)
             return 0;
         Arrived.WaitWhile(seen, until);

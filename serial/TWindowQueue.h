@@ -38,9 +38,14 @@ public:
     /// Returns how many ran.
     std::size_t RunPending();
 
-    /// Waits up to `timeout` for at least one item, then runs what is queued;
-    /// items posted quietly meanwhile run when the wait ends. Returns how many
-    /// ran.
+    /// The same, but returns once `until` has come, after one item at least,
+    /// leaving the rest queued: a queue that is fed as fast as it is pumped
+    /// must not keep its pumping thread from its clock.
+    std::size_t RunPendingUntil(std::chrono::steady_clock::time_point until);
+
+    /// Waits up to `timeout` for at least one item, then runs what is queued
+    /// until `timeout` has passed; items posted quietly meanwhile run when the
+    /// wait ends. Returns how many ran.
     std::size_t WaitAndRun(std::chrono::milliseconds timeout);
 
     /// Pumps until `done()` holds or `timeout` passes; returns `done()`.
