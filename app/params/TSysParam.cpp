@@ -104,19 +104,24 @@ TSysParam::TSysParam(TIniFile& iniFile, std::string section, std::string key, TP
     case TParamKind::pkInteger:
         if (const auto v = ParseIntegerText(text))
             FValue = *v;
+        else
+            FInvalidText = text;
         break;
     case TParamKind::pkFloat:
         if (const auto v = ParseFloatText(text))
             FValue = *v;
+        else
+            FInvalidText = text;
         break;
     case TParamKind::pkString:
         FValue = text;
         break;
-    case TParamKind::pkBoolean: {
-        const bool fallback = ToInteger(FValue) != 0;
-        FValue = ParseIntegerText(text).value_or(fallback ? 1 : 0) != 0;
+    case TParamKind::pkBoolean:
+        if (const auto v = ParseIntegerText(text))
+            FValue = *v != 0;
+        else
+            FInvalidText = text;
         break;
-    }
     }
 }
 
@@ -129,11 +134,13 @@ std::string TSysParam::AsString() const {
 }
 
 void TSysParam::SetValue(std::int32_t value) {
+    FInvalidText.reset();
     FValue = value;
     Write();
 }
 
 void TSysParam::SetValue(const std::string& text) {
+    FInvalidText.reset();
     FValue = text;
     Write();
 }
@@ -158,6 +165,12 @@ void TSysParam::Write() {
         return; // an unknown kind reads and writes nothing
     }
     IniFile.WriteString(FSection, FKey, text);
+}
+
+std::array<TSysParam*, 10> AllParams() {
+    return {ParamCommPort,      ParamBaudRate,     ParamPollInterval,   ParamPollTimeout,
+            ParamPollFrom,      ParamPollTo,       ParamFrameBreakMode, ParamReadInterval,
+            ParamRegisterBegin, ParamRegisterCount};
 }
 
 std::string DefaultConfigPath() {

@@ -2,6 +2,7 @@
 
 #include "TIniFile.h"
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -35,6 +36,10 @@ public:
     void SetValue(std::int32_t value);
     void SetValue(const std::string& text);
 
+    /// The text the file holds for this key when it is not a valid value of
+    /// the parameter's kind (the default is used instead); none otherwise.
+    const std::optional<std::string>& InvalidText() const { return FInvalidText; }
+
     const TValue& Value() const { return FValue; }
     TParamKind Kind() const { return FKind; }
     const std::string& Section() const { return FSection; }
@@ -48,6 +53,7 @@ private:
     TParamKind FKind;
     std::string FSection;
     std::string FKey;
+    std::optional<std::string> FInvalidText;
 };
 
 /// The ten settings, created by LoadParams and never freed.
@@ -61,6 +67,9 @@ extern TSysParam* ParamFrameBreakMode;
 extern TSysParam* ParamReadInterval;
 extern TSysParam* ParamRegisterBegin;
 extern TSysParam* ParamRegisterCount;
+
+/// The ten in the order LoadParams creates them (none before it has run).
+std::array<TSysParam*, 10> AllParams();
 
 /// The INI file beside the executable; created by LoadParams and never freed.
 extern TIniFile* ConfigFile;
