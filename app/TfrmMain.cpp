@@ -163,7 +163,8 @@ QString CellText(const QTableWidget& table, int row, int column) {
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
       Comm1(WindowQueue), FPollHost(Comm1, *this, WindowQueue),
-      Link(Comm1, WindowQueue, [this](const std::string& line) { InfoList->Append(Text(line)); }) {
+      Link(Comm1, WindowQueue,
+           [this](const TInfoLine& line) { InfoList->Append(Text(line.Text)); }) {
     ui->setupUi(this);
     setGeometry(529, 261, 862, 516);
     setFont(WindowFont());
@@ -376,15 +377,23 @@ void TfrmMain::FormCreate() {
     // A refused write or an unreadable file still leaves all ten parameters
     // in memory: report it once and go on without a writable file.
     Guarded([this] { LoadParams(ConfigPath); });
+    // A value that is no number is not taken, and not silently either: a typo
+    // in the file would otherwise change the test without a word.
+    for (const TSysParam* param : AllParams())
+        if (param != nullptr && param->InvalidText())
+            InfoList->Append(Text(TimeStampText(Clock->Now()) + "[配置值无效!][" + param->Key() +
+                                  "=" + *param->InvalidText() +
+                                  "][已使用默认值:" + param->AsString() + "]"));
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!FormShown) {
         FormShown = true;
+        // A box at start-up is the session's one box for that file until a
+        // write goes through again: a read-only file says so once, not again
+        // at the first edit.
         Guarded([this] { FormShow(); });
-        // Start-up has had its one box at most; the next refused write gets one.
-        SettingsBoxShown = false;
     }
 }
 
@@ -604,12 +613,12 @@ void TfrmMain::EnsurePortOpen() {
 void TfrmMain::DiscardInput(std::optional<std::uint16_t> blockLength) {
     const std::vector<char> dropped = Comm1.DiscardInput(blockLength);
     if (!dropped.empty())
-        InfoList->Append(Text(TPollingRun::DiscardedLine(dropped, Clock->Now())));
+        InfoList->Append(Text(TPollingRun::DiscardedLine(dropped, Clock->Now()).Text));
 }
 
 void TfrmMain::ShowDirectionControlLine() {
-    if (const std::string line = DirectionControlLine(Comm1, Clock->Now()); !line.empty())
-        InfoList->Append(Text(line));
+    if (const std::optional<TInfoLine> line = DirectionControlLine(Comm1, Clock->Now()))
+        InfoList->Append(Text(line->Text));
 }
 
 void TfrmMain::SendCoilCommand(TCoilAction action, const char* successLine,
@@ -788,8 +797,8 @@ void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint
     // to this handler (TPollHost::SendCaptionChanged).
     ShowSendCaption();
     ShowReceiveCaption(Text(outcome.ReceiveCaption));
-    for (const std::string& line : outcome.InfoLines)
-        InfoList->Append(Text(line));
+    for (const TInfoLine& line : outcome.InfoLines)
+        InfoList->Append(Text(line.Text));
     if (outcome.EchoAccepted) {
         // The echo ends the wait; the timer must not mark a later command.
         timerWaitResponse->stop();
@@ -907,7 +916,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 bool TfrmMain::event(QEvent* event) {
     if (event->type() == TDiscardedEvent::EventType()) {
         InfoList->Append(Text(
-            TPollingRun::DiscardedLine(static_cast<TDiscardedEvent*>(event)->Bytes, Clock->Now())));
+            TPollingRun::DiscardedLine(static_cast<TDiscardedEvent*>(event)->Bytes, Clock->Now())
+                .Text));
         return true;
     }
     if (event->type() == TLineHeldEvent::EventType()) {

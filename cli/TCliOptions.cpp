@@ -156,6 +156,8 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args) {
         args, options, [](const std::string& arg) { return "unknown option '" + arg + "'"; });
     if (!error.empty())
         return {std::nullopt, std::move(error)};
+    if (options.Cycles && options.DurationSeconds)
+        return {std::nullopt, "--cycles and --duration exclude each other"};
     return {std::move(options), {}};
 }
 
@@ -178,7 +180,8 @@ std::string CliHelpText() {
     text += "\nExit status:\n";
     text += Wrap("0 every poll was good (or the coil command was echoed); 1 at least one poll "
                  "failed (or the coil command timed out); 2 bad command line or settings; 3 the "
-                 "port could not be opened, or was lost before the end.",
+                 "port could not be opened, or was lost before the end; 4 interrupted (Ctrl-C, "
+                 "SIGTERM) before the passes or the time were done, the results printed so far.",
                  2, 79);
     text += "\nExample:\n  quellmark-cli --port /dev/ttyUSB0 --baud 115200 --from 1 --to 10 "
             "--cycles 100 --json\n";

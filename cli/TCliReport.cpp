@@ -1,5 +1,7 @@
 #include "TCliReport.h"
 
+#include "TOptionTable.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -80,7 +82,8 @@ std::string TableText(const TCliResult& result) {
             text += line + '\n';
         }
         text += "polls " + std::to_string(result.Polls) + " in " +
-                Number(result.ElapsedSeconds, 3) + " s\n";
+                Number(result.ElapsedSeconds, 3) + " s" +
+                (result.Interrupted ? " (interrupted)" : "") + "\n";
     }
     if (result.Coil)
         text += CoilLine(*result.Coil) + '\n';
@@ -94,22 +97,79 @@ std::string CsvText(const TCliResult& result) {
             line += (i > 0 ? "," : "") + cells[i];
         return line + '\n';
     };
-    if (!result.Ran) {
-        if (!result.Coil)
-            return {};
-        return "command,slave,echo\n" + std::string(CoilName(result.Coil->Action)) + ',' +
-               std::to_string(result.Coil->Slave) + ',' + (result.Coil->Echoed ? "true" : "false") +
-               '\n';
+    std::string text;
+    if (result.Ran) {
+        text = join(Header(result));
+        for (const TCliSlave& slave : result.Slaves)
+            text += join(Row(result, slave, ""));
     }
-    std::string text = join(Header(result));
-    for (const TCliSlave& slave : result.Slaves)
-        text += join(Row(result, slave, ""));
+    // A command after a run follows its table, after an empty line.
+    if (result.Coil)
+        text += std::string(text.empty() ? "" : "\n") + "command,slave,echo\n" +
+                CoilName(result.Coil->Action) + ',' + std::to_string(result.Coil->Slave) + ',' +
+                (result.Coil->Echoed ? "true" : "false") + '\n';
     return text;
 }
 
+namespace {
+
+/// The length of the well-formed UTF-8 sequence at `at`; 0 when the byte there
+/// starts none (a stray continuation byte, an overlong form, a surrogate, a
+/// cut sequence, beyond U+10FFFF).
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0; // no overlong forms
+        if (lead == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F; // nothing beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char c = byte(at + i);
+        if (c < (i == 1 ? low : 0x80) || c > (i == 1 ? high : 0xBF))
+            return 0;
+    }
+    return length;
+}
+
+} // namespace
+
 std::string JsonString(const std::string& text) {
     std::string json = "\"";
-    for (const char c : text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // Valid UTF-8 passes through; a byte that is not (a port name in
+            // another encoding) becomes the replacement character, so that
+            // the record stays valid JSON.
+            const std::size_t length = Utf8SequenceLength(text, at);
+            if (length == 0) {
+                json += "\\ufffd";
+            } else {
+                json.append(text, at, length);
+                at += length - 1;
+            }
+            continue;
+        }
         switch (c) {
         case '"':
             json += "\\\"";
@@ -127,30 +187,55 @@ std::string JsonString(const std::string& text) {
             json += "\\t";
             break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
                 char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
                 json += escaped;
             } else {
-                json += c; // UTF-8 passes through
+                json += c;
             }
         }
     }
     return json + '"';
 }
 
+const char* ResultName(int exitCode) {
+    switch (exitCode) {
+    case 0:
+        return "pass";
+    case 3:
+        return "port_error";
+    case 4:
+        return "interrupted";
+    default:
+        return "fail";
+    }
+}
+
 std::string JsonText(const TCliResult& result) {
     const TCliSettings& s = result.Settings;
-    std::string json = "{\"settings\": {\"port\": " + JsonString(s.Port) +
-                       ", \"baud\": " + std::to_string(s.Baud) +
-                       ", \"from\": " + std::to_string(s.From) +
-                       ", \"to\": " + std::to_string(s.To) +
-                       ", \"register_begin\": " + std::to_string(s.RegisterBegin) +
-                       ", \"register_count\": " + std::to_string(s.RegisterCount) +
-                       ", \"timeout_ms\": " + std::to_string(s.TimeoutMs) +
-                       ", \"interval_ms\": " + std::to_string(s.IntervalMs) +
-                       ", \"frame_break\": \"" + (s.FrameBreak == 1 ? "interval" : "length") +
-                       "\", \"read_interval_ms\": " + std::to_string(s.ReadIntervalMs) + "}";
+    std::string json =
+        "{\"tool\": \"quellmark-cli\", \"version\": " + JsonString(result.Version) +
+        ", \"started\": " + JsonString(IsoTimeText(result.Started)) +
+        ", \"config\": " + (result.ConfigPath ? JsonString(*result.ConfigPath) : "null") +
+        ", \"requested\": ";
+    if (result.Cycles)
+        json += "{\"cycles\": " + std::to_string(*result.Cycles) + "}";
+    else if (result.DurationSeconds)
+        json += "{\"duration_s\": " + NumberText(*result.DurationSeconds) + "}";
+    else
+        json += "null";
+    json += ", \"result\": \"" + std::string(ResultName(result.ExitCode)) + "\"";
+    json += ", \"interrupted\": " + std::string(result.Interrupted ? "true" : "false");
+    json += ", \"settings\": {\"port\": " + JsonString(s.Port) +
+            ", \"baud\": " + std::to_string(s.Baud) + ", \"from\": " + std::to_string(s.From) +
+            ", \"to\": " + std::to_string(s.To) +
+            ", \"register_begin\": " + std::to_string(s.RegisterBegin) +
+            ", \"register_count\": " + std::to_string(s.RegisterCount) +
+            ", \"timeout_ms\": " + std::to_string(s.TimeoutMs) +
+            ", \"interval_ms\": " + std::to_string(s.IntervalMs) + ", \"frame_break\": \"" +
+            (s.FrameBreak == 1 ? "interval" : "length") +
+            "\", \"read_interval_ms\": " + std::to_string(s.ReadIntervalMs) + "}";
     json += ", \"elapsed_s\": " + Number(result.ElapsedSeconds, 3);
     json += ", \"polls\": " + std::to_string(result.Polls);
     json += ", \"slaves\": [";
@@ -172,9 +257,14 @@ std::string JsonText(const TCliResult& result) {
         json += "}";
     }
     json += "], \"errors\": [";
-    for (std::size_t i = 0; i < result.Errors.size(); ++i)
-        json += std::string(i > 0 ? ", " : "") + "{\"time\": " + JsonString(result.Errors[i].Time) +
-                ", \"text\": " + JsonString(result.Errors[i].Text) + "}";
+    for (std::size_t i = 0; i < result.Errors.size(); ++i) {
+        const TCliErrorLine& e = result.Errors[i];
+        json += std::string(i > 0 ? ", " : "") + "{\"time\": " + JsonString(e.Time) +
+                ", \"text\": " + JsonString(e.Text) + ", \"kind\": \"" +
+                std::string(InfoKindName(e.Kind)) +
+                "\", \"slave\": " + (e.Slave ? std::to_string(*e.Slave) : "null") +
+                ", \"at\": " + JsonString(IsoTimeText(e.At)) + "}";
+    }
     json += "]";
     if (result.ErrorsOmitted > 0)
         json += ", \"errors_omitted\": " + std::to_string(result.ErrorsOmitted);
@@ -185,9 +275,27 @@ std::string JsonText(const TCliResult& result) {
     return json + "}\n";
 }
 
-TCliErrorLine SplitErrorLine(const std::string& line, const std::string& now) {
+TCliErrorLine SplitErrorLine(const TInfoLine& line) {
+    TCliErrorLine split{{}, {}, line.Kind, line.Slave, line.At};
     // "[hh:nn:ss] " as the error list stamps its lines.
-    if (line.size() >= 11 && line[0] == '[' && line[9] == ']' && line[10] == ' ')
-        return {line.substr(1, 8), line.substr(11)};
-    return {now, line};
+    const std::string& text = line.Text;
+    if (text.size() >= 11 && text[0] == '[' && text[9] == ']' && text[10] == ' ') {
+        split.Time = text.substr(1, 8);
+        split.Text = text.substr(11);
+    } else {
+        split.Time = TimeStampText(line.At).substr(1, 8);
+        split.Text = text;
+    }
+    return split;
+}
+
+void KeepErrorLine(TCliResult& result, const TInfoLine& line) {
+    const std::size_t bytes = line.Text.size();
+    if (result.ErrorsOmitted > 0 || result.Errors.size() >= MaxJsonErrors ||
+        result.ErrorBytes + bytes > MaxJsonErrorBytes) {
+        ++result.ErrorsOmitted;
+        return;
+    }
+    result.ErrorBytes += bytes;
+    result.Errors.push_back(SplitErrorLine(line));
 }

@@ -2,6 +2,7 @@
 
 #include "ModbusRtu.h"
 #include "TCliOptions.h"
+#include "TInfoLine.h"
 #include "TResponseStats.h"
 
 #include <cstddef>
@@ -33,10 +34,14 @@ struct TCliSlave {
     TResponseStats Times;
 };
 
-/// One line of the error list: its time stamp ("hh:nn:ss") and its text after the stamp.
+/// One line of the error list: its time stamp ("hh:nn:ss"), its text after the
+/// stamp, what it reports, the slave it concerns and when it was made.
 struct TCliErrorLine {
     std::string Time;
     std::string Text;
+    TInfoKind Kind = TInfoKind::Other;
+    std::optional<std::int32_t> Slave;
+    TDateTime At;
 };
 
 struct TCliCoil {
@@ -48,6 +53,18 @@ struct TCliCoil {
 /// Everything a job prints at its end.
 struct TCliResult {
     TCliSettings Settings;
+    std::string Version;
+    /// When the job started, on the wall clock.
+    TDateTime Started;
+    /// The settings file read; none when there was none (the defaults).
+    std::optional<std::string> ConfigPath;
+    /// What the command line asked for: passes or seconds (or neither, a command alone).
+    std::optional<std::int64_t> Cycles;
+    std::optional<double> DurationSeconds;
+    /// The run was ended by a signal before its passes or its time were done.
+    bool Interrupted = false;
+    /// The job's exit code.
+    int ExitCode = 0;
     bool Ran = false;
     double ElapsedSeconds = 0;
     std::int64_t Polls = 0;
@@ -55,13 +72,21 @@ struct TCliResult {
     std::int32_t ValueColumns = 0;
     std::vector<TCliSlave> Slaves;
     std::vector<TCliErrorLine> Errors;
-    /// Lines beyond the bound of Errors, left out of the JSON (all went to standard error).
+    /// The bytes of text Errors holds.
+    std::size_t ErrorBytes = 0;
+    /// Lines beyond the bounds of Errors, left out of the JSON (all went to standard error).
     std::size_t ErrorsOmitted = 0;
     std::optional<TCliCoil> Coil;
 };
 
-/// The most error lines a JSON result carries.
+/// The most error lines a JSON result carries, and the most bytes of their
+/// text (as the window's list keeps at most): a flooding device must not make
+/// the record grow without end. The oldest lines are kept.
 inline constexpr std::size_t MaxJsonErrors = 100'000;
+inline constexpr std::size_t MaxJsonErrorBytes = std::size_t{64} << 20;
+
+/// Keeps `line` in the result's errors while both bounds allow, else counts it omitted.
+void KeepErrorLine(TCliResult& result, const TInfoLine& line);
 
 std::string TableText(const TCliResult& result);
 std::string CsvText(const TCliResult& result);
@@ -70,6 +95,6 @@ std::string JsonText(const TCliResult& result);
 /// Text as a JSON string, quotes included.
 std::string JsonString(const std::string& text);
 
-/// Splits an error-list line into its stamp's time and the rest; a line
-/// without a stamp keeps its whole text and takes `now` ("hh:nn:ss").
-TCliErrorLine SplitErrorLine(const std::string& line, const std::string& now);
+/// An error-list line as the record keeps it: the stamp's time apart from the
+/// rest; a line without a stamp keeps its whole text and takes the time it was made.
+TCliErrorLine SplitErrorLine(const TInfoLine& line);

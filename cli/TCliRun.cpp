@@ -1,5 +1,6 @@
 #include "TCliRun.h"
 
+#include "FileReplace.h"
 #include "TCliReport.h"
 #include "TComm.h"
 #include "TLinkKeeper.h"
@@ -9,11 +10,8 @@
 #include "TSysParam.h"
 #include "TWindowQueue.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
 #include <thread>
 
@@ -23,7 +21,7 @@ using TSteady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr auto StatusPeriod = 500ms;
-constexpr auto PumpSlice = 50ms;   // how late Ctrl-C, the deadline or a lost port is noticed
+constexpr auto PumpSlice = 10ms;   // how late Ctrl-C, the deadline or a lost port is noticed
 constexpr auto CoilWait = 500ms;   // as the window waits for an echo
 constexpr auto PortSettle = 100ms; // as the window pauses after opening for a coil command
 constexpr std::uint16_t CoilEchoLength = 8;
@@ -66,6 +64,15 @@ std::string SettingsProblem(const TCliOptions& options, const std::string& confi
         {interval ? ParamReadInterval : nullptr, options.ReadInterval.has_value(),
          "--read-interval", ReadIntervalRange},
     };
+    // A value the file holds that is no number is refused, never replaced by
+    // the default in silence; an option given for the key makes it moot.
+    for (const TCheck& check : checks)
+        if (check.Param != nullptr && !check.Given && check.Param->InvalidText())
+            return source(false, check.Option, check.Param->Key().c_str()) + " is '" +
+                   *check.Param->InvalidText() + "', not a number";
+    if (!options.FrameBreak && ParamFrameBreakMode->InvalidText())
+        return source(false, "--frame-break", "FrameBreakMode") + " is '" +
+               *ParamFrameBreakMode->InvalidText() + "', not a number";
     for (const TCheck& check : checks) {
         if (check.Param == nullptr)
             continue;
@@ -180,6 +187,7 @@ public:
             }
         }
         const double elapsed = std::chrono::duration<double>(now - start).count();
+        const bool interrupted = !Finished && Interrupted && now < deadline;
         // A vanished port is opened again while the run lasts; still gone now, it is lost.
         const bool lost = Link.Reconnecting();
         Run.Stop();
@@ -205,6 +213,11 @@ public:
                 << " was lost and did not come back before the end of the run\n";
             return ExitPort;
         }
+        if (interrupted) {
+            Result.Interrupted = true;
+            Err << "quellmark-cli: interrupted before the end of the run\n";
+            return ExitInterrupted;
+        }
         return FailPolls > 0 ? ExitSomeFailed : ExitAllGood;
     }
 
@@ -228,8 +241,9 @@ public:
         RunState.CoilTimedOut = !echoed;
         Result.Coil = TCliCoil{action, slave, echoed};
         const bool zero = action == TCoilAction::Zero;
-        ErrorLine(echoed ? (zero ? "清零成功！" : "反清零成功！")
-                         : (zero ? "清零超时！" : "反清零超时！"));
+        ErrorLine(TInfoLine{TInfoKind::Other, slave, SystemClock().Now(),
+                            echoed ? (zero ? "清零成功！" : "反清零成功！")
+                                   : (zero ? "清零超时！" : "反清零超时！")});
         // The link lets go of a vanished port at once.
         const bool lost = !Comm.PortOpen();
         Comm.ClosePort();
@@ -251,20 +265,27 @@ private:
             Comm.SetInputLen(CoilEchoLength);
         // A failure is a line with the system's reason, from the link keeper.
         if (Link.OpenPort()) {
-            if (const std::string line = DirectionControlLine(Comm, SystemClock().Now());
-                !line.empty())
-                ErrorLine(line);
+            if (const std::optional<TInfoLine> line =
+                    DirectionControlLine(Comm, SystemClock().Now()))
+                ErrorLine(*line);
             return true;
         }
+        // The system's own reason, as the Chinese line above gives it.
         Err << "quellmark-cli: cannot open the port " << ParamCommPort->AsString() << ": "
-            << Trimmed(Comm.PortOpenError()) << '\n';
+            << Trimmed(Comm.PortOpenError());
+        if (const TDeviceError& failure = Comm.OpenFailure()) {
+            Err << ": " << failure.Text;
+            if (failure.Code != 0)
+                Err << " (" << failure.Code << ")";
+        }
+        Err << '\n';
         return false;
     }
 
     void OnReceiveData(const char* buffer, std::uint16_t length) {
         const TReceiveOutcome outcome = Run.ReceiveData(
             TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length), SystemClock().Now());
-        for (const std::string& line : outcome.InfoLines)
+        for (const TInfoLine& line : outcome.InfoLines)
             ErrorLine(line);
     }
 
@@ -284,15 +305,12 @@ private:
             Finished = true;
     }
 
-    /// A line of the error list: on standard error at once, and kept for the result.
-    void ErrorLine(const std::string& line) {
+    /// A line of the error list: on standard error at once, and kept for the
+    /// result while the kept lines stay within their bounds (the oldest are kept).
+    void ErrorLine(const TInfoLine& line) {
         ClearStatus();
-        Err << line << '\n' << std::flush;
-        if (Result.Errors.size() < MaxJsonErrors)
-            Result.Errors.push_back(
-                SplitErrorLine(line, TimeStampText(SystemClock().Now()).substr(1, 8)));
-        else
-            ++Result.ErrorsOmitted;
+        Err << line.Text << '\n' << std::flush;
+        KeepErrorLine(Result, line);
     }
 
     void ShowStatus(TSteady::duration elapsed) {
@@ -330,7 +348,7 @@ private:
     TComm Comm{Queue};
     TPollingRun Run{RunState};
     TQueuePollHost Host;
-    TLinkKeeper Link{Comm, Queue, [this](const std::string& line) { ErrorLine(line); }};
+    TLinkKeeper Link{Comm, Queue, [this](const TInfoLine& line) { ErrorLine(line); }};
 
     std::optional<std::int64_t> Cycles;
     std::int64_t Passes = 0;
@@ -341,18 +359,21 @@ private:
     std::size_t StatusWidth = 0;
 };
 
-/// Whether the settings file can be read; absent is fine only for the default path.
-std::string ConfigProblem(const std::string& path, bool given) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        if (!given)
-            return {}; // no Config.ini: the defaults
-        return "cannot read --config " + path + ": no such file";
+/// Whether the settings file can be read, looked at as the window does (a
+/// FIFO or a folder is refused at once, never waited on); absent is fine only
+/// for the default path, and then `read` stays false.
+std::string ConfigProblem(const std::string& path, bool given, bool& read) {
+    const TFileContent content = ReadFileContent(path);
+    read = content.Outcome == TReadOutcome::Read;
+    switch (content.Outcome) {
+    case TReadOutcome::Read:
+        return {};
+    case TReadOutcome::Absent:
+        return given ? "cannot read --config " + path + ": no such file" : std::string();
+    case TReadOutcome::Unreadable:
+        break;
     }
-    std::ifstream file(path);
-    if (!file)
-        return "cannot read " + path + ": " + std::strerror(errno);
-    return {};
+    return "cannot read " + path + ": " + content.Error.message();
 }
 
 } // namespace
@@ -360,7 +381,9 @@ std::string ConfigProblem(const std::string& path, bool given) {
 int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
               const std::atomic<bool>& interrupted, bool statusLine) {
     const std::string configPath = options.ConfigPath.value_or(DefaultConfigPath());
-    if (const std::string problem = ConfigProblem(configPath, options.ConfigPath.has_value());
+    bool configRead = false;
+    if (const std::string problem =
+            ConfigProblem(configPath, options.ConfigPath.has_value(), configRead);
         !problem.empty()) {
         err << "quellmark-cli: " << problem << '\n';
         return ExitUsage;
@@ -387,6 +410,12 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
 
     TCliResult result;
     result.Settings = CurrentSettings();
+    result.Version = QUELLMARK_VERSION;
+    result.Started = SystemClock().Now();
+    if (configRead)
+        result.ConfigPath = configPath;
+    result.Cycles = options.Cycles;
+    result.DurationSeconds = options.DurationSeconds;
     int code = ExitAllGood;
     {
         TCliSession session(err, statusLine, options.Rs485, interrupted, result);
@@ -394,9 +423,12 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
             code = session.Poll(options);
         if (options.Coil && code != ExitPort) {
             const int coil = session.Coil(*options.Coil);
-            code = std::max(code, coil);
+            // An interruption or a lost port says more than a failed command.
+            if (code == ExitAllGood || code == ExitSomeFailed)
+                code = std::max(code, coil);
         }
     }
+    result.ExitCode = code;
     switch (options.Format) {
     case TCliFormat::Table:
         out << TableText(result);

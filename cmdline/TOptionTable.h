@@ -112,7 +112,7 @@ template <typename TOptions> struct TOptionTable {
                     return name + " takes no value";
             } else if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
+            } else if (i + 1 < args.size() && !IsOptionName(args[i + 1])) {
                 value = args[++i];
             } else {
                 return name + " wants a value (" + option->ValueName + ")";
@@ -121,6 +121,16 @@ template <typename TOptions> struct TOptionTable {
                 return error;
         }
         return {};
+    }
+
+    /// Whether `arg` names one of the options ("--baud", "--baud=9600"): an option
+    /// that wants a value does not take the next option for it.
+    bool IsOptionName(const std::string& arg) const {
+        const std::string name = arg.substr(0, arg.find('='));
+        for (const TOption& option : Options)
+            if (option.Name == name)
+                return true;
+        return false;
     }
 
     /// Every option as --help lists it: its name and value, then its help indented below.

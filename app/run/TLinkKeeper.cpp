@@ -71,7 +71,8 @@ TLinkKeeper::TLinkKeeper(TComm& comm, TWindowQueue& queue, TLineSink onLine)
     : Comm(comm), Queue(queue), OnLine(std::move(onLine)), Clock(&SystemClock()) {
     Comm.OnRequestHangup = [this](TComm&) { Hangup(); };
     Comm.OnDataDropped = [this](TComm&, std::uint64_t blocks, std::uint64_t bytes) {
-        Emit(DataDroppedLine(blocks, bytes, Clock->Now()));
+        const TDateTime now = Clock->Now();
+        Emit(TInfoKind::Overflow, DataDroppedLine(blocks, bytes, now), now);
     };
 }
 
@@ -89,7 +90,8 @@ bool TLinkKeeper::OpenPort() {
         // Reported below like every other failure; the caller sees a closed port.
     }
     if (!Comm.PortOpen()) {
-        Emit(OpenFailureLine(Comm.CommName(), Comm.OpenFailure(), Clock->Now()));
+        const TDateTime now = Clock->Now();
+        Emit(TInfoKind::PortOpen, OpenFailureLine(Comm.CommName(), Comm.OpenFailure(), now), now);
         return false;
     }
     ReportRate();
@@ -112,7 +114,8 @@ void TLinkKeeper::Hangup() {
     // A device that is still held keeps its name busy: a USB adapter plugged
     // in again would come back under another one.
     Comm.ClosePort();
-    Emit(LinkLostLine(Comm.CommName(), Clock->Now()));
+    const TDateTime now = Clock->Now();
+    Emit(TInfoKind::PortLost, LinkLostLine(Comm.CommName(), now), now);
     if (RunOn)
         StartRetries();
 }
@@ -161,17 +164,19 @@ void TLinkKeeper::Retry(std::uint32_t generation) {
     if (!Comm.PortOpen())
         return; // still gone: quietly, the next attempt follows
     StopRetries();
-    Emit(LinkBackLine(Comm.CommName(), Clock->Now()));
+    const TDateTime now = Clock->Now();
+    Emit(TInfoKind::PortRestored, LinkBackLine(Comm.CommName(), now), now);
     ReportRate();
 }
 
 void TLinkKeeper::ReportRate() {
-    const std::string line = RateRefusedLine(Comm.BaudRate(), Comm.AppliedState(), Clock->Now());
+    const TDateTime now = Clock->Now();
+    std::string line = RateRefusedLine(Comm.BaudRate(), Comm.AppliedState(), now);
     if (!line.empty())
-        Emit(line);
+        Emit(TInfoKind::Rate, std::move(line), now);
 }
 
-void TLinkKeeper::Emit(const std::string& line) {
+void TLinkKeeper::Emit(TInfoKind kind, std::string text, TDateTime at) {
     if (OnLine)
-        OnLine(line);
+        OnLine(TInfoLine{kind, std::nullopt, at, std::move(text)});
 }

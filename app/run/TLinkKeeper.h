@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TInfoLine.h"
 #include "TRunClock.h"
 
 #include <chrono>
@@ -43,7 +44,7 @@ std::string LinkBackLine(const std::string& port, TDateTime now);
 /// Every call and every line comes on the thread that pumps `queue`.
 class TLinkKeeper {
 public:
-    using TLineSink = std::function<void(const std::string& line)>;
+    using TLineSink = std::function<void(const TInfoLine& line)>;
 
     TLinkKeeper(TComm& comm, TWindowQueue& queue, TLineSink onLine);
     ~TLinkKeeper();
@@ -72,7 +73,7 @@ private:
     void StartRetries();
     void StopRetries();
     void ReportRate();
-    void Emit(const std::string& line);
+    void Emit(TInfoKind kind, std::string text, TDateTime at);
 
     TComm& Comm;
     TWindowQueue& Queue;

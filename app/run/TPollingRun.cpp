@@ -103,7 +103,9 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         } else if (const auto refusal =
                        MatchExceptionReply(block, State.CoilCommand[0], State.CoilCommand[1])) {
             // The command was refused, not lost: say why before the time-out line.
-            outcome.InfoLines.push_back(TimeStampText(now) + ExceptionReplyText(*refusal));
+            outcome.InfoLines.push_back(
+                TInfoLine{TInfoKind::Exception, State.CoilCommand[0], now,
+                          TimeStampText(now) + ExceptionReplyText(*refusal)});
         }
         return outcome;
     }
@@ -136,25 +138,28 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     if (!expected)
         stamp += "[异常接收!]";
     const std::string dump = "[" + hex + "]";
+    const auto line = [&](TInfoKind kind, std::string text) {
+        outcome.InfoLines.push_back(TInfoLine{kind, slave, now, std::move(text)});
+    };
     switch (check) {
     case TReplyCheck::Length:
-        outcome.InfoLines.push_back(stamp + "[帧长度错误!]" + dump);
+        line(TInfoKind::Length, stamp + "[帧长度错误!]" + dump);
         if (const auto refusal = MatchExceptionReply(block, slave, ReadFunctionCode))
-            outcome.InfoLines.push_back(stamp + ExceptionReplyText(*refusal));
+            line(TInfoKind::Exception, stamp + ExceptionReplyText(*refusal));
         break;
     case TReplyCheck::Slave:
-        outcome.InfoLines.push_back(State.SendCaption());
-        outcome.InfoLines.push_back(stamp + "[应答站号不符!][请求站号为:" + std::to_string(slave) +
-                                    "]" + dump);
+        line(TInfoKind::Sent, State.SendCaption());
+        line(TInfoKind::Slave,
+             stamp + "[应答站号不符!][请求站号为:" + std::to_string(slave) + "]" + dump);
         break;
     case TReplyCheck::Crc:
-        outcome.InfoLines.push_back(stamp + "[CRC校验错误!]" + dump);
+        line(TInfoKind::Crc, stamp + "[CRC校验错误!]" + dump);
         break;
     case TReplyCheck::FunctionCode:
-        outcome.InfoLines.push_back(stamp + "[接收帧功能码错误!]" + dump);
+        line(TInfoKind::Function, stamp + "[接收帧功能码错误!]" + dump);
         break;
     case TReplyCheck::ByteCount:
-        outcome.InfoLines.push_back(stamp + "[数据长度错误!]" + dump);
+        line(TInfoKind::ByteCount, stamp + "[数据长度错误!]" + dump);
         break;
     case TReplyCheck::Good:
         break;
@@ -280,9 +285,10 @@ void ApplyLinkDefaults(TComm& comm) {
     comm.SetWriteTotalTimeoutConstant(0);
 }
 
-std::string TPollingRun::DiscardedLine(const std::vector<char>& bytes, TDateTime now) {
+TInfoLine TPollingRun::DiscardedLine(const std::vector<char>& bytes, TDateTime now) {
     const TByteSpan span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return TimeStampText(now) + "[残留数据已丢弃!][" + HexText(span) + "]";
+    return {TInfoKind::Discarded, std::nullopt, now,
+            TimeStampText(now) + "[残留数据已丢弃!][" + HexText(span) + "]"};
 }
 
 void ApplyCommSettings(TComm& comm) {
@@ -305,10 +311,12 @@ TPortSettings CurrentPortSettings() {
             ParamReadInterval->AsInteger(), ParamRegisterCount->AsInteger()};
 }
 
-std::string DirectionControlLine(const TComm& comm, TDateTime now) {
+std::optional<TInfoLine> DirectionControlLine(const TComm& comm, TDateTime now) {
     if (comm.DirectionControlError().empty())
-        return {};
-    return TimeStampText(now) + "[RS-485方向控制不可用!][" + comm.DirectionControlError() + "]";
+        return std::nullopt;
+    return TInfoLine{TInfoKind::Other, std::nullopt, now,
+                     TimeStampText(now) + "[RS-485方向控制不可用!][" +
+                         comm.DirectionControlError() + "]"};
 }
 
 std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ModbusRtu.h"
+#include "TInfoLine.h"
 #include "TRunClock.h"
 #include "TRunState.h"
 
@@ -28,7 +29,7 @@ struct TReceiveOutcome {
     /// The new caption of the receive panel: "接收: " and the block in hex.
     std::string ReceiveCaption;
     /// Lines to append to the error list, in order.
-    std::vector<std::string> InfoLines;
+    std::vector<TInfoLine> InfoLines;
     /// The block was the echo a waiting coil command expects (CoilAck is set).
     bool EchoAccepted = false;
 };
@@ -95,7 +96,7 @@ public:
     std::string StatusText(TSteadyTime now);
 
     /// The error-list line for bytes dropped before a request or a command.
-    static std::string DiscardedLine(const std::vector<char>& bytes, TDateTime now);
+    static TInfoLine DiscardedLine(const std::vector<char>& bytes, TDateTime now);
 
     /// "开始测试时间: " and the date and time.
     static std::string StartTimeText(TDateTime now);
@@ -132,8 +133,8 @@ struct TPortSettings {
 TPortSettings CurrentPortSettings();
 
 /// The error line for a port that opened without the RS-485 direction control
-/// its settings ask for, with the system's reason; empty when there is none.
-std::string DirectionControlLine(const TComm& comm, TDateTime now);
+/// its settings ask for, with the system's reason; none when there is none.
+std::optional<TInfoLine> DirectionControlLine(const TComm& comm, TDateTime now);
 
 /// value / divisor rounded to the nearest integer, a half to the even neighbour.
 std::int32_t DivideRoundHalfEven(std::int64_t value, std::int64_t divisor);

@@ -35,5 +35,12 @@ std::string TimeStampText(TDateTime time);
 /// Local date and time as "yyyy-MM-dd hh:nn:ss".
 std::string DateTimeText(TDateTime time);
 
+/// Local date and time with milliseconds and the zone's offset, as ISO 8601
+/// writes it: "2026-12-08T14:05:09.042+01:00".
+std::string IsoTimeText(TDateTime time);
+
 /// Broken-down local time of `time` (one implementation per OS).
 std::tm LocalTime(TDateTime time);
+
+/// How far local time is ahead of UTC at `time`, in seconds (one implementation per OS).
+long UtcOffsetSeconds(TDateTime time);

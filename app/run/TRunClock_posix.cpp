@@ -7,3 +7,7 @@ std::tm LocalTime(TDateTime time) {
     localtime_r(&seconds, &local);
     return local;
 }
+
+long UtcOffsetSeconds(TDateTime time) {
+    return LocalTime(time).tm_gmtoff;
+}

@@ -265,18 +265,30 @@ TEST_F(CliTest, LostDeviceExitsThree) {
     EXPECT_EQ(cli.Stdout().rfind("Id,Value1,Value2,OK,FAIL,", 0), 0U) << cli.Stdout();
 }
 
-// Ctrl-C ends a long run early; the results still come, and the exit code says how the polls
-// went.
-TEST_F(CliTest, InterruptEndsTheRunWithResults) {
+// Ctrl-C or a supervisor's SIGTERM ends a long run early: the results still come, and the
+// exit code and the record say that the run did not finish, so it is never taken for a pass.
+TEST_F(CliTest, InterruptEndsTheRunWithResultsAndSaysSo) {
     TSimulatorChild sim({"--slaves", "1-2"});
     ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
     WriteConfig(sim.Path);
-    TChildProcess cli(CliPath, {"--config", Config, "--to", "2", "--duration", "60", "--json"});
-    std::this_thread::sleep_for(1s);
-    cli.Signal(SIGINT);
-    EXPECT_EQ(cli.WaitExit(20s), std::optional<int>{0}) << cli.Stderr();
-    const std::map<int, TJsonSlave> slaves = JsonSlaves(cli.Stdout());
-    ASSERT_EQ(slaves.size(), 2U) << cli.Stdout();
-    EXPECT_GT(slaves.at(2).Ok, 0);
-    EXPECT_EQ(slaves.at(2).Fail, 0);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        TChildProcess cli(CliPath, {"--config", Config, "--to", "2", "--duration", "60", "--json"});
+        std::this_thread::sleep_for(1s);
+        cli.Signal(signal);
+        EXPECT_EQ(cli.WaitExit(20s), std::optional<int>{4}) << cli.Stderr();
+        const std::string json = cli.Stdout();
+        const std::map<int, TJsonSlave> slaves = JsonSlaves(json);
+        ASSERT_EQ(slaves.size(), 2U) << json;
+        EXPECT_GT(slaves.at(2).Ok, 0);
+        EXPECT_EQ(slaves.at(2).Fail, 0);
+        EXPECT_NE(json.find(R"("result": "interrupted", "interrupted": true)"), std::string::npos)
+            << json;
+        // The run record: what ran, from which file, asked for what, and when.
+        EXPECT_TRUE(std::regex_search(
+            json,
+            std::regex(R"re(^\{"tool": "quellmark-cli", "version": "[0-9.]+", "started": )re"
+                       R"re("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d", )re"
+                       R"re("config": "[^"]+Config\.ini", "requested": \{"duration_s": 60\}, )re")))
+            << json;
+    }
 }

@@ -84,7 +84,8 @@ protected:
                 Run.ReceiveData(TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length),
                                 std::chrono::system_clock::now());
             Blocks.push_back(outcome.ReceiveCaption);
-            Lines.insert(Lines.end(), outcome.InfoLines.begin(), outcome.InfoLines.end());
+            for (const TInfoLine& line : outcome.InfoLines)
+                Lines.push_back(line.Text);
         };
     }
 

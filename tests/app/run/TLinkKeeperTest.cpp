@@ -37,7 +37,8 @@ protected:
         Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
             const TReceiveOutcome outcome = Run.ReceiveData(
                 TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length), FakeClock.Now());
-            Lines.insert(Lines.end(), outcome.InfoLines.begin(), outcome.InfoLines.end());
+            for (const TInfoLine& line : outcome.InfoLines)
+                Lines.push_back(line.Text);
         };
         Keeper.SetClock(FakeClock);
         ApplyCommSettings(Comm);
@@ -79,7 +80,7 @@ protected:
                             if (auto update = Run.PollResult(runId, slave, result))
                                 Updates.push_back(*update);
                         }};
-    TLinkKeeper Keeper{Comm, Queue, [this](const std::string& line) { Lines.push_back(line); }};
+    TLinkKeeper Keeper{Comm, Queue, [this](const TInfoLine& line) { Lines.push_back(line.Text); }};
 };
 
 TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {

@@ -35,7 +35,8 @@ protected:
             const TReceiveOutcome outcome = Run.ReceiveData(
                 TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length), FakeClock.Now());
             Captions.push_back(outcome.ReceiveCaption);
-            Lines.insert(Lines.end(), outcome.InfoLines.begin(), outcome.InfoLines.end());
+            for (const TInfoLine& line : outcome.InfoLines)
+                Lines.push_back(line.Text);
         };
     }
 
@@ -94,7 +95,8 @@ protected:
                         },
                         {},
                         [this](const std::vector<char>& bytes) {
-                            Lines.push_back(TPollingRun::DiscardedLine(bytes, FakeClock.Now()));
+                            Lines.push_back(
+                                TPollingRun::DiscardedLine(bytes, FakeClock.Now()).Text);
                         }};
 };
 

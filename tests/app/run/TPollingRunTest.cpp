@@ -45,8 +45,19 @@ protected:
     /// A request to the address polled last is pending.
     void Pend() { RunState.RequestPending.Mark(RunState.CurrentSlave); }
 
-    TReceiveOutcome Receive(const std::vector<std::uint8_t>& block) {
-        return Run.ReceiveData(block, Clock.Now());
+    /// What a block changes, with the lines as the error list shows them.
+    struct TShown {
+        std::string ReceiveCaption;
+        std::vector<std::string> InfoLines;
+        bool EchoAccepted = false;
+    };
+
+    TShown Receive(const std::vector<std::uint8_t>& block) {
+        const TReceiveOutcome outcome = Run.ReceiveData(block, Clock.Now());
+        TShown shown{outcome.ReceiveCaption, {}, outcome.EchoAccepted};
+        for (const TInfoLine& line : outcome.InfoLines)
+            shown.InfoLines.push_back(line.Text);
+        return shown;
     }
 
     TTempConfig Config;
@@ -59,8 +70,7 @@ protected:
 TEST_F(PollingRunTest, GoodReplyIsStoredSignalledAndWritesNoLine) {
     PretendRun(1, 1, 2);
     Pend();
-    const TReceiveOutcome outcome =
-        Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10}));
+    const TShown outcome = Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10}));
     EXPECT_EQ(outcome.ReceiveCaption, "接收: 01 03 04 00 00 00 7B BA 10 ");
     EXPECT_TRUE(outcome.InfoLines.empty());
     EXPECT_EQ(RunState.RegisterValues, std::vector<std::int32_t>{123});
@@ -81,7 +91,7 @@ TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
     };
     for (const TCase& c : cases) {
         Pend();
-        const TReceiveOutcome outcome = Receive(c.Block);
+        const TShown outcome = Receive(c.Block);
         ASSERT_EQ(outcome.InfoLines.size(), 1U);
         EXPECT_EQ(outcome.InfoLines[0], c.Line);
     }
@@ -104,7 +114,7 @@ TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
 TEST_F(PollingRunTest, ExceptionReplyKeepsTheLengthLineAndIsDecodedAfterIt) {
     PretendRun(1, 1, 2);
     Pend();
-    TReceiveOutcome outcome = Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF1}));
+    TShown outcome = Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF1}));
     EXPECT_EQ(outcome.InfoLines,
               (std::vector<std::string>{
                   "[10:20:30] [帧长度错误!][01 83 02 C0 F1 ]",
@@ -134,7 +144,7 @@ TEST_F(PollingRunTest, WrongSlaveRepeatsTheRequestThenNamesTheRequestedAddress) 
     Pend();
     std::vector<std::uint8_t> reply = Bytes({0x02, 0x03, 0x04, 0, 0, 0, 0x7B});
     AppendCrc(reply);
-    const TReceiveOutcome outcome = Receive(reply);
+    const TShown outcome = Receive(reply);
     ASSERT_EQ(outcome.InfoLines.size(), 2U);
     EXPECT_EQ(outcome.InfoLines[0], "发送: 01 03 00 00 00 02 C4 0B ");
     EXPECT_EQ(outcome.InfoLines[1],
@@ -148,8 +158,7 @@ TEST_F(PollingRunTest, BlockWithoutPendingRequestIsMarkedAndAGoodOneStillAccepte
         Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11})).InfoLines.at(0),
         "[10:20:30] [异常接收!][CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]");
 
-    const TReceiveOutcome good =
-        Receive(Bytes({0x01, 0x03, 0x04, 0xFF, 0xFF, 0xFF, 0xFE, 0x3A, 0x67}));
+    const TShown good = Receive(Bytes({0x01, 0x03, 0x04, 0xFF, 0xFF, 0xFF, 0xFE, 0x3A, 0x67}));
     EXPECT_TRUE(good.InfoLines.empty());
     EXPECT_EQ(RunState.RegisterValues, std::vector<std::int32_t>{-2});
     EXPECT_TRUE(RunState.PollEvent->IsSignalled());
@@ -158,8 +167,7 @@ TEST_F(PollingRunTest, BlockWithoutPendingRequestIsMarkedAndAGoodOneStillAccepte
 TEST_F(PollingRunTest, GoodReplyOutsideARunOnlyUpdatesTheValues) {
     ParamRegisterCount->SetValue(2);
     RunState.CurrentSlave = 1;
-    const TReceiveOutcome outcome =
-        Receive(Bytes({0x01, 0x03, 0x04, 0x80, 0x00, 0x00, 0x00, 0xD3, 0xF3}));
+    const TShown outcome = Receive(Bytes({0x01, 0x03, 0x04, 0x80, 0x00, 0x00, 0x00, 0xD3, 0xF3}));
     EXPECT_TRUE(outcome.InfoLines.empty());
     EXPECT_EQ(RunState.RegisterValues, std::vector<std::int32_t>{INT32_MIN});
     EXPECT_EQ(RunState.PollEvent, nullptr);
@@ -172,8 +180,7 @@ TEST_F(PollingRunTest, CoilModeOnlyMatchesTheEcho) {
     RunState.CoilCommandMode = true;
 
     // A good read reply is neither checked, stored nor signalled in this mode.
-    TReceiveOutcome outcome =
-        Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10}));
+    TShown outcome = Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10}));
     EXPECT_EQ(outcome.ReceiveCaption, "接收: 01 03 04 00 00 00 7B BA 10 ");
     EXPECT_TRUE(outcome.InfoLines.empty());
     EXPECT_TRUE(RunState.RegisterValues.empty());

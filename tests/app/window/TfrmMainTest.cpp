@@ -490,17 +490,15 @@ void TfrmMainTest::refusedWritesAreShown() {
     QCOMPARE(ParamRegisterBegin->AsInteger(), 12);
     QCOMPARE(catcher.Texts.size(), 1);
 
-    // Later, the first refused write shows one box, the next ones none; each
+    // That box was the session's one: later refused writes show none, and each
     // value is kept in memory.
     auto* pollTo = Child<QSpinBox>(window, "spePollTo");
     pollTo->setFocus();
     QTest::keyClick(pollTo, Qt::Key_Up);
-    QTRY_COMPARE(catcher.Texts.size(), 2);
-    QCOMPARE(ParamPollTo->AsInteger(), 2);
     QTest::keyClick(pollTo, Qt::Key_Up);
     QTest::keyClick(pollTo, Qt::Key_Up);
     QTest::qWait(100);
-    QCOMPARE(catcher.Texts.size(), 2);
+    QCOMPARE(catcher.Texts.size(), 1);
     QCOMPARE(ParamPollTo->AsInteger(), 4);
     QCOMPARE(pollTo->value(), 4);
     QCOMPARE(config.Contents(), text);
@@ -512,7 +510,7 @@ void TfrmMainTest::refusedWritesAreShown() {
     QVERIFY(config.Contents().find("Poll To=5\n") != std::string::npos);
     std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
     QTest::keyClick(pollTo, Qt::Key_Up);
-    QTRY_COMPARE(catcher.Texts.size(), 3);
+    QTRY_COMPARE(catcher.Texts.size(), 2);
     QCOMPARE(catcher.Texts.back(), refused);
 }
 
@@ -539,11 +537,8 @@ void TfrmMainTest::unreadableConfigShowsOneBox() {
             pollTo->setFocus();
             QTest::keyClick(pollTo, Qt::Key_Up);
             QTest::keyClick(pollTo, Qt::Key_Up);
-            QTRY_COMPARE(catcher.Texts.size(), 2);
-            QCOMPARE(catcher.Texts.back(),
-                     QString::fromStdString("Unable to write to " + config.Path()));
             QTest::qWait(100);
-            QCOMPARE(catcher.Texts.size(), 2);
+            QCOMPARE(catcher.Texts.size(), 1); // the start-up box was the one
             QCOMPARE(ParamPollTo->AsInteger(), 12);
         }
         QVERIFY(fifo ? std::filesystem::is_fifo(config.Path())
