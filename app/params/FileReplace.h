@@ -25,7 +25,8 @@ TFileContent ReadFileContent(const std::string& path);
 /// is then renamed over it, keeping the file's mode and, where the process
 /// may set it, its owner. A symbolic link stays a link and the file it names
 /// is replaced; a file with several names, or in a directory that cannot take
-/// a new file, is rewritten in place. A new file honours the umask.
+/// a new file, is rewritten in place, which on a full disk leaves it as it was.
+/// A new file honours the umask.
 /// A file counts as read-only when it has no write permission bit (also for
 /// the superuser) or when this user may not write it.
 /// Returns the system's reason when the write is refused (the old content is

@@ -1,11 +1,13 @@
 #include "FileReplace.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,11 +44,11 @@ std::error_code NotRegular(const struct stat& st) {
                                                     : std::errc::not_supported);
 }
 
-std::error_code WriteAll(int fd, const std::string& content) {
+std::error_code WriteAt(int fd, std::string_view bytes, off_t offset) {
     std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n =
-            ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                   offset + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -120,7 +122,7 @@ std::error_code ReplaceThroughTemporary(const std::string& target, const std::st
     if (fd.Get() < 0)
         return std::make_error_code(std::errc::file_exists);
 
-    std::error_code error = WriteAll(fd.Get(), content);
+    std::error_code error = WriteAt(fd.Get(), content, 0);
     if (!error && old != nullptr) {
         // Keep the owner where allowed (the superuser, or a group the user
         // belongs to); the mode last, since a change of owner clears set-id bits.
@@ -155,10 +157,25 @@ std::error_code RewriteInPlace(const std::string& target, const std::string& con
         return LastError();
     if (!S_ISREG(st.st_mode))
         return NotRegular(st);
-    if (std::error_code error = WriteAll(fd.Get(), content))
+    const off_t oldSize = st.st_size;
+    const auto newSize = static_cast<off_t>(content.size());
+    const std::string_view bytes(content);
+    // The room for a longer content is taken before a byte of the old one is
+    // overwritten: its part beyond the old end goes in first, and if the disk
+    // is full the file is cut back to what it was.
+    if (newSize > oldSize) {
+        if (const std::error_code error =
+                WriteAt(fd.Get(), bytes.substr(static_cast<std::size_t>(oldSize)), oldSize)) {
+            (void)::ftruncate(fd.Get(), oldSize);
+            return error;
+        }
+    }
+    if (const std::error_code error = WriteAt(
+            fd.Get(), bytes.substr(0, static_cast<std::size_t>(std::min(oldSize, newSize))), 0))
         return error;
-    if (::ftruncate(fd.Get(), static_cast<off_t>(content.size())) != 0 || ::fsync(fd.Get()) != 0 ||
-        !fd.Close())
+    if (newSize < oldSize && ::ftruncate(fd.Get(), newSize) != 0)
+        return LastError();
+    if (::fsync(fd.Get()) != 0 || !fd.Close())
         return LastError();
     return {};
 }

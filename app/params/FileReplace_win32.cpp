@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -60,18 +62,69 @@ std::error_code LastError() {
     return {static_cast<int>(::GetLastError()), std::system_category()};
 }
 
-std::error_code WriteWhole(HANDLE file, const std::string& content) {
+std::error_code MoveTo(HANDLE file, std::uint64_t offset) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
+        return LastError();
+    return {};
+}
+
+std::error_code WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
+    if (const std::error_code error = MoveTo(file, offset))
+        return error;
     std::size_t done = 0;
-    while (done < content.size()) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 20));
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
         DWORD written = 0;
-        if (!::WriteFile(file, content.data() + done, chunk, &written, nullptr))
+        if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr))
             return LastError();
         if (written == 0)
             return std::make_error_code(std::errc::no_space_on_device);
         done += written;
     }
+    return {};
+}
+
+std::error_code SetLength(HANDLE file, std::uint64_t length) {
+    if (const std::error_code error = MoveTo(file, length))
+        return error;
+    if (!::SetEndOfFile(file))
+        return LastError();
+    return {};
+}
+
+std::error_code WriteWhole(HANDLE file, const std::string& content) {
+    if (const std::error_code error = WriteAt(file, content, 0))
+        return error;
+    if (!::FlushFileBuffers(file))
+        return LastError();
+    return {};
+}
+
+// The room for a longer content is taken before a byte of the old one is
+// overwritten: its part beyond the old end goes in first, and if the disk is
+// full the file is cut back to what it was.
+std::error_code RewriteInPlace(HANDLE file, const std::string& content) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size))
+        return LastError();
+    const auto oldSize = static_cast<std::uint64_t>(size.QuadPart);
+    const std::uint64_t newSize = content.size();
+    const std::string_view bytes(content);
+    if (newSize > oldSize) {
+        if (const std::error_code error =
+                WriteAt(file, bytes.substr(static_cast<std::size_t>(oldSize)), oldSize)) {
+            (void)SetLength(file, oldSize);
+            return error;
+        }
+    }
+    if (const std::error_code error =
+            WriteAt(file, bytes.substr(0, static_cast<std::size_t>(std::min(oldSize, newSize))), 0))
+        return error;
+    if (newSize < oldSize)
+        if (const std::error_code error = SetLength(file, newSize))
+            return error;
     if (!::FlushFileBuffers(file))
         return LastError();
     return {};
@@ -183,9 +236,9 @@ std::error_code ReplaceFileContent(const std::string& path, const std::string& c
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!inPlace.Valid())
         return LastError();
-    if (const std::error_code error = WriteWhole(inPlace.Get(), content))
+    if (const std::error_code error = RewriteInPlace(inPlace.Get(), content))
         return error;
-    if (!::SetEndOfFile(inPlace.Get()) || !inPlace.Close())
+    if (!inPlace.Close())
         return LastError();
     return {};
 }

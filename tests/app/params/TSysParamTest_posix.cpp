@@ -5,6 +5,7 @@
 #include "TIniFile.h"
 #include "TSysParam.h"
 
+#include <cerrno>
 #include <csignal>
 #include <functional>
 #include <grp.h>
@@ -48,6 +49,17 @@ constexpr uid_t Nobody = 65534;
     if (WEXITSTATUS(status) != 0)
         return ::testing::AssertionFailure() << "the child failed (" << WEXITSTATUS(status) << ")";
     return ::testing::AssertionSuccess();
+}
+
+// The exit status of a child that runs `body`, or -1.
+int InChild(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(body());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 // What must hold for a Config.ini that is there but cannot be read: one read
@@ -241,4 +253,46 @@ TEST_F(SettingsFile, AWriteThatChangesNothingTouchesNothing) {
     EXPECT_TRUE(ConfigFile->WriteRefused());
     EXPECT_EQ(ParamPollTo->AsInteger(), 11);
     EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+}
+
+TEST_F(SettingsFile, AnInPlaceRewriteOnAFullDiskLeavesTheFileAsItWas) {
+    // A longer value: the file must grow, and the disk has no room for it.
+    const std::string longer = Replaced(DefaultConfigText, "Register Count=2", "Register Count=12");
+    struct TCase {
+        const char* Why;
+        std::function<void()> Prepare;
+    };
+    const TCase cases[] = {
+        {"a hard link", [&] { fs::create_hard_link(Path, Dir / "other.ini"); }},
+        {"a folder that takes no new file", [&] { ::chmod(Dir.c_str(), 0555); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Why);
+        WriteFile(Path, DefaultConfigText);
+        c.Prepare();
+        LoadParams(Path.string());
+        const ino_t inode = StatOf(Path).st_ino;
+        // The file-size limit of a child refuses every byte past the old end
+        // (EFBIG), as a full disk would.
+        const int reason = InChild([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{DefaultConfigText.size(), DefaultConfigText.size()};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                ParamRegisterCount->SetValue(12);
+            } catch (const EIniWriteError& e) {
+                return e.Reason().value();
+            }
+            return 0;
+        });
+        EXPECT_EQ(reason, EFBIG) << "the system's reason reaches the caller";
+        EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+        // With room, the same write goes through in place.
+        ParamRegisterCount->SetValue(12);
+        EXPECT_EQ(ReadFile(Path), longer);
+        EXPECT_EQ(StatOf(Path).st_ino, inode);
+        ::chmod(Dir.c_str(), 0700);
+        fs::remove(Dir / "other.ini");
+        fs::remove(Path);
+    }
 }
