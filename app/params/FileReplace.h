@@ -22,10 +22,11 @@ TFileContent ReadFileContent(const std::string& path);
 
 /// Replaces the whole content of `path` so that a crash or a full disk never
 /// leaves it truncated: the content goes to a temporary file beside it, which
-/// is then renamed over it, keeping the file's mode and, where the process
-/// may set it, its owner. A symbolic link stays a link and the file it names
-/// is replaced; a file with several names, or in a directory that cannot take
-/// a new file, is rewritten in place, which on a full disk leaves it as it was.
+/// is then renamed over it, keeping the file's mode and owner; where the new
+/// file cannot be given that owner (user and group), nothing is replaced and
+/// the error is EPERM. A symbolic link stays a link and the file it names is
+/// replaced; a file with several names, or in a directory that cannot take a
+/// new file, is rewritten in place, which on a full disk leaves it as it was.
 /// A new file honours the umask.
 /// A file counts as read-only when it has no write permission bit (also for
 /// the superuser) or when this user may not write it.

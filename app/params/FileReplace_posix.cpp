@@ -104,6 +104,22 @@ std::string TemporaryName(const std::string& dir, const std::string& base) {
            std::to_string(counter.fetch_add(1));
 }
 
+// The replacement must belong to whoever the old file belongs to: one that
+// would end up owned by this user instead is not made. Set before the mode,
+// since a change of owner clears set-id bits.
+std::error_code GiveOwnerOf(int fd, const struct stat& old) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return LastError();
+    if (st.st_uid == old.st_uid && st.st_gid == old.st_gid)
+        return {};
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 || ::fstat(fd, &st) != 0)
+        return LastError();
+    if (st.st_uid != old.st_uid || st.st_gid != old.st_gid)
+        return std::make_error_code(std::errc::operation_not_permitted);
+    return {};
+}
+
 std::error_code ReplaceThroughTemporary(const std::string& target, const std::string& dir,
                                         const std::string& content, const struct stat* old) {
     const std::string base = target.substr(target.find_last_of('/') + 1);
@@ -122,15 +138,11 @@ std::error_code ReplaceThroughTemporary(const std::string& target, const std::st
     if (fd.Get() < 0)
         return std::make_error_code(std::errc::file_exists);
 
-    std::error_code error = WriteAt(fd.Get(), content, 0);
-    if (!error && old != nullptr) {
-        // Keep the owner where allowed (the superuser, or a group the user
-        // belongs to); the mode last, since a change of owner clears set-id bits.
-        if (::fchown(fd.Get(), old->st_uid, old->st_gid) != 0)
-            (void)::fchown(fd.Get(), static_cast<uid_t>(-1), old->st_gid);
-        if (::fchmod(fd.Get(), old->st_mode & 07777) != 0)
-            error = LastError();
-    }
+    std::error_code error = old != nullptr ? GiveOwnerOf(fd.Get(), *old) : std::error_code();
+    if (!error)
+        error = WriteAt(fd.Get(), content, 0);
+    if (!error && old != nullptr && ::fchmod(fd.Get(), old->st_mode & 07777) != 0)
+        error = LastError();
     if (!error && ::fsync(fd.Get()) != 0)
         error = LastError();
     if (!error && !fd.Close())

@@ -29,15 +29,15 @@ struct stat StatOf(const fs::path& path) {
 
 constexpr uid_t Nobody = 65534;
 
-// Runs `body` in a child process as the unprivileged user nobody (the tests
-// run as root, who may read and write anything); `body` returns what went
-// wrong, or nothing.
-::testing::AssertionResult AsNobody(const std::function<std::string()>& body) {
+// Runs `body` in a child process as the unprivileged user `id` (with the group
+// of the same number; the tests run as root, who may read and write anything);
+// `body` returns what went wrong, or nothing.
+::testing::AssertionResult AsUser(uid_t id, const std::function<std::string()>& body) {
     const pid_t child = ::fork();
     if (child < 0)
         return ::testing::AssertionFailure() << "fork failed";
     if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
+        if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0)
             ::_exit(2);
         const std::string failure = body();
         std::cerr << failure << std::flush;
@@ -49,6 +49,10 @@ constexpr uid_t Nobody = 65534;
     if (WEXITSTATUS(status) != 0)
         return ::testing::AssertionFailure() << "the child failed (" << WEXITSTATUS(status) << ")";
     return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult AsNobody(const std::function<std::string()>& body) {
+    return AsUser(Nobody, body);
 }
 
 // The exit status of a child that runs `body`, or -1.
@@ -294,5 +298,42 @@ TEST_F(SettingsFile, AnInPlaceRewriteOnAFullDiskLeavesTheFileAsItWas) {
         ::chmod(Dir.c_str(), 0700);
         fs::remove(Dir / "other.ini");
         fs::remove(Path);
+    }
+}
+
+TEST_F(SettingsFile, AReplacementThatCannotKeepTheOwnerIsNotMade) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs other users: run as root";
+    // The writer is user 23456 in a folder open to all; the file is
+    // read-write for all, so only its owner stands in the way.
+    constexpr uid_t Writer = 23456;
+    constexpr uid_t Other = 12345;
+    struct TCase {
+        const char* Why;
+        uid_t Owner;
+        gid_t Group;
+    };
+    for (const TCase& c : {TCase{"another user's file", Other, Other},
+                           TCase{"the writer's file in a group not the writer's", Writer, Other}}) {
+        SCOPED_TRACE(c.Why);
+        WriteFile(Path, DefaultConfigText);
+        ASSERT_EQ(::chown(Path.c_str(), c.Owner, c.Group), 0);
+        ::chmod(Path.c_str(), 0666);
+        ::chmod(Dir.c_str(), 0777);
+        EXPECT_TRUE(AsUser(Writer, [&]() -> std::string {
+            LoadParams(Path.string());
+            try {
+                ParamPollTo->SetValue(9);
+                return "replaced";
+            } catch (const EIniWriteError& e) {
+                if (e.Reason() != std::errc::operation_not_permitted)
+                    return "wrong reason: " + e.Reason().message();
+            }
+            return "";
+        }));
+        EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+        EXPECT_EQ(StatOf(Path).st_uid, c.Owner);
+        EXPECT_EQ(StatOf(Path).st_gid, c.Group);
+        EXPECT_EQ(Entries(), std::vector<std::string>{"Config.ini"});
     }
 }
