@@ -34,5 +34,12 @@ TFileContent ReadFileContent(const std::string& path);
 /// then intact), an empty error code when written.
 std::error_code ReplaceFileContent(const std::string& path, const std::string& content);
 
+/// Removes the temporary files that writers no longer running left in the
+/// folder where a write of `path` makes them (on POSIX the folder of the file
+/// its symbolic links name): regular files named exactly as ReplaceFileContent
+/// names its temporaries, whose process has ended. Best effort: touches
+/// nothing else, reports nothing, never throws.
+void RemoveStaleTemporaries(const std::string& path);
+
 /// Full path of the running executable.
 std::string ExecutablePath();

@@ -1,15 +1,21 @@
 #include "FileReplace.h"
+#include "TemporaryName.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -98,10 +104,10 @@ std::error_code DirectoryTakesNewFiles(const std::string& dir) {
 }
 
 // A fresh name beside the target; O_EXCL on open decides whether it is free.
-std::string TemporaryName(const std::string& dir, const std::string& base) {
+std::string NewTemporaryPath(const std::string& dir, const std::string& base) {
     static std::atomic<unsigned> counter{0};
-    return dir + "/." + base + "." + std::to_string(::getpid()) + "." +
-           std::to_string(counter.fetch_add(1));
+    return dir + "/" +
+           TemporaryName(base, static_cast<std::uint64_t>(::getpid()), counter.fetch_add(1));
 }
 
 // The replacement must belong to whoever the old file belongs to: one that
@@ -126,7 +132,7 @@ std::error_code ReplaceThroughTemporary(const std::string& target, const std::st
     std::string name;
     int raw = -1;
     for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
-        name = TemporaryName(dir, base);
+        name = NewTemporaryPath(dir, base);
         // A new file gets 0666 less the umask from the system itself; an
         // existing file's mode is copied once the content is in.
         raw = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
@@ -258,6 +264,37 @@ std::error_code ReplaceFileContent(const std::string& path, const std::string& c
     if (!exists)
         return dirError;
     return RewriteInPlace(target, content);
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+    // Tidying up is no reason to stop a start-up: nothing here throws on.
+    try {
+        const std::string target = FollowLinks(path);
+        const std::string base = target.substr(target.find_last_of('/') + 1);
+        const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(DirectoryOf(target).c_str()),
+                                                      &::closedir);
+        if (!dir)
+            return;
+        const pid_t self = ::getpid();
+        std::vector<std::string> stale;
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const auto owner = TemporaryOwner(entry->d_name, base);
+            if (!owner || *owner > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max()))
+                continue;
+            // A process that exists but is not ours (EPERM) is still writing.
+            const auto pid = static_cast<pid_t>(*owner);
+            if (pid == self || ::kill(pid, 0) == 0 || errno != ESRCH)
+                continue;
+            struct stat st {};
+            if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(st.st_mode))
+                stale.emplace_back(entry->d_name);
+        }
+        // Unlinking never removes a directory, should one take a name meanwhile.
+        for (const std::string& name : stale)
+            (void)::unlinkat(::dirfd(dir.get()), name.c_str(), 0);
+    } catch (...) {
+    }
 }
 
 std::string ExecutablePath() {

@@ -3,6 +3,7 @@
 // narrow (code-page) file functions.
 
 #include "FileReplace.h"
+#include "TemporaryName.h"
 
 #include <windows.h>
 
@@ -53,6 +54,22 @@ public:
         Handle = INVALID_HANDLE_VALUE;
         return ok;
     }
+
+private:
+    HANDLE Handle;
+};
+
+class TFind {
+public:
+    explicit TFind(HANDLE handle) : Handle(handle) {}
+    ~TFind() {
+        if (Handle != INVALID_HANDLE_VALUE)
+            ::FindClose(Handle);
+    }
+    TFind(const TFind&) = delete;
+    TFind& operator=(const TFind&) = delete;
+    bool Valid() const { return Handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return Handle; }
 
 private:
     HANDLE Handle;
@@ -130,6 +147,17 @@ std::error_code RewriteInPlace(HANDLE file, const std::string& content) {
     return {};
 }
 
+// Only a process known to have ended counts as gone; one this user may not
+// look at is taken as still writing.
+bool ProcessEnded(DWORD pid) {
+    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr)
+        return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    TFile owned(process);
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+}
+
 /// A temporary file beside `target` whose name no other writer uses: created
 /// with CREATE_NEW, so an existing name is never taken over.
 HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& name) {
@@ -137,9 +165,9 @@ HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& name) {
     const std::size_t cut = target.find_last_of(L"\\/");
     const std::wstring folder = cut == std::wstring::npos ? L"" : target.substr(0, cut + 1);
     const std::wstring base = cut == std::wstring::npos ? target : target.substr(cut + 1);
+    const std::string narrowBase = Narrow(base);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + L"." + base + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-               std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(counter++) + L".tmp";
+        name = folder + Widen(TemporaryName(narrowBase, ::GetCurrentProcessId(), counter++));
         const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS)
@@ -241,6 +269,38 @@ std::error_code ReplaceFileContent(const std::string& path, const std::string& c
     if (!inPlace.Close())
         return LastError();
     return {};
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+    // Tidying up is no reason to stop a start-up: nothing here throws on.
+    try {
+        const std::wstring target = Widen(path);
+        const std::size_t cut = target.find_last_of(L"\\/");
+        const std::wstring folder = cut == std::wstring::npos ? L"" : target.substr(0, cut + 1);
+        const std::string base =
+            Narrow(cut == std::wstring::npos ? target : target.substr(cut + 1));
+        if (base.empty())
+            return;
+        WIN32_FIND_DATAW found{};
+        const TFind search(::FindFirstFileExW((folder + L".*").c_str(), FindExInfoBasic, &found,
+                                              FindExSearchNameMatch, nullptr, 0));
+        if (!search.Valid())
+            return;
+        std::vector<std::wstring> stale;
+        do {
+            // Folders and links are never a writer's temporary.
+            if ((found.dwFileAttributes &
+                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+                continue;
+            const auto owner = TemporaryOwner(Narrow(found.cFileName), base);
+            if (owner && *owner <= MAXDWORD && *owner != ::GetCurrentProcessId() &&
+                ProcessEnded(static_cast<DWORD>(*owner)))
+                stale.emplace_back(folder + found.cFileName);
+        } while (::FindNextFileW(search.Get(), &found));
+        for (const std::wstring& name : stale)
+            (void)::DeleteFileW(name.c_str());
+    } catch (...) {
+    }
 }
 
 std::string ExecutablePath() {

@@ -1,10 +1,11 @@
 // The settings file on POSIX systems: permissions, owners, links, special
-// files and a full disk.
+// files, a full disk and what killed writers leave behind.
 #include "DefaultConfig.h"
 #include "SettingsFileTest.h"
 #include "TIniFile.h"
 #include "TSysParam.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <functional>
@@ -65,6 +66,26 @@ int InChild(const std::function<int()>& body) {
         return -1;
     return WEXITSTATUS(status);
 }
+
+// A child process that runs until the object goes.
+class TRunningChild {
+public:
+    TRunningChild() : Pid(::fork()) {
+        if (Pid == 0)
+            for (;;)
+                ::pause();
+    }
+    ~TRunningChild() {
+        ::kill(Pid, SIGKILL);
+        ::waitpid(Pid, nullptr, 0);
+    }
+    TRunningChild(const TRunningChild&) = delete;
+    TRunningChild& operator=(const TRunningChild&) = delete;
+    pid_t Get() const { return Pid; }
+
+private:
+    pid_t Pid;
+};
 
 // What must hold for a Config.ini that is there but cannot be read: one read
 // error, the defaults in memory, every write refused with the value kept.
@@ -336,4 +357,81 @@ TEST_F(SettingsFile, AReplacementThatCannotKeepTheOwnerIsNotMade) {
         EXPECT_EQ(StatOf(Path).st_gid, c.Group);
         EXPECT_EQ(Entries(), std::vector<std::string>{"Config.ini"});
     }
+}
+
+TEST_F(SettingsFile, LeftoverTemporariesOfEndedWritersAreRemovedAtStartUp) {
+    // The pid of a child that has ended and been reaped.
+    pid_t gone = 0;
+    if (const pid_t child = ::fork(); child == 0) {
+        ::_exit(0);
+    } else {
+        ASSERT_GT(child, 0);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        gone = child;
+    }
+    const TRunningChild running;
+    const std::string dead = std::to_string(gone);
+    const std::string live = std::to_string(running.Get());
+    const std::string self = std::to_string(::getpid());
+
+    // Config.ini is a link into "real", where a writer makes its temporaries.
+    const fs::path real = Dir / "real";
+    fs::create_directory(real);
+    WriteFile(real / "Config.ini", DefaultConfigText);
+    fs::create_symlink("real/Config.ini", Path);
+    enum TKind { File, Folder, Link };
+    struct TEntry {
+        std::string Name;
+        TKind Kind;
+        bool Stale;
+    };
+    const std::vector<TEntry> entries = {
+        {".Config.ini." + dead + ".0", File, true},
+        {".Config.ini." + dead + ".17", File, true},
+        {".Config.ini." + self + ".3", File, false},
+        {".Config.ini." + live + ".1", File, false},
+        {".Config.ini.12x.1", File, false},
+        {".Config.ini." + dead + "x.1", File, false},
+        {".Config.ini.0" + dead + ".1", File, false},
+        {".Config.ini." + dead + ".1.tmp", File, false},
+        {".Config.ini." + dead, File, false},
+        {"Config.ini." + dead + ".1", File, false},
+        {".Other.ini." + dead + ".1", File, false},
+        {".Config.ini." + dead + ".2", Folder, false},
+        {".Config.ini." + dead + ".4", Link, false},
+    };
+    for (const TEntry& e : entries) {
+        if (e.Kind == File)
+            WriteFile(real / e.Name, "x");
+        else if (e.Kind == Folder)
+            fs::create_directory(real / e.Name);
+        else
+            fs::create_symlink("Config.ini", real / e.Name);
+    }
+    // Beside the link no writer makes a temporary.
+    WriteFile(Dir / (".Config.ini." + dead + ".5"), "x");
+
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(real))
+            found.push_back(e.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    std::vector<std::string> all{"Config.ini"};
+    std::vector<std::string> kept{"Config.ini"};
+    for (const TEntry& e : entries) {
+        all.push_back(e.Name);
+        if (!e.Stale)
+            kept.push_back(e.Name);
+    }
+    std::sort(all.begin(), all.end());
+    std::sort(kept.begin(), kept.end());
+
+    LoadParams(Path.string(), TIniFile::TAccess::ReadOnly);
+    EXPECT_EQ(names(), all) << "a program that may not write leaves them";
+    LoadParams(Path.string());
+    EXPECT_EQ(names(), kept);
+    EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+    EXPECT_TRUE(fs::exists(Dir / (".Config.ini." + dead + ".5")));
 }
