@@ -1,13 +1,21 @@
 #include "FileReplace.h"
+#include "TemporaryName.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -42,11 +50,11 @@ std::error_code NotRegular(const struct stat& st) {
                                                     : std::errc::not_supported);
 }
 
-std::error_code WriteAll(int fd, const std::string& content) {
+std::error_code WriteAt(int fd, std::string_view bytes, off_t offset) {
     std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n =
-            ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                   offset + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -96,10 +104,26 @@ std::error_code DirectoryTakesNewFiles(const std::string& dir) {
 }
 
 // A fresh name beside the target; O_EXCL on open decides whether it is free.
-std::string TemporaryName(const std::string& dir, const std::string& base) {
+std::string NewTemporaryPath(const std::string& dir, const std::string& base) {
     static std::atomic<unsigned> counter{0};
-    return dir + "/." + base + "." + std::to_string(::getpid()) + "." +
-           std::to_string(counter.fetch_add(1));
+    return dir + "/" +
+           TemporaryName(base, static_cast<std::uint64_t>(::getpid()), counter.fetch_add(1));
+}
+
+// The replacement must belong to whoever the old file belongs to: one that
+// would end up owned by this user instead is not made. Set before the mode,
+// since a change of owner clears set-id bits.
+std::error_code GiveOwnerOf(int fd, const struct stat& old) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return LastError();
+    if (st.st_uid == old.st_uid && st.st_gid == old.st_gid)
+        return {};
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 || ::fstat(fd, &st) != 0)
+        return LastError();
+    if (st.st_uid != old.st_uid || st.st_gid != old.st_gid)
+        return std::make_error_code(std::errc::operation_not_permitted);
+    return {};
 }
 
 std::error_code ReplaceThroughTemporary(const std::string& target, const std::string& dir,
@@ -108,7 +132,7 @@ std::error_code ReplaceThroughTemporary(const std::string& target, const std::st
     std::string name;
     int raw = -1;
     for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
-        name = TemporaryName(dir, base);
+        name = NewTemporaryPath(dir, base);
         // A new file gets 0666 less the umask from the system itself; an
         // existing file's mode is copied once the content is in.
         raw = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
@@ -120,15 +144,11 @@ std::error_code ReplaceThroughTemporary(const std::string& target, const std::st
     if (fd.Get() < 0)
         return std::make_error_code(std::errc::file_exists);
 
-    std::error_code error = WriteAll(fd.Get(), content);
-    if (!error && old != nullptr) {
-        // Keep the owner where allowed (the superuser, or a group the user
-        // belongs to); the mode last, since a change of owner clears set-id bits.
-        if (::fchown(fd.Get(), old->st_uid, old->st_gid) != 0)
-            (void)::fchown(fd.Get(), static_cast<uid_t>(-1), old->st_gid);
-        if (::fchmod(fd.Get(), old->st_mode & 07777) != 0)
-            error = LastError();
-    }
+    std::error_code error = old != nullptr ? GiveOwnerOf(fd.Get(), *old) : std::error_code();
+    if (!error)
+        error = WriteAt(fd.Get(), content, 0);
+    if (!error && old != nullptr && ::fchmod(fd.Get(), old->st_mode & 07777) != 0)
+        error = LastError();
     if (!error && ::fsync(fd.Get()) != 0)
         error = LastError();
     if (!error && !fd.Close())
@@ -155,10 +175,25 @@ std::error_code RewriteInPlace(const std::string& target, const std::string& con
         return LastError();
     if (!S_ISREG(st.st_mode))
         return NotRegular(st);
-    if (std::error_code error = WriteAll(fd.Get(), content))
+    const off_t oldSize = st.st_size;
+    const auto newSize = static_cast<off_t>(content.size());
+    const std::string_view bytes(content);
+    // The room for a longer content is taken before a byte of the old one is
+    // overwritten: its part beyond the old end goes in first, and if the disk
+    // is full the file is cut back to what it was.
+    if (newSize > oldSize) {
+        if (const std::error_code error =
+                WriteAt(fd.Get(), bytes.substr(static_cast<std::size_t>(oldSize)), oldSize)) {
+            (void)::ftruncate(fd.Get(), oldSize);
+            return error;
+        }
+    }
+    if (const std::error_code error = WriteAt(
+            fd.Get(), bytes.substr(0, static_cast<std::size_t>(std::min(oldSize, newSize))), 0))
         return error;
-    if (::ftruncate(fd.Get(), static_cast<off_t>(content.size())) != 0 || ::fsync(fd.Get()) != 0 ||
-        !fd.Close())
+    if (newSize < oldSize && ::ftruncate(fd.Get(), newSize) != 0)
+        return LastError();
+    if (::fsync(fd.Get()) != 0 || !fd.Close())
         return LastError();
     return {};
 }
@@ -229,6 +264,37 @@ std::error_code ReplaceFileContent(const std::string& path, const std::string& c
     if (!exists)
         return dirError;
     return RewriteInPlace(target, content);
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+    // Tidying up is no reason to stop a start-up: nothing here throws on.
+    try {
+        const std::string target = FollowLinks(path);
+        const std::string base = target.substr(target.find_last_of('/') + 1);
+        const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(DirectoryOf(target).c_str()),
+                                                      &::closedir);
+        if (!dir)
+            return;
+        const pid_t self = ::getpid();
+        std::vector<std::string> stale;
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const auto owner = TemporaryOwner(entry->d_name, base);
+            if (!owner || *owner > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max()))
+                continue;
+            // A process that exists but is not ours (EPERM) is still writing.
+            const auto pid = static_cast<pid_t>(*owner);
+            if (pid == self || ::kill(pid, 0) == 0 || errno != ESRCH)
+                continue;
+            struct stat st {};
+            if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(st.st_mode))
+                stale.emplace_back(entry->d_name);
+        }
+        // Unlinking never removes a directory, should one take a name meanwhile.
+        for (const std::string& name : stale)
+            (void)::unlinkat(::dirfd(dir.get()), name.c_str(), 0);
+    } catch (...) {
+    }
 }
 
 std::string ExecutablePath() {

@@ -3,11 +3,14 @@
 // narrow (code-page) file functions.
 
 #include "FileReplace.h"
+#include "TemporaryName.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -56,25 +59,103 @@ private:
     HANDLE Handle;
 };
 
+class TFind {
+public:
+    explicit TFind(HANDLE handle) : Handle(handle) {}
+    ~TFind() {
+        if (Handle != INVALID_HANDLE_VALUE)
+            ::FindClose(Handle);
+    }
+    TFind(const TFind&) = delete;
+    TFind& operator=(const TFind&) = delete;
+    bool Valid() const { return Handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return Handle; }
+
+private:
+    HANDLE Handle;
+};
+
 std::error_code LastError() {
     return {static_cast<int>(::GetLastError()), std::system_category()};
 }
 
-std::error_code WriteWhole(HANDLE file, const std::string& content) {
+std::error_code MoveTo(HANDLE file, std::uint64_t offset) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
+        return LastError();
+    return {};
+}
+
+std::error_code WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
+    if (const std::error_code error = MoveTo(file, offset))
+        return error;
     std::size_t done = 0;
-    while (done < content.size()) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 20));
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
         DWORD written = 0;
-        if (!::WriteFile(file, content.data() + done, chunk, &written, nullptr))
+        if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr))
             return LastError();
         if (written == 0)
             return std::make_error_code(std::errc::no_space_on_device);
         done += written;
     }
+    return {};
+}
+
+std::error_code SetLength(HANDLE file, std::uint64_t length) {
+    if (const std::error_code error = MoveTo(file, length))
+        return error;
+    if (!::SetEndOfFile(file))
+        return LastError();
+    return {};
+}
+
+std::error_code WriteWhole(HANDLE file, const std::string& content) {
+    if (const std::error_code error = WriteAt(file, content, 0))
+        return error;
     if (!::FlushFileBuffers(file))
         return LastError();
     return {};
+}
+
+// The room for a longer content is taken before a byte of the old one is
+// overwritten: its part beyond the old end goes in first, and if the disk is
+// full the file is cut back to what it was.
+std::error_code RewriteInPlace(HANDLE file, const std::string& content) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size))
+        return LastError();
+    const auto oldSize = static_cast<std::uint64_t>(size.QuadPart);
+    const std::uint64_t newSize = content.size();
+    const std::string_view bytes(content);
+    if (newSize > oldSize) {
+        if (const std::error_code error =
+                WriteAt(file, bytes.substr(static_cast<std::size_t>(oldSize)), oldSize)) {
+            (void)SetLength(file, oldSize);
+            return error;
+        }
+    }
+    if (const std::error_code error =
+            WriteAt(file, bytes.substr(0, static_cast<std::size_t>(std::min(oldSize, newSize))), 0))
+        return error;
+    if (newSize < oldSize)
+        if (const std::error_code error = SetLength(file, newSize))
+            return error;
+    if (!::FlushFileBuffers(file))
+        return LastError();
+    return {};
+}
+
+// Only a process known to have ended counts as gone; one this user may not
+// look at is taken as still writing.
+bool ProcessEnded(DWORD pid) {
+    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr)
+        return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    TFile owned(process);
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
 }
 
 /// A temporary file beside `target` whose name no other writer uses: created
@@ -84,9 +165,9 @@ HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& name) {
     const std::size_t cut = target.find_last_of(L"\\/");
     const std::wstring folder = cut == std::wstring::npos ? L"" : target.substr(0, cut + 1);
     const std::wstring base = cut == std::wstring::npos ? target : target.substr(cut + 1);
+    const std::string narrowBase = Narrow(base);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + L"." + base + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-               std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(counter++) + L".tmp";
+        name = folder + Widen(TemporaryName(narrowBase, ::GetCurrentProcessId(), counter++));
         const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS)
@@ -183,11 +264,43 @@ std::error_code ReplaceFileContent(const std::string& path, const std::string& c
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!inPlace.Valid())
         return LastError();
-    if (const std::error_code error = WriteWhole(inPlace.Get(), content))
+    if (const std::error_code error = RewriteInPlace(inPlace.Get(), content))
         return error;
-    if (!::SetEndOfFile(inPlace.Get()) || !inPlace.Close())
+    if (!inPlace.Close())
         return LastError();
     return {};
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+    // Tidying up is no reason to stop a start-up: nothing here throws on.
+    try {
+        const std::wstring target = Widen(path);
+        const std::size_t cut = target.find_last_of(L"\\/");
+        const std::wstring folder = cut == std::wstring::npos ? L"" : target.substr(0, cut + 1);
+        const std::string base =
+            Narrow(cut == std::wstring::npos ? target : target.substr(cut + 1));
+        if (base.empty())
+            return;
+        WIN32_FIND_DATAW found{};
+        const TFind search(::FindFirstFileExW((folder + L".*").c_str(), FindExInfoBasic, &found,
+                                              FindExSearchNameMatch, nullptr, 0));
+        if (!search.Valid())
+            return;
+        std::vector<std::wstring> stale;
+        do {
+            // Folders and links are never a writer's temporary.
+            if ((found.dwFileAttributes &
+                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+                continue;
+            const auto owner = TemporaryOwner(Narrow(found.cFileName), base);
+            if (owner && *owner <= MAXDWORD && *owner != ::GetCurrentProcessId() &&
+                ProcessEnded(static_cast<DWORD>(*owner)))
+                stale.emplace_back(folder + found.cFileName);
+        } while (::FindNextFileW(search.Get(), &found));
+        for (const std::wstring& name : stale)
+            (void)::DeleteFileW(name.c_str());
+    } catch (...) {
+    }
 }
 
 std::string ExecutablePath() {

@@ -188,6 +188,10 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     static std::unique_ptr<TIniFile> file;
     static std::array<std::unique_ptr<TSysParam>, 10> storage;
 
+    // A writer killed before its rename leaves its temporary file behind;
+    // only a program that may write the settings tidies those up.
+    if (access == TIniFile::TAccess::ReadWrite)
+        RemoveStaleTemporaries(configPath);
     file = std::make_unique<TIniFile>(configPath, access);
     ConfigFile = file.get();
 

@@ -87,6 +87,7 @@ std::optional<std::int32_t> ParseIntegerText(const std::string& text);
 /// The same for a given path (tests, demo). All ten parameters always exist
 /// afterwards. If the file could not be read, EIniReadError is thrown once,
 /// after the last parameter has been created; otherwise the first refused
-/// write's EIniWriteError.
+/// write's EIniWriteError. With ReadWrite access, temporary files that killed
+/// writers left beside the file are removed first.
 void LoadParams(const std::string& configPath,
                 TIniFile::TAccess access = TIniFile::TAccess::ReadWrite);

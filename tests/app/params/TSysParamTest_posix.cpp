@@ -1,10 +1,12 @@
 // The settings file on POSIX systems: permissions, owners, links, special
-// files and a full disk.
+// files, a full disk and what killed writers leave behind.
 #include "DefaultConfig.h"
 #include "SettingsFileTest.h"
 #include "TIniFile.h"
 #include "TSysParam.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <functional>
 #include <grp.h>
@@ -28,15 +30,15 @@ struct stat StatOf(const fs::path& path) {
 
 constexpr uid_t Nobody = 65534;
 
-// Runs `body` in a child process as the unprivileged user nobody (the tests
-// run as root, who may read and write anything); `body` returns what went
-// wrong, or nothing.
-::testing::AssertionResult AsNobody(const std::function<std::string()>& body) {
+// Runs `body` in a child process as the unprivileged user `id` (with the group
+// of the same number; the tests run as root, who may read and write anything);
+// `body` returns what went wrong, or nothing.
+::testing::AssertionResult AsUser(uid_t id, const std::function<std::string()>& body) {
     const pid_t child = ::fork();
     if (child < 0)
         return ::testing::AssertionFailure() << "fork failed";
     if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
+        if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0)
             ::_exit(2);
         const std::string failure = body();
         std::cerr << failure << std::flush;
@@ -49,6 +51,41 @@ constexpr uid_t Nobody = 65534;
         return ::testing::AssertionFailure() << "the child failed (" << WEXITSTATUS(status) << ")";
     return ::testing::AssertionSuccess();
 }
+
+::testing::AssertionResult AsNobody(const std::function<std::string()>& body) {
+    return AsUser(Nobody, body);
+}
+
+// The exit status of a child that runs `body`, or -1.
+int InChild(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(body());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// A child process that runs until the object goes.
+class TRunningChild {
+public:
+    TRunningChild() : Pid(::fork()) {
+        if (Pid == 0)
+            for (;;)
+                ::pause();
+    }
+    ~TRunningChild() {
+        ::kill(Pid, SIGKILL);
+        ::waitpid(Pid, nullptr, 0);
+    }
+    TRunningChild(const TRunningChild&) = delete;
+    TRunningChild& operator=(const TRunningChild&) = delete;
+    pid_t Get() const { return Pid; }
+
+private:
+    pid_t Pid;
+};
 
 // What must hold for a Config.ini that is there but cannot be read: one read
 // error, the defaults in memory, every write refused with the value kept.
@@ -241,4 +278,160 @@ TEST_F(SettingsFile, AWriteThatChangesNothingTouchesNothing) {
     EXPECT_TRUE(ConfigFile->WriteRefused());
     EXPECT_EQ(ParamPollTo->AsInteger(), 11);
     EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+}
+
+TEST_F(SettingsFile, AnInPlaceRewriteOnAFullDiskLeavesTheFileAsItWas) {
+    // A longer value: the file must grow, and the disk has no room for it.
+    const std::string longer = Replaced(DefaultConfigText, "Register Count=2", "Register Count=12");
+    struct TCase {
+        const char* Why;
+        std::function<void()> Prepare;
+    };
+    const TCase cases[] = {
+        {"a hard link", [&] { fs::create_hard_link(Path, Dir / "other.ini"); }},
+        {"a folder that takes no new file", [&] { ::chmod(Dir.c_str(), 0555); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Why);
+        WriteFile(Path, DefaultConfigText);
+        c.Prepare();
+        LoadParams(Path.string());
+        const ino_t inode = StatOf(Path).st_ino;
+        // The file-size limit of a child refuses every byte past the old end
+        // (EFBIG), as a full disk would.
+        const int reason = InChild([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{DefaultConfigText.size(), DefaultConfigText.size()};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                ParamRegisterCount->SetValue(12);
+            } catch (const EIniWriteError& e) {
+                return e.Reason().value();
+            }
+            return 0;
+        });
+        EXPECT_EQ(reason, EFBIG) << "the system's reason reaches the caller";
+        EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+        // With room, the same write goes through in place.
+        ParamRegisterCount->SetValue(12);
+        EXPECT_EQ(ReadFile(Path), longer);
+        EXPECT_EQ(StatOf(Path).st_ino, inode);
+        ::chmod(Dir.c_str(), 0700);
+        fs::remove(Dir / "other.ini");
+        fs::remove(Path);
+    }
+}
+
+TEST_F(SettingsFile, AReplacementThatCannotKeepTheOwnerIsNotMade) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs other users: run as root";
+    // The writer is user 23456 in a folder open to all; the file is
+    // read-write for all, so only its owner stands in the way.
+    constexpr uid_t Writer = 23456;
+    constexpr uid_t Other = 12345;
+    struct TCase {
+        const char* Why;
+        uid_t Owner;
+        gid_t Group;
+    };
+    for (const TCase& c : {TCase{"another user's file", Other, Other},
+                           TCase{"the writer's file in a group not the writer's", Writer, Other}}) {
+        SCOPED_TRACE(c.Why);
+        WriteFile(Path, DefaultConfigText);
+        ASSERT_EQ(::chown(Path.c_str(), c.Owner, c.Group), 0);
+        ::chmod(Path.c_str(), 0666);
+        ::chmod(Dir.c_str(), 0777);
+        EXPECT_TRUE(AsUser(Writer, [&]() -> std::string {
+            LoadParams(Path.string());
+            try {
+                ParamPollTo->SetValue(9);
+                return "replaced";
+            } catch (const EIniWriteError& e) {
+                if (e.Reason() != std::errc::operation_not_permitted)
+                    return "wrong reason: " + e.Reason().message();
+            }
+            return "";
+        }));
+        EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+        EXPECT_EQ(StatOf(Path).st_uid, c.Owner);
+        EXPECT_EQ(StatOf(Path).st_gid, c.Group);
+        EXPECT_EQ(Entries(), std::vector<std::string>{"Config.ini"});
+    }
+}
+
+TEST_F(SettingsFile, LeftoverTemporariesOfEndedWritersAreRemovedAtStartUp) {
+    // The pid of a child that has ended and been reaped.
+    pid_t gone = 0;
+    if (const pid_t child = ::fork(); child == 0) {
+        ::_exit(0);
+    } else {
+        ASSERT_GT(child, 0);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        gone = child;
+    }
+    const TRunningChild running;
+    const std::string dead = std::to_string(gone);
+    const std::string live = std::to_string(running.Get());
+    const std::string self = std::to_string(::getpid());
+
+    // Config.ini is a link into "real", where a writer makes its temporaries.
+    const fs::path real = Dir / "real";
+    fs::create_directory(real);
+    WriteFile(real / "Config.ini", DefaultConfigText);
+    fs::create_symlink("real/Config.ini", Path);
+    enum TKind { File, Folder, Link };
+    struct TEntry {
+        std::string Name;
+        TKind Kind;
+        bool Stale;
+    };
+    const std::vector<TEntry> entries = {
+        {".Config.ini." + dead + ".0", File, true},
+        {".Config.ini." + dead + ".17", File, true},
+        {".Config.ini." + self + ".3", File, false},
+        {".Config.ini." + live + ".1", File, false},
+        {".Config.ini.12x.1", File, false},
+        {".Config.ini." + dead + "x.1", File, false},
+        {".Config.ini.0" + dead + ".1", File, false},
+        {".Config.ini." + dead + ".1.tmp", File, false},
+        {".Config.ini." + dead, File, false},
+        {"Config.ini." + dead + ".1", File, false},
+        {".Other.ini." + dead + ".1", File, false},
+        {".Config.ini." + dead + ".2", Folder, false},
+        {".Config.ini." + dead + ".4", Link, false},
+    };
+    for (const TEntry& e : entries) {
+        if (e.Kind == File)
+            WriteFile(real / e.Name, "x");
+        else if (e.Kind == Folder)
+            fs::create_directory(real / e.Name);
+        else
+            fs::create_symlink("Config.ini", real / e.Name);
+    }
+    // Beside the link no writer makes a temporary.
+    WriteFile(Dir / (".Config.ini." + dead + ".5"), "x");
+
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(real))
+            found.push_back(e.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    std::vector<std::string> all{"Config.ini"};
+    std::vector<std::string> kept{"Config.ini"};
+    for (const TEntry& e : entries) {
+        all.push_back(e.Name);
+        if (!e.Stale)
+            kept.push_back(e.Name);
+    }
+    std::sort(all.begin(), all.end());
+    std::sort(kept.begin(), kept.end());
+
+    LoadParams(Path.string(), TIniFile::TAccess::ReadOnly);
+    EXPECT_EQ(names(), all) << "a program that may not write leaves them";
+    LoadParams(Path.string());
+    EXPECT_EQ(names(), kept);
+    EXPECT_EQ(ReadFile(Path), DefaultConfigText);
+    EXPECT_TRUE(fs::exists(Dir / (".Config.ini." + dead + ".5")));
 }
