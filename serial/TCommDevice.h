@@ -73,6 +73,11 @@ struct TStateResult {
     TDeviceError Error;
 };
 
+/// Says whether the bytes read so far of a block already form a whole frame;
+/// called on the reader's thread with every new chunk, so it must be cheap and
+/// thread-safe. A plain function, so it costs no allocation.
+using TBlockEndRule = bool (*)(const char* data, std::size_t count);
+
 /// Read and write time-outs in milliseconds; see TReadRule for what the read
 /// time-outs mean.
 struct TCommTimeouts {

@@ -570,7 +570,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         tookOnWait = queued == 0 && got > 0;
         received += got;
         if (got > 0)
-            rule.Received(received, TClock::now());
+            rule.Received(block.first(received), TClock::now());
         if (end == TEnd::Stopped)
             return TIo::Stopped;
         if (end == TEnd::Interrupted)
