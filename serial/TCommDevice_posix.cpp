@@ -467,7 +467,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
                 Impl->Taking = false;
             if (count > 0) {
                 received += static_cast<std::size_t>(count);
-                rule.Received(block.first(received), TClock::now());
+                rule.Received(block.first(received), TClock::now(), EndRule.load());
             } else if (count == 0) {
                 return TIo::Failed; // end of file: the other end of the line is gone
             } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
