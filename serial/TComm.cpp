@@ -103,6 +103,7 @@ void TComm::OpenPort() {
     link->Queue = std::make_shared<TWriteQueue>();
     link->Device->PurgeInput();
     link->Device->PurgeOutput();
+    link->Device->SetBlockEndRule(FBlockEndRule);
     Link = std::move(link);
     ApplyTimeouts();
     ApplyDeviceState();
@@ -201,6 +202,12 @@ std::vector<char> TComm::DiscardInput(std::optional<std::uint16_t> blockLength) 
     }
     // A reader that ends meanwhile answers at once, and touches its device no more.
     return reader ? reader->DiscardInput(blockLength) : std::vector<char>{};
+}
+
+void TComm::SetBlockEndRule(TBlockEndRule rule) {
+    FBlockEndRule = rule;
+    if (Link)
+        Link->Device->SetBlockEndRule(rule);
 }
 
 void TComm::NotifyWindowProc(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam) {

@@ -89,6 +89,11 @@ public:
     /// while the port is closed.
     std::vector<char> DiscardInput(std::optional<std::uint16_t> blockLength = std::nullopt);
 
+    /// Window thread, open or closed: from the next bytes read on, a block also
+    /// ends as soon as `rule` holds for what it has so far (before its length
+    /// or gap); nullptr for none (the default).
+    void SetBlockEndRule(TBlockEndRule rule);
+
     bool PortOpen() const;
     void SetPortOpen(bool open);
     std::uint8_t CommPort() const;
@@ -214,6 +219,7 @@ private:
     std::string FOutput;
     std::uint16_t FInputLen = 1;
     std::uint16_t FInBufferSize = 2048;
+    TBlockEndRule FBlockEndRule = nullptr;
     std::string FCommName = "COM1";
     std::uint32_t FBaudRate = 9600;
     bool FParityCheck = false;

@@ -2,6 +2,7 @@
 
 #include "TLineEvents.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,11 @@ struct TStateResult {
     TDeviceError Error;
 };
 
+/// Says whether the bytes read so far of a block already form a whole frame;
+/// called on the reader's thread with every new chunk, so it must be cheap and
+/// thread-safe. A plain function, so it costs no allocation.
+using TBlockEndRule = bool (*)(const char* data, std::size_t count);
+
 /// Read and write time-outs in milliseconds; see TReadRule for what the read
 /// time-outs mean.
 struct TCommTimeouts {
@@ -133,6 +139,9 @@ public:
     TStateResult ApplyState(const TCommState& state);
     /// Takes new time-outs; a read in progress follows them from its next byte on.
     void ApplyTimeouts(const TCommTimeouts& timeouts);
+    /// Any thread: from the next bytes read on, a block also ends as soon as
+    /// `rule` holds for what it has so far; nullptr for none.
+    void SetBlockEndRule(TBlockEndRule rule) { EndRule.store(rule); }
     /// Discards pending input.
     void PurgeInput();
     /// Discards output not yet sent.
@@ -173,4 +182,5 @@ private:
     struct TImpl;
     explicit TCommDevice(std::unique_ptr<TImpl> impl);
     std::unique_ptr<TImpl> Impl;
+    std::atomic<TBlockEndRule> EndRule{nullptr}; // read by ReadBlock at every chunk
 };

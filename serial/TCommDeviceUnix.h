@@ -34,6 +34,10 @@ bool ReadLineCounters(int fd, TLineCounters& counters);
 /// when this system cannot tell; the caller then reads the speed constants.
 bool ReadRates(int fd, std::uint32_t& output, std::uint32_t& input);
 
+/// Whether some opener holds the terminal exclusively (TIOCEXCL). False when
+/// this system cannot tell.
+bool HeldExclusively(int fd);
+
 /// The control-mode bits that hold a separate input speed; 0 if none. Cleared,
 /// the input runs at the output speed.
 unsigned InputSpeedBits();

@@ -108,6 +108,13 @@ bool CommDeviceUnix::ReadRates(int fd, std::uint32_t& output, std::uint32_t& inp
     return true;
 }
 
+bool CommDeviceUnix::HeldExclusively(int fd) {
+    // TIOCGEXCL came with Linux 3.8; an older kernel refuses it, and then
+    // only the kernel's own check at open() and the lock keep others out.
+    int exclusive = 0;
+    return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
 unsigned CommDeviceUnix::InputSpeedBits() {
     return CIBAUD;
 }

@@ -217,8 +217,14 @@ TCommDevice::TOpenResult TCommDevice::Open(const std::string& commName,
         error = CommDeviceUnix::ErrorFromErrno(ENOTTY, path);
         return TOpenResult::NotComm;
     }
-    // TIOCEXCL keeps out other openers but not a privileged one; the advisory
-    // lock keeps out every cooperating opener, root included.
+    // TIOCEXCL keeps out other openers but not a privileged one, which the
+    // kernel lets in to share the line; so the flag is asked for here too.
+    if (CommDeviceUnix::HeldExclusively(fd.Get())) {
+        error = CommDeviceUnix::ErrorFromErrno(EBUSY, path);
+        return TOpenResult::CannotOpen;
+    }
+    // The advisory lock keeps out every cooperating opener, root included,
+    // also one that has not set the flag.
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         // Held by another opener, which a lock reports as "would block".
         error = CommDeviceUnix::ErrorFromErrno(errno == EWOULDBLOCK ? EBUSY : errno, path);
@@ -461,7 +467,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
                 Impl->Taking = false;
             if (count > 0) {
                 received += static_cast<std::size_t>(count);
-                rule.Received(received, TClock::now());
+                rule.Received(block.first(received), TClock::now(), EndRule.load());
             } else if (count == 0) {
                 return TIo::Failed; // end of file: the other end of the line is gone
             } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {

@@ -524,7 +524,8 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
     TClock::time_point nextLook = TClock::now() + LineEventPeriod;
     // The wait for one byte ended with it: what came with it is taken before
     // the rule is asked again, as a driver returns what its queue holds when
-    // the time is up (and as the POSIX back end reads all that is there).
+    // the time is up (and as the POSIX back end reads all that is there);
+    // unless the block is already whole by its bytes, and the rest is the next one's.
     bool tookOnWait = false;
 
     for (;;) {
@@ -543,7 +544,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
             impl.LookAtModemLines(lineEvents);
             nextLook = now + LineEventPeriod;
         }
-        const bool takeQueuedFirst = tookOnWait && queued > 0 && received < block.size();
+        const bool takeQueuedFirst = tookOnWait && queued > 0 && !rule.EndedByBytes();
         tookOnWait = false;
         if (!takeQueuedFirst && rule.Complete(now))
             return TIo::Done;
@@ -570,7 +571,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         tookOnWait = queued == 0 && got > 0;
         received += got;
         if (got > 0)
-            rule.Received(received, TClock::now());
+            rule.Received(block.first(received), TClock::now(), EndRule.load());
         if (end == TEnd::Stopped)
             return TIo::Stopped;
         if (end == TEnd::Interrupted)

@@ -33,13 +33,15 @@ void TReadRule::Retime(const TCommTimeouts& timeouts) {
     }
 }
 
-void TReadRule::Received(std::size_t total, TClock::time_point at) {
-    Total = total;
+void TReadRule::Received(std::span<const char> soFar, TClock::time_point at,
+                         TBlockEndRule endRule) {
+    Total = soFar.size();
     LastByte = at;
+    FrameWhole = endRule != nullptr && Total > 0 && endRule(soFar.data(), soFar.size());
 }
 
 bool TReadRule::Complete(TClock::time_point now) const {
-    if (Total >= BlockLength)
+    if (EndedByBytes())
         return true;
     if (Total > 0 && TakeWhatArrived)
         return true;

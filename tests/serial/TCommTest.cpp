@@ -244,6 +244,48 @@ TEST_F(TCommDiscardTest, DropsTheUnfinishedBlockAndTheWaitingInput) {
     EXPECT_TRUE(Comm.DiscardInput().empty());
 }
 
+// ---- Ending a block early ----------------------------------------------------------
+
+using TCommBlockEndTest = TCommFixture;
+
+/// Whole at five bytes whose second has its top bit set: the shape of a Modbus
+/// exception reply, shorter than the blocks being cut.
+bool ShortFrame(const char* data, std::size_t count) {
+    return count == 5 && (static_cast<unsigned char>(data[1]) & 0x80) != 0;
+}
+
+// Fixed length 9 and no read time-out, as a polling run has it: only the rule
+// can end a block before its ninth byte.
+TEST_F(TCommBlockEndTest, AShortFrameTheRuleAcceptsIsABlockOfItsOwn) {
+    const std::string exception("\x01\x83\x02\xC0\xF1", 5);
+    const std::string reply("\x01\x03\x04\x00\x01\x86\xB0\x2B\x27", 9);
+    Comm.SetBlockEndRule(ShortFrame); // set while closed: the opening takes it along
+    OpenFixedLength(9);
+    Pty.Write(exception);
+    ASSERT_TRUE(WaitBlocks(1, 1s)) << "the short frame is not a block of its own";
+    EXPECT_EQ(Blocks[0], exception);
+
+    // The first five bytes of a full reply, alone for a while, are no frame to the rule.
+    Pty.Write(reply.substr(0, 5));
+    std::this_thread::sleep_for(100ms);
+    Pty.Write(reply.substr(5));
+    ASSERT_TRUE(WaitBlocks(2));
+    EXPECT_EQ(Blocks[1], reply);
+
+    Comm.SetBlockEndRule(nullptr); // while open
+    Pty.Write(exception);
+    ExpectNoMoreBlocks(2, 300ms);
+    Pty.Write("wxyz");
+    ASSERT_TRUE(WaitBlocks(3));
+    EXPECT_EQ(Blocks[2], exception + "wxyz");
+
+    Comm.SetBlockEndRule(ShortFrame); // and back on, while open
+    Pty.Write(exception);
+    ASSERT_TRUE(WaitBlocks(4, 1s));
+    EXPECT_EQ(Blocks[3], exception);
+    ExpectNoMoreBlocks(4);
+}
+
 // ---- Lifecycle -------------------------------------------------------------------
 
 using TCommLifecycleTest = TCommFixture;
