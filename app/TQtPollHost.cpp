@@ -2,7 +2,7 @@
 
 #include "TComm.h"
 #include "TRunState.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -36,7 +36,7 @@ QEvent::Type TLineHeldEvent::EventType() {
     return type;
 }
 
-TQtPollHost::TQtPollHost(TComm& comm, QObject& window, TWindowQueue& queue)
+TQtPollHost::TQtPollHost(TComm& comm, QObject& window, TNoticeQueue& queue)
     : Comm(comm), Window(window), Queue(queue) {
     // Registered on the window thread, before any poll thread.
     TSendCaptionEvent::EventType();

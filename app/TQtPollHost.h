@@ -11,7 +11,7 @@
 
 class QObject;
 class TComm;
-class TWindowQueue;
+class TNoticeQueue;
 
 /// WM_POLL_RESULT as a Qt event: the polled address (wParam) and 0 for a good
 /// reply or 1 for a time-out (lParam), tagged with its run.
@@ -61,7 +61,7 @@ class TQtPollHost final : public TPollHost {
 public:
     static constexpr std::chrono::milliseconds ResultWakePeriod{20};
 
-    TQtPollHost(TComm& comm, QObject& window, TWindowQueue& queue);
+    TQtPollHost(TComm& comm, QObject& window, TNoticeQueue& queue);
 
     void SendRequest(const TFrame8& request) override;
     void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override;
@@ -83,7 +83,7 @@ public:
 private:
     TComm& Comm;
     QObject& Window;
-    TWindowQueue& Queue;
+    TNoticeQueue& Queue;
     /// Poll thread only (one at a time; the next starts after the last has ended).
     std::chrono::steady_clock::time_point LastResultWake;
     std::atomic<bool> CaptionPending{false};

@@ -162,8 +162,8 @@ QString CellText(const QTableWidget& table, int row, int column) {
 
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
-      Comm1(WindowQueue), FPollHost(Comm1, *this, WindowQueue),
-      Link(Comm1, WindowQueue,
+      Comm1(NoticeQueue), FPollHost(Comm1, *this, NoticeQueue),
+      Link(Comm1, NoticeQueue,
            [this](const TInfoLine& line) { InfoList->Append(Text(line.Text)); }) {
     ui->setupUi(this);
     setGeometry(529, 261, 862, 516);
@@ -231,7 +231,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     Comm1.OnReceiveData = [this](TComm& sender, const char* buffer, std::uint16_t length) {
         Comm1ReceiveData(sender, buffer, length);
     };
-    WindowQueue.OnError = [this](const std::exception& error) { ShowError(error.what()); };
+    NoticeQueue.OnError = [this](const std::exception& error) { ShowError(error.what()); };
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -541,13 +541,13 @@ void TfrmMain::StartPolling() {
 void TfrmMain::StopPolling() {
     // Results queued without a wake-up (TQtPollHost) belong to this run: they
     // are counted before it ends, as they would have been had each woken us.
-    WindowQueue.Wake();
-    QCoreApplication::sendPostedEvents(&WindowQueue);
+    NoticeQueue.Wake();
+    QCoreApplication::sendPostedEvents(&NoticeQueue);
     Link.RunStopped();
     Run.Stop();
     // The last results of the run may wait quietly (TQtPollHost); they are
     // ignored now, but nobody else would wake the queue for them.
-    WindowQueue.Wake();
+    NoticeQueue.Wake();
     // The last request's caption may not have been announced yet (a notice
     // follows only a reply or 5 ms of silence); the panel shows it now.
     PendingSendCaption = true;

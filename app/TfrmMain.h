@@ -7,7 +7,7 @@
 #include "TLinkKeeper.h"
 #include "TPollingRun.h"
 #include "TQtPollHost.h"
-#include "TQtWindowQueue.h"
+#include "TQtNoticeQueue.h"
 #include "TRunClock.h"
 
 #include <QTimer>
@@ -166,7 +166,7 @@ private:
     // that points at them: their destructors unbind the LED and the combo box.
     TComPort ComPort1;
     TComDataPacket ComDataPacket1;
-    TQtWindowQueue WindowQueue;
+    TQtNoticeQueue NoticeQueue;
     TComm Comm1;
     TQtPollHost FPollHost;
     TPollingRun Run;

@@ -8,7 +8,7 @@
 #include "TQueuePollHost.h"
 #include "TRunState.h"
 #include "TSysParam.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <cstdio>
 #include <cstring>
@@ -126,7 +126,7 @@ TCliSettings CurrentSettings() {
     return s;
 }
 
-/// The serial link, the run and the window-thread queue of one job; the
+/// The serial link, the run and the notice queue of one job; the
 /// calling thread pumps the queue and so plays the window thread.
 class TCliSession {
 public:
@@ -344,7 +344,7 @@ private:
     TCliResult& Result;
 
     // The queue outlives the link, whose notices it may still hold.
-    TManualWindowQueue Queue;
+    TManualNoticeQueue Queue;
     TComm Comm{Queue};
     TPollingRun Run{RunState};
     TQueuePollHost Host;

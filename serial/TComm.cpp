@@ -61,7 +61,7 @@ TDeviceError ThreadFailure(const std::exception& error) {
 
 } // namespace
 
-TComm::TComm(TWindowQueue& windowQueue)
+TComm::TComm(TNoticeQueue& windowQueue)
     : NotifyWindow(std::make_shared<TNotifyWindow>(windowQueue, *this)) {}
 
 TComm::~TComm() {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TCommDevice.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <cstdint>
 #include <functional>
@@ -45,10 +45,10 @@ inline constexpr unsigned WM_COMM_MODEM = WM_USER + 4;
 inline constexpr unsigned WM_COMM_SENT = WM_USER + 5;
 
 /// One serial device with a reader and a writer thread of its own. Every event
-/// is raised on the window thread, through the TWindowQueue given at
+/// is raised on the window thread, through the TNoticeQueue given at
 /// construction. Construct, configure, open, close and destroy it on that
 /// thread; SendBytes and DiscardInput may be called from any thread.
-/// The window queue must outlive the component.
+/// The notice queue must outlive the component.
 class TComm {
 public:
     enum class TDtrControl : std::uint8_t { DtrEnable, DtrDisable, DtrHandshake };
@@ -62,7 +62,7 @@ public:
     enum class TParity : std::uint8_t { None, Odd, Even, Mark, Space };
     enum class TStopBits : std::uint8_t { _1, _1_5, _2 };
 
-    explicit TComm(TWindowQueue& windowQueue);
+    explicit TComm(TNoticeQueue& windowQueue);
     ~TComm();
     TComm(const TComm&) = delete;
     TComm& operator=(const TComm&) = delete;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-TNotifyWindow::TNotifyWindow(TWindowQueue& queue, TComm& owner, std::size_t limit)
+TNotifyWindow::TNotifyWindow(TNoticeQueue& queue, TComm& owner, std::size_t limit)
     : Queue(queue), Owner(&owner), Limit(std::max<std::size_t>(limit, 1)) {}
 
 bool TNotifyWindow::Post(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <atomic>
 #include <cstddef>
@@ -27,12 +27,12 @@ public:
     /// platform the component was first written for.
     static constexpr std::size_t DefaultLimit = 10'000;
 
-    TNotifyWindow(TWindowQueue& queue, TComm& owner, std::size_t limit = DefaultLimit);
+    TNotifyWindow(TNoticeQueue& queue, TComm& owner, std::size_t limit = DefaultLimit);
 
     /// Any thread; never waits for the window thread. `block` travels with the
     /// notice and is released right after the notice has been handled (or
     /// dropped). Without `wake` the window thread is not woken for the notice
-    /// (TWindowQueue::PostQuiet). False if the notice could not be queued.
+    /// (TNoticeQueue::PostQuiet). False if the notice could not be queued.
     bool Post(unsigned message, std::uintptr_t wParam, std::uintptr_t lParam,
               std::shared_ptr<char[]> block = {}, bool wake = true) noexcept;
 
@@ -52,7 +52,7 @@ private:
     /// Window thread, after each notice: reports dropped blocks once caught up.
     void Handled();
 
-    TWindowQueue& Queue;
+    TNoticeQueue& Queue;
     std::atomic<TComm*> Owner;
     const std::size_t Limit;
     std::atomic<std::size_t> Queued{0};

@@ -18,7 +18,7 @@
 #include "TQueuePollHost.h"
 #include "TRunState.h"
 #include "TSysParam.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
@@ -272,7 +272,7 @@ void WindowRun(const std::filesystem::path& dir, int from, int to, int registerC
 /// Records when each poll ended and when the next one started (its discard, before the request).
 class TTimingHost final : public TPollHost {
 public:
-    TTimingHost(TComm& comm, TWindowQueue& queue) : Inner(comm, queue, {}) {}
+    TTimingHost(TComm& comm, TNoticeQueue& queue) : Inner(comm, queue, {}) {}
 
     void SendRequest(const TFrame8& request) override { Inner.SendRequest(request); }
     void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override {
@@ -313,7 +313,7 @@ void IntervalRun(const std::filesystem::path& dir, int interval, int seconds) {
     RunState.Reset();
     LoadParams(
         WriteConfig(dir, OutsidePort.empty() ? device->Path : OutsidePort, 1, 10, 2, interval));
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     TPollingRun run;
     comm.OnReceiveData = [&](TComm&, const char* buffer, std::uint16_t length) {

@@ -11,7 +11,7 @@
 #include "ModbusRtu.h"
 #include "TComm.h"
 #include "TCommDevice.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <algorithm>
 #include <atomic>
@@ -103,7 +103,7 @@ TResult RunMode(const std::string& path, int master, std::size_t replies, bool f
     AppendCrc(reply);
     TAnsweringDevice device(master, reply, replies);
 
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     comm.SetCommName(path);
     comm.SetBaudRate(115200);

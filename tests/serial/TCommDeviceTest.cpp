@@ -178,7 +178,7 @@ TEST(TDeviceErrorTest, ErrnoMapsToAKindAndPermissionNamesTheOwningGroup) {
     if (::geteuid() != 0) {
         // Where the test is not privileged, a real refusal.
         ASSERT_EQ(::chmod(path, 0), 0);
-        TManualWindowQueue queue;
+        TManualNoticeQueue queue;
         TComm comm(queue);
         comm.SetCommName(path);
         comm.OpenPort();

@@ -2,7 +2,7 @@
 
 #include "TComm.h"
 #include "TPtyDevice.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +70,7 @@ protected:
         return true;
     }
 
-    TManualWindowQueue Queue; // outlives the component
+    TManualNoticeQueue Queue; // outlives the component
     TPtyDevice Pty;
     TComm Comm{Queue};
     std::vector<std::string> Blocks;

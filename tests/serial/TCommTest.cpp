@@ -9,7 +9,7 @@ using namespace std::chrono_literals;
 // ---- Properties, without a device ---------------------------------------------
 
 TEST(TCommPropertiesTest, StartsWithTheInitialValues) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     EXPECT_FALSE(comm.PortOpen());
     EXPECT_EQ(comm.CommPort(), 1);
@@ -52,7 +52,7 @@ TEST(TCommPropertiesTest, StartsWithTheInitialValues) {
 }
 
 TEST(TCommPropertiesTest, CommPortRenamesTheDeviceUnlessZeroOrUnchanged) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     comm.SetCommPort(3);
     EXPECT_EQ(comm.CommPort(), 3);
@@ -69,7 +69,7 @@ TEST(TCommPropertiesTest, CommPortRenamesTheDeviceUnlessZeroOrUnchanged) {
 }
 
 TEST(TCommPropertiesTest, InputLenStaysWithinTheBuffer) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     comm.SetInputLen(0);
     EXPECT_EQ(comm.InputLen(), 2048);
@@ -90,7 +90,7 @@ TEST(TCommPropertiesTest, InputLenStaysWithinTheBuffer) {
 }
 
 TEST(TCommPropertiesTest, SettersStoreTheirValues) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     comm.SetBaudRate(115200);
     comm.SetParityCheck(true);
@@ -154,7 +154,7 @@ TEST(TCommPropertiesTest, EnumerationsKeepTheirOrder) {
 }
 
 TEST(TCommPropertiesTest, SendingWhileClosedIsRefused) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     EXPECT_FALSE(comm.SendBytes("abc", 3));
     EXPECT_FALSE(comm.SendBytes("abc", 0));
@@ -165,7 +165,7 @@ TEST(TCommPropertiesTest, SendingWhileClosedIsRefused) {
 // ---- Opening failures ----------------------------------------------------------
 
 TEST(TCommOpenTest, MissingDeviceIsAnErrorTextNotAnException) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     comm.SetCommName("/dev/quellmark-no-such-port");
     EXPECT_NO_THROW(comm.OpenPort());
@@ -327,7 +327,7 @@ TEST_F(TCommLifecycleTest, ABlockReceivedJustBeforeCloseIsStillDelivered) {
 }
 
 TEST_F(TCommLifecycleTest, NoNoticeReachesADestroyedComponent) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     bool called = false;
     {
         TComm comm(queue);

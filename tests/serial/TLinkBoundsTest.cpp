@@ -49,7 +49,7 @@ TEST(TWriteQueueTest, AStopWakesAWaitingWriterEveryTime) {
 }
 
 TEST(TNotifyWindowTest, BlocksBeyondTheLimitAreDroppedAndReportedOnceCaughtUp) {
-    TManualWindowQueue queue;
+    TManualNoticeQueue queue;
     TComm comm(queue);
     std::vector<std::string> blocks;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> dropped;

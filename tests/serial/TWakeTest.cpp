@@ -1,6 +1,6 @@
 // The lock-free wake-ups between the link's threads and the window thread.
 #include "TWakeWord.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 #include "TWriteQueue.h"
 
 #include <gtest/gtest.h>
@@ -46,8 +46,8 @@ TEST(TWakeWordTest, AStopEndsTheWritersWaitForAnItem) {
     EXPECT_FALSE(queue.WaitForItem(stop.get_token()));
 }
 
-TEST(TManualWindowQueueTest, AQuietItemDoesNotWakeThePumpButKeepsItsPlace) {
-    TManualWindowQueue queue;
+TEST(TManualNoticeQueueTest, AQuietItemDoesNotWakeThePumpButKeepsItsPlace) {
+    TManualNoticeQueue queue;
     std::string ran;
     std::jthread poster([&] {
         std::this_thread::sleep_for(20ms);

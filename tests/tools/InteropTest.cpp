@@ -11,7 +11,7 @@
 #include "TSimSummary.h"
 #include "TSysParam.h"
 #include "TTempConfig.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +96,7 @@ protected:
     }
 
     TTempConfig Config;
-    TManualWindowQueue Queue;
+    TManualNoticeQueue Queue;
     TComm Comm{Queue};
     TPollingRun Run;
     std::vector<std::string> Blocks;  // the receive panel's caption for every block

@@ -4,7 +4,7 @@
 #include "TFakeClock.h"
 #include "TPtyDevice.h"
 #include "TQtPollHost.h"
-#include "TQtWindowQueue.h"
+#include "TQtNoticeQueue.h"
 #include "TShownWindow.h"
 #include "TSysParam.h"
 #include "TWindowTestKit.h"
@@ -147,7 +147,7 @@ void TfrmMainRunTest::aQuietResultShowsOnceAReplyIsLate() {
             return QObject::event(event);
         }
     } window;
-    TQtWindowQueue queue;
+    TQtNoticeQueue queue;
     TComm comm{queue};
     TQtPollHost host(comm, window, queue);
     host.PostPollResult(1, 1, PollResultGood); // wakes the window thread

@@ -1,6 +1,6 @@
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
-void TManualWindowQueue::Post(TItem item) {
+void TManualNoticeQueue::Post(TItem item) {
     {
         std::scoped_lock lock(Mutex);
         Items.push_back(std::move(item));
@@ -8,16 +8,16 @@ void TManualWindowQueue::Post(TItem item) {
     Arrived.Bump();
 }
 
-void TManualWindowQueue::PostQuiet(TItem item) {
+void TManualNoticeQueue::PostQuiet(TItem item) {
     std::scoped_lock lock(Mutex);
     Items.push_back(std::move(item));
 }
 
-std::size_t TManualWindowQueue::RunPending() {
+std::size_t TManualNoticeQueue::RunPending() {
     return RunPendingUntil(std::chrono::steady_clock::time_point::max());
 }
 
-std::size_t TManualWindowQueue::RunPendingUntil(std::chrono::steady_clock::time_point until) {
+std::size_t TManualNoticeQueue::RunPendingUntil(std::chrono::steady_clock::time_point until) {
     std::size_t ran = 0;
     for (;;) {
         if (ran > 0 && until != std::chrono::steady_clock::time_point::max() &&
@@ -37,7 +37,7 @@ std::size_t TManualWindowQueue::RunPendingUntil(std::chrono::steady_clock::time_
     }
 }
 
-std::size_t TManualWindowQueue::WaitAndRun(std::chrono::milliseconds timeout) {
+std::size_t TManualNoticeQueue::WaitAndRun(std::chrono::milliseconds timeout) {
     const auto until = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const std::uint32_t seen = Arrived.Load();
@@ -49,7 +49,7 @@ std::size_t TManualWindowQueue::WaitAndRun(std::chrono::milliseconds timeout) {
     }
 }
 
-bool TManualWindowQueue::RunUntil(const std::function<bool()>& done,
+bool TManualNoticeQueue::RunUntil(const std::function<bool()>& done,
                                   std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     RunPending();
@@ -63,7 +63,7 @@ bool TManualWindowQueue::RunUntil(const std::function<bool()>& done,
     return true;
 }
 
-std::size_t TManualWindowQueue::Size() const {
+std::size_t TManualNoticeQueue::Size() const {
     std::scoped_lock lock(Mutex);
     return Items.size();
 }

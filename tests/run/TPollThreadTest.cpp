@@ -10,7 +10,7 @@
 #include "TRunState.h"
 #include "TSysParam.h"
 #include "TTempConfig.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -78,7 +78,7 @@ protected:
 
     TTempConfig Config;
     TPtyDevice Device;
-    TManualWindowQueue Queue;
+    TManualNoticeQueue Queue;
     TComm Comm{Queue};
     TFakeClock FakeClock;
     TPollingRun Run;

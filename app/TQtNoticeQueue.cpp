@@ -1,4 +1,4 @@
-#include "TQtWindowQueue.h"
+#include "TQtNoticeQueue.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -15,15 +15,15 @@ constexpr auto SliceLength = std::chrono::milliseconds(8);
 
 } // namespace
 
-TQtWindowQueue::TQtWindowQueue(QObject* parent) : QObject(parent) {}
+TQtNoticeQueue::TQtNoticeQueue(QObject* parent) : QObject(parent) {}
 
-TQtWindowQueue::~TQtWindowQueue() {
+TQtNoticeQueue::~TQtNoticeQueue() {
     std::deque<TItem> dropped;
     std::scoped_lock lock(Mutex);
     dropped.swap(Items);
 }
 
-void TQtWindowQueue::Post(TItem item) {
+void TQtNoticeQueue::Post(TItem item) {
     {
         std::scoped_lock lock(Mutex);
         Items.push_back(std::move(item));
@@ -34,13 +34,13 @@ void TQtWindowQueue::Post(TItem item) {
     QCoreApplication::postEvent(this, new QEvent(SliceEventType));
 }
 
-void TQtWindowQueue::PostQuiet(TItem item) {
+void TQtNoticeQueue::PostQuiet(TItem item) {
     // Runs in the slice of the next item posted with a wake-up.
     std::scoped_lock lock(Mutex);
     Items.push_back(std::move(item));
 }
 
-void TQtWindowQueue::Wake() {
+void TQtNoticeQueue::Wake() {
     {
         std::scoped_lock lock(Mutex);
         if (Items.empty() || SlicePending)
@@ -50,12 +50,12 @@ void TQtWindowQueue::Wake() {
     QCoreApplication::postEvent(this, new QEvent(SliceEventType));
 }
 
-void TQtWindowQueue::customEvent(QEvent* event) {
+void TQtNoticeQueue::customEvent(QEvent* event) {
     if (event->type() == SliceEventType)
         RunSlice();
 }
 
-void TQtWindowQueue::RunSlice() {
+void TQtNoticeQueue::RunSlice() {
     {
         // From here on a new item posts a new slice: an item that runs a
         // nested event loop (a message box) still lets later items run.

@@ -7,10 +7,10 @@
 #include <vector>
 
 class TComm;
-class TWindowQueue;
+class TNoticeQueue;
 
 /// A poll host for front ends without Qt (and tests): requests go to a TComm,
-/// results and caption notices are posted to a TWindowQueue, where the handlers
+/// results and caption notices are posted to a TNoticeQueue, where the handlers
 /// run on whichever thread pumps that queue.
 class TQueuePollHost final : public TPollHost {
 public:
@@ -20,11 +20,11 @@ public:
     using TDiscardHandler = std::function<void(const std::vector<char>& bytes)>;
     using THeldHandler = std::function<void()>;
 
-    TQueuePollHost(TComm& comm, TWindowQueue& queue, TResultHandler onResult,
+    TQueuePollHost(TComm& comm, TNoticeQueue& queue, TResultHandler onResult,
                    TCaptionHandler onCaption = {}, TDiscardHandler onDiscarded = {},
                    THeldHandler onLineHeld = {});
 
-    /// Results posted without waking the pumping thread (TWindowQueue::PostQuiet):
+    /// Results posted without waking the pumping thread (TNoticeQueue::PostQuiet):
     /// they are taken in order with the next reply or the next pumping slice,
     /// so a prompt poll costs that thread one wake-up instead of two. For a
     /// front end that shows nothing the moment a result comes.
@@ -38,7 +38,7 @@ public:
 
 private:
     TComm& Comm;
-    TWindowQueue& Queue;
+    TNoticeQueue& Queue;
     TResultHandler OnResult;
     TCaptionHandler OnCaption;
     TDiscardHandler OnDiscarded;

@@ -11,7 +11,7 @@
 #include <thread>
 
 class TComm;
-class TWindowQueue;
+class TNoticeQueue;
 struct TDeviceError;
 struct TStateResult;
 
@@ -40,13 +40,13 @@ std::string LinkBackLine(const std::string& port, TDateTime now);
 /// while a run is on, the same port is opened again about once a second
 /// until it succeeds, and polling goes on without Stop and Start.
 ///
-/// `comm` and `queue` must outlive it; `queue` is the window queue of `comm`.
+/// `comm` and `queue` must outlive it; `queue` is the notice queue of `comm`.
 /// Every call and every line comes on the thread that pumps `queue`.
 class TLinkKeeper {
 public:
     using TLineSink = std::function<void(const TInfoLine& line)>;
 
-    TLinkKeeper(TComm& comm, TWindowQueue& queue, TLineSink onLine);
+    TLinkKeeper(TComm& comm, TNoticeQueue& queue, TLineSink onLine);
     ~TLinkKeeper();
     TLinkKeeper(const TLinkKeeper&) = delete;
     TLinkKeeper& operator=(const TLinkKeeper&) = delete;
@@ -76,7 +76,7 @@ private:
     void Emit(TInfoKind kind, std::string text, TDateTime at);
 
     TComm& Comm;
-    TWindowQueue& Queue;
+    TNoticeQueue& Queue;
     TLineSink OnLine;
     const TRunClock* Clock;
     std::chrono::milliseconds RetryPeriod{1000};
@@ -85,6 +85,6 @@ private:
     std::uint32_t Generation = 0;
     /// Dropped by the destructor: an attempt still queued then finds nobody.
     std::shared_ptr<int> Alive = std::make_shared<int>(0);
-    /// Posts one attempt per period to the window queue while reconnecting.
+    /// Posts one attempt per period to the notice queue while reconnecting.
     std::jthread Ticker;
 };

@@ -11,7 +11,7 @@
 #include "TRunState.h"
 #include "TSysParam.h"
 #include "TTempConfig.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +69,7 @@ protected:
     TTempConfig Config;
     std::unique_ptr<TPortStand> Port;
     std::string PortName;
-    TManualWindowQueue Queue;
+    TManualNoticeQueue Queue;
     TComm Comm{Queue};
     TFakeClock FakeClock;
     TPollingRun Run;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <QObject>
 
@@ -15,11 +15,11 @@
 /// of this object, so that a flood of items never keeps the loop from input
 /// and painting: a click on Stop is seen within one slice. Create it on the
 /// window thread. Items still queued when it is destroyed are dropped.
-class TQtWindowQueue final : public QObject, public TWindowQueue {
+class TQtNoticeQueue final : public QObject, public TNoticeQueue {
     Q_OBJECT
 public:
-    explicit TQtWindowQueue(QObject* parent = nullptr);
-    ~TQtWindowQueue() override;
+    explicit TQtNoticeQueue(QObject* parent = nullptr);
+    ~TQtNoticeQueue() override;
 
     /// Any thread.
     void Post(TItem item) override;

@@ -1,7 +1,7 @@
 #include "TLinkKeeper.h"
 
 #include "TComm.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -67,7 +67,7 @@ std::string LinkBackLine(const std::string& port, TDateTime now) {
     return TimeStampText(now) + "[串口已恢复!][" + port + "]";
 }
 
-TLinkKeeper::TLinkKeeper(TComm& comm, TWindowQueue& queue, TLineSink onLine)
+TLinkKeeper::TLinkKeeper(TComm& comm, TNoticeQueue& queue, TLineSink onLine)
     : Comm(comm), Queue(queue), OnLine(std::move(onLine)), Clock(&SystemClock()) {
     Comm.OnRequestHangup = [this](TComm&) { Hangup(); };
     Comm.OnDataDropped = [this](TComm&, std::uint64_t blocks, std::uint64_t bytes) {

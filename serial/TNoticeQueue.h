@@ -8,28 +8,29 @@
 #include <functional>
 #include <mutex>
 
-/// The way into the thread that owns the window. Any thread may post an item
-/// without waiting; the window thread runs the items one at a time, in the
-/// order they were posted. The Qt adapter posts into the Qt event loop; tests
-/// and console front ends pump a TManualWindowQueue themselves.
-class TWindowQueue {
+/// The way into the owning loop: the thread that owns the serial link and the
+/// front end (the window's thread, the console's main loop). Any thread may
+/// post an item without waiting; the owning thread runs the items one at a
+/// time, in the order they were posted. The Qt adapter posts into the Qt
+/// event loop; tests and the console front end pump a TManualNoticeQueue.
+class TNoticeQueue {
 public:
     using TItem = std::function<void()>;
 
-    virtual ~TWindowQueue() = default;
+    virtual ~TNoticeQueue() = default;
 
-    /// Any thread; never blocks on the window thread.
+    /// Any thread; never blocks on the owning thread.
     virtual void Post(TItem item) = 0;
 
-    /// As Post, but the window thread is not woken for this item: it runs, in
-    /// its place in the order, once something else wakes the window thread.
+    /// As Post, but the owning thread is not woken for this item: it runs, in
+    /// its place in the order, once something else wakes that thread.
     /// For notices that nobody waits for, which must not cost a wake-up each.
     virtual void PostQuiet(TItem item) { Post(std::move(item)); }
 };
 
-/// A window-thread queue pumped by its owner: whoever calls RunPending or
-/// WaitAndRun acts as the window thread.
-class TManualWindowQueue final : public TWindowQueue {
+/// A notice queue pumped by its owner: whoever calls RunPending or
+/// WaitAndRun acts as the owning thread.
+class TManualNoticeQueue final : public TNoticeQueue {
 public:
     void Post(TItem item) override;
     void PostQuiet(TItem item) override;

@@ -1,9 +1,9 @@
 #include "TQueuePollHost.h"
 
 #include "TComm.h"
-#include "TWindowQueue.h"
+#include "TNoticeQueue.h"
 
-TQueuePollHost::TQueuePollHost(TComm& comm, TWindowQueue& queue, TResultHandler onResult,
+TQueuePollHost::TQueuePollHost(TComm& comm, TNoticeQueue& queue, TResultHandler onResult,
                                TCaptionHandler onCaption, TDiscardHandler onDiscarded,
                                THeldHandler onLineHeld)
     : Comm(comm), Queue(queue), OnResult(std::move(onResult)), OnCaption(std::move(onCaption)),
