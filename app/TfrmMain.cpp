@@ -49,9 +49,6 @@ constexpr int TimerIntervalMs = 500;
 // How often a run may redraw the table and the panels: about a display frame
 // or two, quicker than anyone reads a count.
 constexpr std::chrono::milliseconds DisplayPeriod(40);
-constexpr int CoilWaitMs = 500;
-constexpr auto PortSettlePause = std::chrono::milliseconds(100);
-constexpr std::uint16_t EchoLength = 8;
 constexpr int ValueColumnWidth = 70;
 constexpr int InfoItemHeight = 12;
 constexpr int Panel0Width = 210;
@@ -162,9 +159,7 @@ QString CellText(const QTableWidget& table, int row, int column) {
 
 TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TfrmMain>()), ConfigPath(std::move(configPath)),
-      Comm1(NoticeQueue), FPollHost(Comm1, *this, NoticeQueue),
-      Link(Comm1, NoticeQueue,
-           [this](const TInfoLine& line) { InfoList->Append(Text(line.Text)); }) {
+      Session(NoticeQueue, *this) {
     ui->setupUi(this);
     setGeometry(529, 261, 862, 516);
     setFont(WindowFont());
@@ -227,30 +222,19 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     ui->ComLed1->SetLedSignal(TComLedSignal::lsConn);
     ui->ComLed1->SetComPort(&ComPort1);
 
-    ::ApplyLinkDefaults(Comm1);
-    Comm1.OnReceiveData = [this](TComm& sender, const char* buffer, std::uint16_t length) {
-        Comm1ReceiveData(sender, buffer, length);
-    };
     NoticeQueue.OnError = [this](const std::exception& error) { ShowError(error.what()); };
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(TimerIntervalMs);
-    timerWaitResponse = new QTimer(this);
-    timerWaitResponse->setObjectName(QStringLiteral("timerWaitResponse"));
-    timerWaitResponse->setInterval(CoilWaitMs);
-    // A coarse timer may fire up to 5 % early; a command waits its full period.
-    timerWaitResponse->setTimerType(Qt::PreciseTimer);
     DisplayTimer = new QTimer(this);
     DisplayTimer->setSingleShot(true);
 
     ConnectHandlers();
-    qApp->installEventFilter(this);
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
-    qApp->removeEventFilter(this);
     ShutDown();
 }
 
@@ -322,8 +306,6 @@ void TfrmMain::ConnectHandlers() {
     onClick(ui->btnZero, &TfrmMain::btnZeroClick);
     onClick(ui->btnUnZero, &TfrmMain::btnUnZeroClick);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
-    connect(timerWaitResponse, &QTimer::timeout, this,
-            [this] { Guarded([this] { timerWaitResponseTimer(); }); });
     connect(DisplayTimer, &QTimer::timeout, this, [this] { Guarded([this] { FlushDisplay(); }); });
 }
 
@@ -430,14 +412,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 
 void TfrmMain::ShutDown() {
     // A coil command still waiting ends as timed out; nothing it waits for can come now.
-    timerWaitResponse->stop();
-    if (!CoilWaits.empty()) {
-        RunState.CoilTimedOut = true;
-        WakeCoilWaits();
-    }
-    if (Run.Running())
+    if (Session.Run.Running())
         StopPolling();
-    Comm1.ClosePort();
+    Session.ClosePort();
     ui->btnStart->setText(StartCaption);
 }
 
@@ -484,7 +461,7 @@ void TfrmMain::rgFrameBreakModeClick() {
 }
 
 void TfrmMain::ApplyCommSettings() {
-    ::ApplyCommSettings(Comm1);
+    ::ApplyCommSettings(Session.Comm1, RunSettingsFromParams());
 }
 
 void TfrmMain::btnClearInfoClick() {
@@ -496,22 +473,26 @@ void TfrmMain::btnClearInfoClick() {
 void TfrmMain::btnStartClick() {
     if (!RunOn()) {
         // Refused before the port is touched: a run needs a sound range.
-        if (const std::string error = Run.SettingsError(); !error.empty())
+        const TRunSettings settings = RunSettingsFromParams();
+        if (const std::string error = TPollingRun::SettingsError(settings); !error.empty())
             throw std::runtime_error(error);
-        OpenPortAsSet();
+        // The reason of a failure goes into the error list; the box stays as it was.
+        if (!Session.OpenAsSet(settings))
+            throw std::runtime_error(OpenFailedMessage);
         ui->btnStart->setText(StopCaption);
         StartPolling();
     } else {
         StopPolling();
-        Comm1.ClosePort();
+        Session.ClosePort();
         ui->btnStart->setText(StartCaption);
     }
 }
 
 void TfrmMain::StartPolling() {
+    const TRunSettings settings = RunSettingsFromParams();
     FlushDisplay(); // nothing of an earlier run may land in the new table
     ui->pnlParams->setEnabled(false);
-    const TRunLayout layout = Run.Layout();
+    const TRunLayout layout = TPollingRun::Layout(settings);
     const int values = layout.ValueColumns;
 
     QTableWidget& table = *ui->lvResult;
@@ -533,164 +514,58 @@ void TfrmMain::StartPolling() {
     }
 
     StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(Clock->Now())));
-    Run.Start(FPollHost, Clock->Steady());
-    Link.RunStarted();
+    Session.StartRun(settings);
     Timer1->start();
+    Session.Run.ArmDisplay();
 }
 
 void TfrmMain::StopPolling() {
-    // Results queued without a wake-up (TQtPollHost) belong to this run: they
-    // are counted before it ends, as they would have been had each woken us.
-    NoticeQueue.Wake();
-    QCoreApplication::sendPostedEvents(&NoticeQueue);
-    Link.RunStopped();
-    Run.Stop();
-    // The last results of the run may wait quietly (TQtPollHost); they are
-    // ignored now, but nobody else would wake the queue for them.
-    NoticeQueue.Wake();
-    // The last request's caption may not have been announced yet (a notice
-    // follows only a reply or 5 ms of silence); the panel shows it now.
-    PendingSendCaption = true;
+    Session.StopRun();
+    // What the run counted up to its end is shown now, captions included.
     FlushDisplay();
     ui->pnlParams->setEnabled(true);
     Timer1->stop();
-    // A command waiting for the line takes it now that nobody polls.
-    WakeCoilWaits();
 }
 
 void TfrmMain::btnClearClick() {
-    FlushDisplay(); // a result still to be shown carries the counts before the reset
-    Run.ResetCounts();
-    QTableWidget& table = *ui->lvResult;
-    const int columns = table.columnCount();
-    const int rows = std::min(table.rowCount(), static_cast<int>(RunState.OkCounts.size()));
-    if (columns >= 3)
-        for (int row = 0; row < rows; ++row) {
-            SetCell(table, row, columns - 2, QStringLiteral("0"));
-            SetCell(table, row, columns - 1, QStringLiteral("0"));
-            if (QTableWidgetItem* id = table.item(row, 0))
-                id->setToolTip(QString()); // the response times were reset with the counts
-        }
+    Session.Run.ResetCounts();
+    FlushDisplay();
     StatusPanels[0]->clear();
     StatusPanels[1]->clear();
 }
 
 void TfrmMain::Timer1Timer() {
-    StatusPanels[1]->setText(Text(Run.StatusText(Clock->Steady())));
+    StatusPanels[1]->setText(Text(Session.Run.StatusText(Clock->Steady())));
 }
 
 // ---- Coil commands ----
 
 void TfrmMain::btnZeroClick() {
-    SendCoilCommand(TCoilAction::Zero, "清零成功！", "清零超时！");
+    SendCoilCommand(TCoilAction::Zero);
 }
 
 void TfrmMain::btnUnZeroClick() {
-    SendCoilCommand(TCoilAction::UnZero, "反清零成功！", "反清零超时！");
+    SendCoilCommand(TCoilAction::UnZero);
 }
 
-void TfrmMain::OpenPortAsSet() {
-    const TPortSettings wanted = CurrentPortSettings();
-    if (Comm1.PortOpen() && OpenedWith == wanted)
-        return;
-    Comm1.ClosePort();
-    ApplyCommSettings();
-    // The reason of a failure goes into the error list; the box stays as it was.
-    if (!Link.OpenPort())
-        throw std::runtime_error(OpenFailedMessage);
-    OpenedWith = wanted;
-    ShowDirectionControlLine();
-}
-
-void TfrmMain::EnsurePortOpen() {
-    // A run's port is used as the run opened it; its settings cannot change meanwhile.
-    if (Run.Running() || (Comm1.PortOpen() && OpenedWith == CurrentPortSettings()))
-        return;
-    OpenPortAsSet();
-    std::this_thread::sleep_for(PortSettlePause);
-}
-
-void TfrmMain::DiscardInput(std::optional<std::uint16_t> blockLength) {
-    const std::vector<char> dropped = Comm1.DiscardInput(blockLength);
-    if (!dropped.empty())
-        InfoList->Append(Text(TPollingRun::DiscardedLine(dropped, Clock->Now()).Text));
-}
-
-void TfrmMain::ShowDirectionControlLine() {
-    if (const std::optional<TInfoLine> line = DirectionControlLine(Comm1, Clock->Now()))
-        InfoList->Append(Text(line->Text));
-}
-
-void TfrmMain::SendCoilCommand(TCoilAction action, const char* successLine,
-                               const char* timeoutLine) {
-    // One command at a time, so that each result line belongs to its own command.
-    struct TButtonsOff {
-        QWidget* Buttons[2];
-        ~TButtonsOff() {
-            for (QWidget* button : Buttons)
-                button->setEnabled(true);
-        }
-    } buttonsOff{{ui->btnZero, ui->btnUnZero}};
-    for (QWidget* button : buttonsOff.Buttons)
-        button->setEnabled(false);
-
-    // A port that cannot be opened ends the command here, with the message Start shows.
-    EnsurePortOpen();
+void TfrmMain::SendCoilCommand(TCoilAction action) {
     const int slave = ui->spePollFrom->ShownInteger().value_or(ui->spePollFrom->minimum());
-    RunState.CoilCommand = BuildCoilCommand(slave & 0xFF, action);
-    RunState.CoilAck = false;
-    RunState.CoilTimedOut = false;
-
-    // During a run the command goes on the line between two polls: the poll
-    // thread finishes the poll in flight and holds until the command is done.
-    const bool duringRun = Run.Running();
-    if (duringRun) {
-        RunState.LineHold.Request();
-        WaitForCoil(
-            [this] { return RunState.LineHold.Held() || !Run.Running() || RunState.CoilTimedOut; });
-    }
-    // In the fixed-length mode the reader cuts blocks of a read reply's length,
-    // which an echo never has: it cuts 8 while the command waits.
-    const bool fixedLength = ParamFrameBreakMode->AsInteger() != 1;
-    if (!RunState.CoilTimedOut) {
-        DiscardInput(fixedLength ? std::optional<std::uint16_t>(EchoLength) : std::nullopt);
-        RunState.CoilCommandMode = true;
-        Comm1.SendBytes(RunState.CoilCommand.data(),
-                        static_cast<std::uint16_t>(RunState.CoilCommand.size()));
-        // Every command waits its own full period.
-        timerWaitResponse->start();
-        WaitForCoil([] { return RunState.CoilAck || RunState.CoilTimedOut; });
-        RunState.CoilCommandMode = false;
-        if (fixedLength)
-            DiscardInput(Comm1.InputLen());
-    }
-    if (duringRun)
-        RunState.LineHold.Release();
-
-    const bool echoed = RunState.CoilAck && !RunState.CoilTimedOut;
-    InfoList->Append(QString::fromUtf8(echoed ? successLine : timeoutLine));
-}
-
-void TfrmMain::WaitForCoil(const std::function<bool()>& done) {
-    // Every other handler runs meanwhile; the loop is left when woken, and no
-    // core spins.
-    QEventLoop wait;
-    CoilWaits.push_back(&wait);
-    while (!done())
-        wait.exec();
-    CoilWaits.pop_back();
-}
-
-void TfrmMain::timerWaitResponseTimer() {
-    timerWaitResponse->stop();
-    RunState.CoilTimedOut = true;
-    WakeCoilWaits();
-}
-
-void TfrmMain::WakeCoilWaits() {
-    // Each waiting loop looks at what it waits for again.
-    for (QEventLoop* loop : CoilWaits)
-        loop->quit();
+    // One command at a time, so that each result line belongs to its own
+    // command; the buttons come back with the result. The window waits for
+    // nothing meanwhile.
+    const auto buttonsOn = [this](bool on) {
+        ui->btnZero->setEnabled(on);
+        ui->btnUnZero->setEnabled(on);
+    };
+    buttonsOn(false);
+    if (Session.SendCoil(action, slave, RunSettingsFromParams(),
+                         [buttonsOn](const TCoilResult&) { buttonsOn(true); }))
+        return;
+    buttonsOn(true);
+    // A port that cannot be opened ends the command here, with the message
+    // Start shows; its reason is in the error list.
+    if (!Session.Coil.Busy())
+        throw std::runtime_error(OpenFailedMessage);
 }
 
 // ---- Export ----
@@ -751,7 +626,7 @@ QString TfrmMain::ResultCsv() const {
         QStringList cells;
         for (int column = 0; column < table.columnCount(); ++column)
             cells << CsvField(CellText(table, row, column));
-        const TResponseStats& times = Run.ResponseTimes(static_cast<std::size_t>(row));
+        const TResponseStats times = Session.Run.ResponseTimes(static_cast<std::size_t>(row));
         if (times.Count() == 0) {
             cells << QString() << QString() << QString() << QString();
         } else {
@@ -788,71 +663,18 @@ void TfrmMain::SaveText(const QString& caption, const QString& name, const QStri
             ("无法写入文件 " + path + ": " + file.errorString()).toStdString());
 }
 
-// ---- Replies and results ----
+// ---- What the run reports ----
 
-void TfrmMain::Comm1ReceiveData(TComm& /*Sender*/, const char* Buffer, std::uint16_t BufferLength) {
-    const TReceiveOutcome outcome = Run.ReceiveData(
-        TByteSpan(reinterpret_cast<const std::uint8_t*>(Buffer), BufferLength), Clock->Now());
-    // The poll thread leaves the send caption of a promptly answered request
-    // to this handler (TPollHost::SendCaptionChanged).
-    ShowSendCaption();
-    ShowReceiveCaption(Text(outcome.ReceiveCaption));
-    for (const TInfoLine& line : outcome.InfoLines)
+void TfrmMain::LinesReady() {
+    Guarded([this] { Comm1ReceiveData(); });
+}
+
+void TfrmMain::Comm1ReceiveData() {
+    for (const TInfoLine& line : Session.Run.TakeLines())
         InfoList->Append(Text(line.Text));
-    if (outcome.EchoAccepted) {
-        // The echo ends the wait; the timer must not mark a later command.
-        timerWaitResponse->stop();
-        WakeCoilWaits();
-    }
 }
 
-void TfrmMain::ApplicationEvents1Message(TPollResultEvent& Msg, bool& /*Handled*/) {
-    std::optional<TRowUpdate> update = Run.PollResult(Msg.RunId, Msg.WParam, Msg.LParam);
-    if (!update)
-        return;
-    const bool timedOut = update->TimedOut;
-    ShowRowUpdate(std::move(*update));
-    if (timedOut)
-        ShowReceiveCaption(QString::fromUtf8(TimeoutCaption));
-}
-
-void TfrmMain::ShowSendCaption() {
-    if (Run.Running()) {
-        PendingSendCaption = true;
-        ScheduleDisplay();
-        return;
-    }
-    // Taken before reading, so a caption set meanwhile posts a new notice.
-    FPollHost.CaptionTaken();
-    const QString caption = Text(RunState.SendCaption());
-    if (ui->pnlSend->text() != caption)
-        ui->pnlSend->setText(caption);
-}
-
-void TfrmMain::ShowReceiveCaption(QString caption) {
-    if (!Run.Running()) {
-        ui->pnlReceive->setText(caption);
-        return;
-    }
-    PendingReceiveCaption = std::move(caption);
-    ScheduleDisplay();
-}
-
-void TfrmMain::ShowRowUpdate(TRowUpdate update) {
-    const std::size_t row = update.Row;
-    if (PendingRows.size() <= row)
-        PendingRows.resize(row + 1);
-    std::optional<TRowUpdate>& pending = PendingRows[row];
-    if (!pending) {
-        pending = std::move(update);
-        PendingRowOrder.push_back(row);
-    } else {
-        // A time-out keeps the values of the last good reply.
-        if (!update.TimedOut)
-            pending->ValueCells = std::move(update.ValueCells);
-        pending->OkText = std::move(update.OkText);
-        pending->FailText = std::move(update.FailText);
-    }
+void TfrmMain::DisplayChanged() {
     ScheduleDisplay();
 }
 
@@ -871,62 +693,34 @@ void TfrmMain::ScheduleDisplay() {
 void TfrmMain::FlushDisplay() {
     DisplayTimer->stop();
     LastDisplay = std::chrono::steady_clock::now();
+    TPollingRun& run = Session.Run;
+    // Armed before reading: a change from here on posts the next notice.
+    run.ArmDisplay();
     QTableWidget& table = *ui->lvResult;
     const int columns = table.columnCount();
-    for (const std::size_t p : PendingRowOrder) {
-        const TRowUpdate update = std::move(*PendingRows[p]);
-        PendingRows[p].reset();
+    for (const std::size_t p : run.TakeChangedRows()) {
         const int row = static_cast<int>(p);
         if (row >= table.rowCount() || columns < 3)
             continue;
-        for (int i = 0; i < static_cast<int>(update.ValueCells.size()) && i + 1 < columns - 2; ++i)
-            SetCell(table, row, i + 1, Text(update.ValueCells[static_cast<std::size_t>(i)]));
-        SetCell(table, row, columns - 2, Text(update.OkText));
-        SetCell(table, row, columns - 1, Text(update.FailText));
+        const TRowSnapshot snapshot = run.Row(p);
+        // A slave that timed out keeps the values of its last good reply.
+        for (int i = 0; i < static_cast<int>(snapshot.ValueCells.size()) && i + 1 < columns - 2;
+             ++i)
+            SetCell(table, row, i + 1, Text(snapshot.ValueCells[static_cast<std::size_t>(i)]));
+        if (snapshot.Counted) {
+            SetCell(table, row, columns - 2, QString::number(snapshot.Ok));
+            SetCell(table, row, columns - 1, QString::number(snapshot.Fail));
+        }
         if (QTableWidgetItem* id = table.item(row, 0)) {
-            const QString tip = Text(ResponseTipText(Run.ResponseTimes(p)));
+            const QString tip = Text(run.ResponseTip(p));
             if (id->toolTip() != tip)
                 id->setToolTip(tip);
         }
     }
-    PendingRowOrder.clear();
-    if (PendingReceiveCaption) {
-        if (ui->pnlReceive->text() != *PendingReceiveCaption)
-            ui->pnlReceive->setText(*PendingReceiveCaption);
-        PendingReceiveCaption.reset();
-    }
-    if (std::exchange(PendingSendCaption, false)) {
-        FPollHost.CaptionTaken();
-        const QString caption = Text(RunState.SendCaption());
-        if (ui->pnlSend->text() != caption)
-            ui->pnlSend->setText(caption);
-    }
-}
-
-bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == this && event->type() == TPollResultEvent::EventType()) {
-        FPollHost.ResultHandled();
-        bool handled = false;
-        Guarded(
-            [&] { ApplicationEvents1Message(*static_cast<TPollResultEvent*>(event), handled); });
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-bool TfrmMain::event(QEvent* event) {
-    if (event->type() == TDiscardedEvent::EventType()) {
-        InfoList->Append(Text(
-            TPollingRun::DiscardedLine(static_cast<TDiscardedEvent*>(event)->Bytes, Clock->Now())
-                .Text));
-        return true;
-    }
-    if (event->type() == TLineHeldEvent::EventType()) {
-        WakeCoilWaits();
-        return true;
-    }
-    if (event->type() == TSendCaptionEvent::EventType()) {
-        ShowSendCaption();
-        return true;
-    }
-    return QWidget::event(event);
+    const QString receive = Text(run.ReceiveCaption());
+    if (ui->pnlReceive->text() != receive)
+        ui->pnlReceive->setText(receive);
+    const QString send = Text(run.SendCaption());
+    if (ui->pnlSend->text() != send)
+        ui->pnlSend->setText(send);
 }

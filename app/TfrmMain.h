@@ -4,11 +4,9 @@
 #include "TComPort.h"
 #include "TComm.h"
 #include "TInfoListModel.h"
-#include "TLinkKeeper.h"
-#include "TPollingRun.h"
-#include "TQtPollHost.h"
 #include "TQtNoticeQueue.h"
 #include "TRunClock.h"
+#include "TRunSession.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -23,17 +21,17 @@
 #include <vector>
 
 class QButtonGroup;
-class QEventLoop;
 class QLabel;
 
 namespace Ui {
 class TfrmMain;
 }
 
-/// The verifier's one window. It renders what the run logic (TPollingRun and
-/// the program-wide RunState) produces; its handlers keep the names of the
-/// controls and events they serve.
-class TfrmMain final : public QWidget {
+/// The verifier's one window. It shows what the run logic (TRunSession: the
+/// serial link, the run, the coil command) counts and says; nothing it does
+/// decides a verdict. Its handlers keep the names of the controls and events
+/// they serve.
+class TfrmMain final : public QWidget, private TRunListener {
     Q_OBJECT
 public:
     /// Creates the window and runs FormCreate, which loads the settings from
@@ -44,14 +42,15 @@ public:
     /// The wall clock for the status line and the error-line stamps.
     void SetClock(const TRunClock& clock) {
         Clock = &clock;
-        Link.SetClock(clock);
+        Session.SetClock(clock);
     }
 
-    TComm& Comm() { return Comm1; }
+    TComm& Comm() { return Session.Comm1; }
     TComPort& ComPort() { return ComPort1; }
-    TQtPollHost& PollHost() { return FPollHost; }
     TInfoListModel& InfoModel() { return *InfoList; }
-    TLinkKeeper& LinkKeeper() { return Link; }
+    TRunSession& RunSession() { return Session; }
+    /// The queue through which the run reaches this window (tests hold it on purpose).
+    TQtNoticeQueue& Notices() { return NoticeQueue; }
 
     /// Asks where to save a file: (caption, suggested file name, filter) to the
     /// picked path, empty when the user cancels. A save dialog in the program;
@@ -90,10 +89,6 @@ public:
     // Coil commands.
     void btnZeroClick();
     void btnUnZeroClick();
-    /// Opens Comm1 with the current settings, then pauses 100 ms, unless it is
-    /// open with them already (or serves a run); raises the open failure.
-    void EnsurePortOpen();
-    void timerWaitResponseTimer();
 
     // Export from the error list and the result table (context menus).
     void actInfoCopyExecute();
@@ -104,18 +99,13 @@ public:
     /// The result table as CSV: Id, values, OK, FAIL and the response times.
     QString ResultCsv() const;
 
-    // Replies and results.
-    /// One error line when the port opened without the RS-485 direction
-    /// control its settings ask for.
-    void ShowDirectionControlLine();
-    void Comm1ReceiveData(TComm& Sender, const char* Buffer, std::uint16_t BufferLength);
-    void ApplicationEvents1Message(TPollResultEvent& Msg, bool& Handled);
+    // What the run reports.
+    /// Lines for the error list.
+    void Comm1ReceiveData();
+    /// Puts the rows with new results and the panels' captions on screen.
+    void FlushDisplay();
 
 protected:
-    /// The application-events hook: installed on the application, it sees every
-    /// event before its dispatch, nested event loops included.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -133,30 +123,15 @@ private:
     bool RunOn() const;
     /// Ends a run and closes the port, as Stop does, before the window goes away.
     void ShutDown();
-    /// Opens Comm1 with the current settings; a port open with other ones is
-    /// closed first. Raises the open failure the user sees.
-    void OpenPortAsSet();
-    /// Drops the reader's unfinished block and the device's waiting input (see
-    /// TComm::DiscardInput); dropped bytes become one error-list line.
-    void DiscardInput(std::optional<std::uint16_t> blockLength = std::nullopt);
-    /// Runs the window's events until `done` holds; WakeCoilWaits makes it look.
-    /// Sends one coil command to the slave shown in Poll From and waits for its
-    /// echo or the time-out; the outcome is one line in the error list.
-    void SendCoilCommand(TCoilAction action, const char* successLine, const char* timeoutLine);
-    void WaitForCoil(const std::function<bool()>& done);
-    /// Lets every waiting coil command look at what it waits for again.
-    void WakeCoilWaits();
-    /// The run state's send caption into the send panel, if it has changed.
-    void ShowSendCaption();
+    /// Sends one coil command to the slave shown in Poll From; its result is
+    /// a line in the error list, and the buttons are usable again then.
+    void SendCoilCommand(TCoilAction action);
+    /// The run's notices, on the window thread.
+    void LinesReady() override;
+    void DisplayChanged() override;
     /// During a run the table and both panels are redrawn at most once a
-    /// display frame: results and captions wait here and go in together, so
-    /// thousands of polls a second cost a few repaints, not thousands. The
-    /// counts themselves are kept at once (TPollingRun); only the showing waits.
-    void ShowRowUpdate(TRowUpdate update);
-    void ShowReceiveCaption(QString caption);
+    /// display frame, so thousands of polls a second cost a few repaints.
     void ScheduleDisplay();
-    /// Puts what waits into the table and the panels now.
-    void FlushDisplay();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;
@@ -167,28 +142,15 @@ private:
     TComPort ComPort1;
     TComDataPacket ComDataPacket1;
     TQtNoticeQueue NoticeQueue;
-    TComm Comm1;
-    TQtPollHost FPollHost;
-    TPollingRun Run;
-    /// Open failures, refused rates, dropped data and a vanished port as error lines.
-    TLinkKeeper Link;
     TInfoListModel* InfoList = nullptr;
+    /// The serial link Comm1, the run, the link keeper and the coil command.
+    TRunSession Session;
     QButtonGroup* FrameBreakGroup = nullptr;
     QLabel* StatusPanels[3] = {};
     QTimer* Timer1 = nullptr;
-    QTimer* timerWaitResponse = nullptr;
     QTimer* DisplayTimer = nullptr;
-    /// Rows with a result not yet shown, each with the newest texts.
-    std::vector<std::optional<TRowUpdate>> PendingRows;
-    std::vector<std::size_t> PendingRowOrder;
-    std::optional<QString> PendingReceiveCaption;
-    bool PendingSendCaption = false;
     /// Monotonic time of the last flush.
     std::chrono::steady_clock::time_point LastDisplay;
-    /// The event loops of the coil commands now waiting, innermost last.
-    std::vector<QEventLoop*> CoilWaits;
-    /// The settings Comm1 was last opened with.
-    std::optional<TPortSettings> OpenedWith;
     bool FormShown = false;
     /// A box about the settings file was shown and no write has gone through since.
     bool SettingsBoxShown = false;

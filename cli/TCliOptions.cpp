@@ -1,22 +1,24 @@
 #include "TCliOptions.h"
 
 #include "TOptionTable.h"
+#include "TSettingsTable.h"
 
 namespace {
 
 using TCliOptionTable = TOptionTable<TCliOptions>;
 
-std::string RangeText(TSettingRange range) {
-    return ::RangeText(range.Min, range.Max);
+/// The range a setting accepts, as the settings table gives it.
+std::string RangeText(TSettingId id) {
+    return ::RangeText(SettingSpec(id).Min, SettingSpec(id).Max);
 }
 
 TCliOptionTable::TApply Integer(std::optional<std::int32_t> TCliOptions::*field,
-                                const std::string& name, const std::string& unit,
-                                TSettingRange range) {
+                                const std::string& name, const std::string& unit, TSettingId id) {
     return [=](TCliOptions& options, const std::string& text) -> std::string {
-        const auto value = ParseNumberIn<std::int32_t>(text, range.Min, range.Max);
+        const TSettingSpec& spec = SettingSpec(id);
+        const auto value = ParseNumberIn<std::int32_t>(text, spec.Min, spec.Max);
         if (!value)
-            return WantsFromTo(name, unit, range.Min, range.Max) + ", not '" + text + "'";
+            return WantsFromTo(name, unit, spec.Min, spec.Max) + ", not '" + text + "'";
         options.*field = *value;
         return {};
     };
@@ -45,27 +47,28 @@ const TCliOptionTable& Specs() {
              o.Port = v;
              return {};
          }},
-        {"--baud", "N", "Baud rate, " + RangeText(BaudRange) + " (Baud Rate).",
-         Integer(&TCliOptions::Baud, "--baud", "a baud rate", BaudRange)},
-        {"--from", "N", "First slave address, " + RangeText(SlaveRange) + " (Poll From).",
-         Integer(&TCliOptions::From, "--from", "a slave address", SlaveRange)},
-        {"--to", "N", "Last slave address, " + RangeText(SlaveRange) + " (Poll To).",
-         Integer(&TCliOptions::To, "--to", "a slave address", SlaveRange)},
+        {"--baud", "N", "Baud rate, " + RangeText(TSettingId::BaudRate) + " (Baud Rate).",
+         Integer(&TCliOptions::Baud, "--baud", "a baud rate", TSettingId::BaudRate)},
+        {"--from", "N", "First slave address, " + RangeText(TSettingId::PollFrom) + " (Poll From).",
+         Integer(&TCliOptions::From, "--from", "a slave address", TSettingId::PollFrom)},
+        {"--to", "N", "Last slave address, " + RangeText(TSettingId::PollTo) + " (Poll To).",
+         Integer(&TCliOptions::To, "--to", "a slave address", TSettingId::PollTo)},
         {"--register-begin", "N",
-         "First holding register, " + RangeText(RegisterBeginRange) + " (Register Begin).",
+         "First holding register, " + RangeText(TSettingId::RegisterBegin) + " (Register Begin).",
          Integer(&TCliOptions::RegisterBegin, "--register-begin", "a register address",
-                 RegisterBeginRange)},
+                 TSettingId::RegisterBegin)},
         {"--register-count", "N",
-         "Registers read per poll, " + RangeText(RegisterCountRange) +
+         "Registers read per poll, " + RangeText(TSettingId::RegisterCount) +
              " (Register Count); every two form one signed 32-bit value.",
          Integer(&TCliOptions::RegisterCount, "--register-count", "a register count",
-                 RegisterCountRange)},
+                 TSettingId::RegisterCount)},
         {"--timeout", "MS",
-         "Longest wait for a good reply, " + RangeText(TimeoutRange) + " ms (Poll Timeout).",
-         Integer(&TCliOptions::Timeout, "--timeout", "milliseconds", TimeoutRange)},
+         "Longest wait for a good reply, " + RangeText(TSettingId::PollTimeout) +
+             " ms (Poll Timeout).",
+         Integer(&TCliOptions::Timeout, "--timeout", "milliseconds", TSettingId::PollTimeout)},
         {"--interval", "MS",
-         "Pause after each poll, " + RangeText(IntervalRange) + " ms (Poll Interval).",
-         Integer(&TCliOptions::Interval, "--interval", "milliseconds", IntervalRange)},
+         "Pause after each poll, " + RangeText(TSettingId::PollInterval) + " ms (Poll Interval).",
+         Integer(&TCliOptions::Interval, "--interval", "milliseconds", TSettingId::PollInterval)},
         {"--frame-break", "length|interval",
          "How replies are cut into frames (FrameBreakMode): by their expected length, or by a "
          "quiet gap longer than --read-interval.",
@@ -79,9 +82,10 @@ const TCliOptionTable& Specs() {
              return {};
          }},
         {"--read-interval", "MS",
-         "In interval mode, the longest gap inside one reply, " + RangeText(ReadIntervalRange) +
-             " ms (ReadInterval).",
-         Integer(&TCliOptions::ReadInterval, "--read-interval", "milliseconds", ReadIntervalRange)},
+         "In interval mode, the longest gap inside one reply, " +
+             RangeText(TSettingId::ReadInterval) + " ms (ReadInterval).",
+         Integer(&TCliOptions::ReadInterval, "--read-interval", "milliseconds",
+                 TSettingId::ReadInterval)},
         {"--rs485", "",
          "Let the port's driver switch RTS for each transmission (RS-485 direction control of "
          "built-in RS-485 ports). Without it RTS stays asserted, as in the window.",
@@ -123,7 +127,7 @@ const TCliOptionTable& Specs() {
          })},
         {"--zero", "",
          "Send the zero command (coil 10, FF00) to the first slave and wait 500 ms for its "
-         "echo; after the run when a run is asked for.",
+         "echo; after the run when a run is asked for (see --zero-after).",
          Flag([](TCliOptions& o) -> std::string {
              if (o.Coil)
                  return "--zero and --unzero exclude each other";
@@ -137,6 +141,17 @@ const TCliOptionTable& Specs() {
              o.Coil = TCoilAction::UnZero;
              return {};
          })},
+        {"--zero-after", "SECONDS",
+         "With --zero or --unzero and a run: put the command on the line SECONDS into the run "
+         "(fractions allowed), between two polls, as the window does when the button is "
+         "pressed; polling goes on after it. A run that ends sooner sends it after its end.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const auto value = ParseNumber<double>(v, std::chars_format::fixed);
+             if (!value || *value < 0 || *value > MaxDurationSeconds)
+                 return "--zero-after wants seconds, from 0 to 10000000, not '" + v + "'";
+             o.CoilAfterSeconds = *value;
+             return {};
+         }},
         {"--list-ports", "",
          "Print the serial ports of this machine, one a line: the name, then what the system "
          "knows of it (USB identity, serial number, driver, stable name), and exit.",
@@ -158,6 +173,9 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args) {
         return {std::nullopt, std::move(error)};
     if (options.Cycles && options.DurationSeconds)
         return {std::nullopt, "--cycles and --duration exclude each other"};
+    if (options.CoilAfterSeconds && (!options.Coil || !options.WantsRun()))
+        return {std::nullopt, "--zero-after wants --zero or --unzero, and a run (--cycles or "
+                              "--duration)"};
     return {std::move(options), {}};
 }
 

@@ -31,6 +31,8 @@ struct TCliOptions {
     std::optional<double> DurationSeconds;
     TCliFormat Format = TCliFormat::Table;
     std::optional<TCoilAction> Coil;
+    /// The command goes on the line this many seconds into the run.
+    std::optional<double> CoilAfterSeconds;
 
     bool ListPorts = false;
     bool Help = false;
@@ -49,19 +51,6 @@ struct TCliParseResult {
 /// the next argument or after '=' ("--baud 9600", "--baud=9600").
 TCliParseResult ParseCliOptions(std::span<const std::string> args);
 
-/// The allowed range of each numeric setting, shared by the command line and
-/// the check of the values read from Config.ini.
-struct TSettingRange {
-    std::int32_t Min;
-    std::int32_t Max;
-};
-inline constexpr TSettingRange BaudRange{50, 4'000'000};
-inline constexpr TSettingRange SlaveRange{1, 254};
-inline constexpr TSettingRange RegisterBeginRange{0, 65535};
-inline constexpr TSettingRange RegisterCountRange{1, 125};
-inline constexpr TSettingRange TimeoutRange{1, 10000};
-inline constexpr TSettingRange IntervalRange{0, 10000};
-inline constexpr TSettingRange ReadIntervalRange{1, 200};
 inline constexpr std::int64_t MaxCycles = 2'000'000'000;
 inline constexpr double MaxDurationSeconds = 10'000'000;
 

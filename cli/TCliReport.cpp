@@ -213,7 +213,7 @@ const char* ResultName(int exitCode) {
 }
 
 std::string JsonText(const TCliResult& result) {
-    const TCliSettings& s = result.Settings;
+    const TRunSettings& s = result.Settings;
     std::string json =
         "{\"tool\": \"quellmark-cli\", \"version\": " + JsonString(result.Version) +
         ", \"started\": " + JsonString(IsoTimeText(result.Started)) +
@@ -227,15 +227,15 @@ std::string JsonText(const TCliResult& result) {
         json += "null";
     json += ", \"result\": \"" + std::string(ResultName(result.ExitCode)) + "\"";
     json += ", \"interrupted\": " + std::string(result.Interrupted ? "true" : "false");
-    json += ", \"settings\": {\"port\": " + JsonString(s.Port) +
-            ", \"baud\": " + std::to_string(s.Baud) + ", \"from\": " + std::to_string(s.From) +
-            ", \"to\": " + std::to_string(s.To) +
+    json += ", \"settings\": {\"port\": " + JsonString(s.CommName) +
+            ", \"baud\": " + std::to_string(s.BaudRate) +
+            ", \"from\": " + std::to_string(s.PollFrom) + ", \"to\": " + std::to_string(s.PollTo) +
             ", \"register_begin\": " + std::to_string(s.RegisterBegin) +
             ", \"register_count\": " + std::to_string(s.RegisterCount) +
-            ", \"timeout_ms\": " + std::to_string(s.TimeoutMs) +
-            ", \"interval_ms\": " + std::to_string(s.IntervalMs) + ", \"frame_break\": \"" +
-            (s.FrameBreak == 1 ? "interval" : "length") +
-            "\", \"read_interval_ms\": " + std::to_string(s.ReadIntervalMs) + "}";
+            ", \"timeout_ms\": " + std::to_string(s.PollTimeout) +
+            ", \"interval_ms\": " + std::to_string(s.PollInterval) + ", \"frame_break\": \"" +
+            (s.FixedInterval() ? "interval" : "length") +
+            "\", \"read_interval_ms\": " + std::to_string(s.ReadInterval) + "}";
     json += ", \"elapsed_s\": " + Number(result.ElapsedSeconds, 3);
     json += ", \"polls\": " + std::to_string(result.Polls);
     json += ", \"slaves\": [";

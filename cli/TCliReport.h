@@ -4,26 +4,13 @@
 #include "TCliOptions.h"
 #include "TInfoLine.h"
 #include "TResponseStats.h"
+#include "TRunSettings.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-/// The settings a job ran with, after Config.ini and the options.
-struct TCliSettings {
-    std::string Port;
-    std::int32_t Baud = 0;
-    std::int32_t From = 0;
-    std::int32_t To = 0;
-    std::int32_t RegisterBegin = 0;
-    std::int32_t RegisterCount = 0;
-    std::int32_t TimeoutMs = 0;
-    std::int32_t IntervalMs = 0;
-    std::int32_t FrameBreak = 0; ///< 0 length, 1 interval
-    std::int32_t ReadIntervalMs = 0;
-};
 
 struct TCliSlave {
     std::int32_t Id = 0;
@@ -52,7 +39,8 @@ struct TCliCoil {
 
 /// Everything a job prints at its end.
 struct TCliResult {
-    TCliSettings Settings;
+    /// The settings the job ran with, after Config.ini and the options.
+    TRunSettings Settings;
     std::string Version;
     /// When the job started, on the wall clock.
     TDateTime Started;

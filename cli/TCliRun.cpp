@@ -2,18 +2,14 @@
 
 #include "FileReplace.h"
 #include "TCliReport.h"
-#include "TComm.h"
-#include "TLinkKeeper.h"
-#include "TPollingRun.h"
-#include "TQueuePollHost.h"
-#include "TRunState.h"
-#include "TSysParam.h"
 #include "TNoticeQueue.h"
+#include "TRunSession.h"
+#include "TSettingsTable.h"
+#include "TSysParam.h"
 
 #include <cstdio>
 #include <cstring>
 #include <ostream>
-#include <thread>
 
 namespace {
 
@@ -21,10 +17,12 @@ using TSteady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr auto StatusPeriod = 500ms;
-constexpr auto PumpSlice = 10ms;   // how late Ctrl-C, the deadline or a lost port is noticed
-constexpr auto CoilWait = 500ms;   // as the window waits for an echo
-constexpr auto PortSettle = 100ms; // as the window pauses after opening for a coil command
-constexpr std::uint16_t CoilEchoLength = 8;
+// How late Ctrl-C, the deadline, a lost port or the moment of a command is
+// noticed, whatever the queue holds.
+constexpr auto PumpSlice = 10ms;
+// The longest a command can take: the poll in flight (at most 10 s), the
+// pause after opening, the echo.
+constexpr auto LongestCoil = 12s;
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && text.back() == ' ')
@@ -32,184 +30,122 @@ std::string Trimmed(std::string text) {
     return text;
 }
 
+/// An option that sets one setting of Config.ini.
+struct TOverride {
+    TSettingId Id;
+    const std::optional<std::int32_t>& Value;
+    const char* Option;
+};
+
 /// Why the settings cannot drive a job, naming where each value came from;
 /// empty when they can.
-std::string SettingsProblem(const TCliOptions& options, const std::string& configPath) {
-    const auto source = [&](bool given, const char* option, const char* key) {
-        if (given)
-            return std::string(option);
+std::string SettingsProblem(const std::string& configPath, std::span<const TOverride> overrides) {
+    const auto source = [&](const TOverride& o) {
+        if (o.Value)
+            return std::string(o.Option);
         // Appended piece by piece: "'" + std::string(key) trips a false -Wrestrict in g++ 12.
         std::string text = "'";
-        text.append(key).append("' in ").append(configPath);
-        text.append(" (or ").append(option).append(")");
+        text.append(SettingSpec(o.Id).Key).append("' in ").append(configPath);
+        text.append(" (or ").append(o.Option).append(")");
         return text;
-    };
-    struct TCheck {
-        const TSysParam* Param;
-        bool Given;
-        const char* Option;
-        TSettingRange Range;
-    };
-    const bool interval = ParamFrameBreakMode->AsInteger() == 1;
-    const TCheck checks[] = {
-        {ParamBaudRate, options.Baud.has_value(), "--baud", BaudRange},
-        {ParamPollFrom, options.From.has_value(), "--from", SlaveRange},
-        {ParamPollTo, options.To.has_value(), "--to", SlaveRange},
-        {ParamRegisterBegin, options.RegisterBegin.has_value(), "--register-begin",
-         RegisterBeginRange},
-        {ParamRegisterCount, options.RegisterCount.has_value(), "--register-count",
-         RegisterCountRange},
-        {ParamPollTimeout, options.Timeout.has_value(), "--timeout", TimeoutRange},
-        {ParamPollInterval, options.Interval.has_value(), "--interval", IntervalRange},
-        {interval ? ParamReadInterval : nullptr, options.ReadInterval.has_value(),
-         "--read-interval", ReadIntervalRange},
     };
     // A value the file holds that is no number is refused, never replaced by
     // the default in silence; an option given for the key makes it moot.
-    for (const TCheck& check : checks)
-        if (check.Param != nullptr && !check.Given && check.Param->InvalidText())
-            return source(false, check.Option, check.Param->Key().c_str()) + " is '" +
-                   *check.Param->InvalidText() + "', not a number";
-    if (!options.FrameBreak && ParamFrameBreakMode->InvalidText())
-        return source(false, "--frame-break", "FrameBreakMode") + " is '" +
-               *ParamFrameBreakMode->InvalidText() + "', not a number";
-    for (const TCheck& check : checks) {
-        if (check.Param == nullptr)
+    for (const TOverride& o : overrides)
+        if (!o.Value && SettingParam(o.Id)->InvalidText())
+            return source(o) + " is '" + *SettingParam(o.Id)->InvalidText() + "', not a number";
+    const bool interval = ParamFrameBreakMode->AsInteger() == 1;
+    for (const TOverride& o : overrides) {
+        if (o.Id == TSettingId::FrameBreakMode || (o.Id == TSettingId::ReadInterval && !interval))
             continue;
-        const std::int32_t value = check.Param->AsInteger();
-        if (value < check.Range.Min || value > check.Range.Max)
-            return source(check.Given, check.Option, check.Param->Key().c_str()) + " is " +
-                   std::to_string(value) + ", outside " + std::to_string(check.Range.Min) + " to " +
-                   std::to_string(check.Range.Max);
+        const TSettingSpec& spec = SettingSpec(o.Id);
+        const std::int32_t value = SettingParam(o.Id)->AsInteger();
+        if (value < spec.Min || value > spec.Max)
+            return source(o) + " is " + std::to_string(value) + ", outside " +
+                   std::to_string(spec.Min) + " to " + std::to_string(spec.Max);
     }
     if (ParamPollFrom->AsInteger() > ParamPollTo->AsInteger())
-        return source(options.From.has_value(), "--from", "Poll From") + " (" +
-               std::to_string(ParamPollFrom->AsInteger()) + ") is above " +
-               source(options.To.has_value(), "--to", "Poll To") + " (" +
+        return source(overrides[1]) + " (" + std::to_string(ParamPollFrom->AsInteger()) +
+               ") is above " + source(overrides[2]) + " (" +
                std::to_string(ParamPollTo->AsInteger()) + ")";
     if (ParamCommPort->AsString().empty())
-        return "no serial port: " + source(false, "--port", "Comm Port") + " is empty";
+        return "no serial port: 'Comm Port' in " + configPath + " (or --port) is empty";
     return {};
 }
 
-void ApplyOverrides(const TCliOptions& o) {
-    // The file is read-only here: these change the values in memory only.
-    if (o.Port)
-        ParamCommPort->SetValue(*o.Port);
-    const std::pair<const std::optional<std::int32_t>&, TSysParam*> integers[] = {
-        {o.Baud, ParamBaudRate},
-        {o.From, ParamPollFrom},
-        {o.To, ParamPollTo},
-        {o.RegisterBegin, ParamRegisterBegin},
-        {o.RegisterCount, ParamRegisterCount},
-        {o.Timeout, ParamPollTimeout},
-        {o.Interval, ParamPollInterval},
-        {o.FrameBreak, ParamFrameBreakMode},
-        {o.ReadInterval, ParamReadInterval}};
-    for (const auto& [value, param] : integers)
-        if (value)
-            param->SetValue(*value);
-}
-
-TCliSettings CurrentSettings() {
-    TCliSettings s;
-    s.Port = ParamCommPort->AsString();
-    s.Baud = ParamBaudRate->AsInteger();
-    s.From = ParamPollFrom->AsInteger();
-    s.To = ParamPollTo->AsInteger();
-    s.RegisterBegin = ParamRegisterBegin->AsInteger();
-    s.RegisterCount = ParamRegisterCount->AsInteger();
-    s.TimeoutMs = ParamPollTimeout->AsInteger();
-    s.IntervalMs = ParamPollInterval->AsInteger();
-    s.FrameBreak = ParamFrameBreakMode->AsInteger() == 1 ? 1 : 0;
-    s.ReadIntervalMs = ParamReadInterval->AsInteger();
-    return s;
-}
-
-/// The serial link, the run and the notice queue of one job; the
-/// calling thread pumps the queue and so plays the window thread.
-class TCliSession {
+/// The serial link, the run and the notice queue of one job; the calling
+/// thread pumps the queue and so plays the owning loop.
+class TCliSession final : private TRunListener {
 public:
-    TCliSession(std::ostream& err, bool statusLine, bool rs485,
-                const std::atomic<bool>& interrupted, TCliResult& result)
-        : Err(err), StatusLine(statusLine), Rs485(rs485), Interrupted(interrupted), Result(result),
-          Host(
-              Comm, Queue,
-              [this](std::uint32_t runId, std::int32_t slave, std::int32_t outcome) {
-                  OnPollResult(runId, slave, outcome);
-              },
-              {},
-              [this](const std::vector<char>& bytes) {
-                  ErrorLine(TPollingRun::DiscardedLine(bytes, SystemClock().Now()));
-              }) {
-        // Counted, not shown, as results come: the loop takes them with the
-        // next reply and does not wake for each one.
-        Host.SetQuietResults(true);
-        ApplyLinkDefaults(Comm);
-        Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
-            OnReceiveData(buffer, length);
-        };
-    }
+    TCliSession(std::ostream& err, bool statusLine, const std::atomic<bool>& interrupted,
+                TCliResult& result)
+        : Err(err), StatusLine(statusLine), Interrupted(interrupted), Result(result) {}
 
-    ~TCliSession() {
-        if (Run.Running())
-            Run.Stop();
-        Comm.ClosePort();
-    }
     TCliSession(const TCliSession&) = delete;
     TCliSession& operator=(const TCliSession&) = delete;
 
-    /// A polling run until the cycles are done, the time is up, Ctrl-C or a lost port.
-    int Poll(const TCliOptions& options) {
-        if (!Open(false))
+    /// A polling run until the cycles are done, the time is up, Ctrl-C or a
+    /// lost port; with `coilAt`, a coil command goes on the line at that
+    /// moment of the run, as when the button is pressed in the window.
+    int Poll(const TCliOptions& options, const TRunSettings& settings) {
+        if (!Open(settings))
             return ExitPort;
-        const TRunLayout layout = Run.Layout();
-        Cycles = options.Cycles;
-        Values.assign(layout.Positions, {});
+        const TRunLayout layout = TPollingRun::Layout(settings);
         const TSteady::time_point start = TSteady::now();
         const TSteady::time_point deadline =
             options.DurationSeconds
                 ? start + std::chrono::duration_cast<TSteady::duration>(
                               std::chrono::duration<double>(*options.DurationSeconds))
                 : TSteady::time_point::max();
-        Run.Start(Host, SystemClock().Steady());
-        Link.RunStarted();
+        std::optional<TSteady::time_point> coilAt;
+        if (options.Coil && options.CoilAfterSeconds)
+            coilAt = start + std::chrono::duration_cast<TSteady::duration>(
+                                 std::chrono::duration<double>(*options.CoilAfterSeconds));
+        Session.StartRun(settings, options.Cycles);
 
         TSteady::time_point nextStatus = start;
         TSteady::time_point now = start;
-        while (!Finished && !Interrupted && now < deadline) {
-            Queue.WaitAndRun(std::chrono::ceil<std::chrono::milliseconds>(
-                std::min<TSteady::duration>(PumpSlice, deadline - now)));
+        while (!Session.Run.Ended() && !Interrupted && now < deadline) {
+            TSteady::time_point until = std::min(now + PumpSlice, deadline);
+            if (coilAt && !CoilStarted)
+                until = std::min(until, std::max(now, *coilAt));
+            Queue.WaitAndRun(std::chrono::ceil<std::chrono::milliseconds>(until - now));
             now = TSteady::now();
+            if (coilAt && !CoilStarted && now >= *coilAt && !StartCoil(*options.Coil, settings))
+                Result.Coil = TCliCoil{*options.Coil, settings.PollFrom & 0xFF, false};
             if (StatusLine && now >= nextStatus) {
                 ShowStatus(now - start);
                 nextStatus = now + StatusPeriod;
             }
         }
         const double elapsed = std::chrono::duration<double>(now - start).count();
-        const bool interrupted = !Finished && Interrupted && now < deadline;
+        const bool interrupted = !Session.Run.Ended() && Interrupted && now < deadline;
         // A vanished port is opened again while the run lasts; still gone now, it is lost.
-        const bool lost = Link.Reconnecting();
-        Run.Stop();
-        Link.RunStopped();
+        const bool lost = Session.Link.Reconnecting();
+        Session.StopRun();
+        // A command on the line finishes on the open port before it closes.
+        if (CoilStarted)
+            Queue.RunUntil([this] { return Result.Coil.has_value(); }, LongestCoil);
+        Queue.RunPending();
         ClearStatus();
-        Comm.ClosePort();
 
         Result.Ran = true;
         Result.ElapsedSeconds = elapsed;
-        Result.Polls = OkPolls + FailPolls;
+        const auto [ok, fail] = Session.Run.Totals();
+        Result.Polls = ok + fail;
         Result.ValueColumns = layout.ValueColumns;
         for (std::size_t p = 0; p < layout.Positions; ++p) {
+            const TRowSnapshot row = Session.Run.Row(p);
             TCliSlave slave;
             slave.Id = layout.PollFrom + static_cast<std::int32_t>(p);
-            slave.Ok = RunState.OkCounts[p];
-            slave.Fail = RunState.FailCounts[p];
-            slave.Values = Values[p];
-            slave.Times = Run.ResponseTimes(p);
+            slave.Ok = static_cast<std::uint32_t>(row.Ok);
+            slave.Fail = static_cast<std::uint32_t>(row.Fail);
+            slave.Values = row.ValueCells;
+            slave.Times = Session.Run.ResponseTimes(p);
             Result.Slaves.push_back(std::move(slave));
         }
         if (lost) {
-            Err << "quellmark-cli: the port " << ParamCommPort->AsString()
+            Err << "quellmark-cli: the port " << settings.CommName
                 << " was lost and did not come back before the end of the run\n";
             return ExitPort;
         }
@@ -218,91 +154,64 @@ public:
             Err << "quellmark-cli: interrupted before the end of the run\n";
             return ExitInterrupted;
         }
-        return FailPolls > 0 ? ExitSomeFailed : ExitAllGood;
+        const bool commandFailed = Result.Coil && !Result.Coil->Echoed;
+        return fail > 0 || commandFailed ? ExitSomeFailed : ExitAllGood;
     }
 
-    /// One coil command to Poll From, waiting for its echo as the window does.
-    int Coil(TCoilAction action) {
-        if (!Open(true))
-            return ExitPort;
-        std::this_thread::sleep_for(PortSettle);
-        const std::int32_t slave = ParamPollFrom->AsInteger() & 0xFF;
-        RunState.CoilCommand = BuildCoilCommand(slave, action);
-        RunState.CoilAck = false;
-        RunState.CoilTimedOut = false;
-        // Bytes left on the line must not be taken for the echo, nor shift its block.
-        if (const std::vector<char> dropped = Comm.DiscardInput(); !dropped.empty())
-            ErrorLine(TPollingRun::DiscardedLine(dropped, SystemClock().Now()));
-        RunState.CoilCommandMode = true;
-        Comm.SendBytes(RunState.CoilCommand.data(),
-                       static_cast<std::uint16_t>(RunState.CoilCommand.size()));
-        const bool echoed = Queue.RunUntil([] { return RunState.CoilAck.load(); }, CoilWait);
-        RunState.CoilCommandMode = false;
-        RunState.CoilTimedOut = !echoed;
-        Result.Coil = TCliCoil{action, slave, echoed};
-        const bool zero = action == TCoilAction::Zero;
-        ErrorLine(TInfoLine{TInfoKind::Other, slave, SystemClock().Now(),
-                            echoed ? (zero ? "清零成功！" : "反清零成功！")
-                                   : (zero ? "清零超时！" : "反清零超时！")});
-        // The link lets go of a vanished port at once.
-        const bool lost = !Comm.PortOpen();
-        Comm.ClosePort();
-        if (lost) {
-            Err << "quellmark-cli: the port " << ParamCommPort->AsString() << " was lost\n";
+    /// A coil command alone, or after a run: to Poll From, waiting for its
+    /// echo as the window does.
+    int Coil(TCoilAction action, const TRunSettings& settings) {
+        if (!StartCoil(action, settings)) {
+            ReportOpenFailure(settings);
             return ExitPort;
         }
-        return echoed ? ExitAllGood : ExitSomeFailed;
+        Queue.RunUntil([this] { return Result.Coil.has_value(); }, LongestCoil);
+        Queue.RunPending();
+        // The link lets go of a vanished port at once.
+        const bool lost = !Session.Comm1.PortOpen();
+        if (lost) {
+            Err << "quellmark-cli: the port " << settings.CommName << " was lost\n";
+            return ExitPort;
+        }
+        return Result.Coil && Result.Coil->Echoed ? ExitAllGood : ExitSomeFailed;
     }
+
+    bool CoilDone() const { return CoilStarted; }
 
 private:
-    bool Open(bool forCoil) {
-        ApplyCommSettings(Comm);
-        if (Rs485)
-            Comm.SetRtsControl(TComm::TRtsControl::RtsTransmissionAvailable);
-        // In fixed-length mode the reader cuts blocks of a read reply's length,
-        // which an 8-byte echo never fills: a coil command alone waits for 8.
-        if (forCoil && ParamFrameBreakMode->AsInteger() != 1)
-            Comm.SetInputLen(CoilEchoLength);
+    bool Open(const TRunSettings& settings) {
         // A failure is a line with the system's reason, from the link keeper.
-        if (Link.OpenPort()) {
-            if (const std::optional<TInfoLine> line =
-                    DirectionControlLine(Comm, SystemClock().Now()))
-                ErrorLine(*line);
+        if (Session.OpenAsSet(settings))
             return true;
-        }
-        // The system's own reason, as the Chinese line above gives it.
-        Err << "quellmark-cli: cannot open the port " << ParamCommPort->AsString() << ": "
-            << Trimmed(Comm.PortOpenError());
-        if (const TDeviceError& failure = Comm.OpenFailure()) {
+        Queue.RunPending();
+        ReportOpenFailure(settings);
+        return false;
+    }
+
+    void ReportOpenFailure(const TRunSettings& settings) {
+        Queue.RunPending();
+        // The system's own reason, as the Chinese line gives it.
+        Err << "quellmark-cli: cannot open the port " << settings.CommName << ": "
+            << Trimmed(Session.Comm1.PortOpenError());
+        if (const TDeviceError& failure = Session.Comm1.OpenFailure()) {
             Err << ": " << failure.Text;
             if (failure.Code != 0)
                 Err << " (" << failure.Code << ")";
         }
         Err << '\n';
-        return false;
     }
 
-    void OnReceiveData(const char* buffer, std::uint16_t length) {
-        const TReceiveOutcome outcome = Run.ReceiveData(
-            TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length), SystemClock().Now());
-        for (const TInfoLine& line : outcome.InfoLines)
+    bool StartCoil(TCoilAction action, const TRunSettings& settings) {
+        CoilStarted = true;
+        const std::int32_t slave = settings.PollFrom & 0xFF;
+        return Session.SendCoil(action, slave, settings, [this, slave](const TCoilResult& r) {
+            Result.Coil = TCliCoil{r.Action, slave, r.Echoed()};
+        });
+    }
+
+    void LinesReady() override {
+        for (const TInfoLine& line : Session.Run.TakeLines())
             ErrorLine(line);
-    }
-
-    void OnPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t outcome) {
-        if (Finished)
-            return; // the last pass is complete; what the thread sends meanwhile is not counted
-        const std::optional<TRowUpdate> update = Run.PollResult(runId, slave, outcome);
-        if (!update)
-            return;
-        if (update->TimedOut) {
-            ++FailPolls;
-        } else {
-            ++OkPolls;
-            Values[update->Row] = update->ValueCells;
-        }
-        if (Cycles && slave == ParamPollTo->AsInteger() && ++Passes >= *Cycles)
-            Finished = true;
     }
 
     /// A line of the error list: on standard error at once, and kept for the
@@ -315,13 +224,13 @@ private:
 
     void ShowStatus(TSteady::duration elapsed) {
         const double seconds = std::chrono::duration<double>(elapsed).count();
-        const std::int64_t polls = OkPolls + FailPolls;
+        const auto [ok, fail] = Session.Run.Totals();
+        const std::int64_t polls = ok + fail;
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "elapsed %.1f s  polls %lld  OK %lld  FAIL %lld  %.1f polls/s", seconds,
-                      static_cast<long long>(polls), static_cast<long long>(OkPolls),
-                      static_cast<long long>(FailPolls),
-                      seconds > 0 ? static_cast<double>(polls) / seconds : 0.0);
+        std::snprintf(
+            text, sizeof text, "elapsed %.1f s  polls %lld  OK %lld  FAIL %lld  %.1f polls/s",
+            seconds, static_cast<long long>(polls), static_cast<long long>(ok),
+            static_cast<long long>(fail), seconds > 0 ? static_cast<double>(polls) / seconds : 0.0);
         const std::size_t width = std::strlen(text);
         Err << '\r' << text;
         if (width < StatusWidth)
@@ -339,23 +248,14 @@ private:
 
     std::ostream& Err;
     bool StatusLine;
-    bool Rs485;
     const std::atomic<bool>& Interrupted;
     TCliResult& Result;
 
-    // The queue outlives the link, whose notices it may still hold.
+    // The queue outlives the session, whose notices it may still hold.
     TManualNoticeQueue Queue;
-    TComm Comm{Queue};
-    TPollingRun Run{RunState};
-    TQueuePollHost Host;
-    TLinkKeeper Link{Comm, Queue, [this](const TInfoLine& line) { ErrorLine(line); }};
+    TRunSession Session{Queue, *this};
 
-    std::optional<std::int64_t> Cycles;
-    std::int64_t Passes = 0;
-    bool Finished = false;
-    std::int64_t OkPolls = 0;
-    std::int64_t FailPolls = 0;
-    std::vector<std::vector<std::string>> Values;
+    bool CoilStarted = false;
     std::size_t StatusWidth = 0;
 };
 
@@ -397,8 +297,25 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         err << '\n';
         return ExitUsage;
     }
-    ApplyOverrides(options);
-    if (const std::string problem = SettingsProblem(options, configPath); !problem.empty()) {
+    // The file is read-only here: the options change the values in memory only.
+    if (options.Port)
+        ParamCommPort->SetValue(*options.Port);
+    // Poll From and Poll To come second and third: the range message names them.
+    const TOverride overrides[] = {
+        {TSettingId::BaudRate, options.Baud, "--baud"},
+        {TSettingId::PollFrom, options.From, "--from"},
+        {TSettingId::PollTo, options.To, "--to"},
+        {TSettingId::RegisterBegin, options.RegisterBegin, "--register-begin"},
+        {TSettingId::RegisterCount, options.RegisterCount, "--register-count"},
+        {TSettingId::PollTimeout, options.Timeout, "--timeout"},
+        {TSettingId::PollInterval, options.Interval, "--interval"},
+        {TSettingId::FrameBreakMode, options.FrameBreak, "--frame-break"},
+        {TSettingId::ReadInterval, options.ReadInterval, "--read-interval"},
+    };
+    for (const TOverride& o : overrides)
+        if (o.Value)
+            SettingParam(o.Id)->SetValue(*o.Value);
+    if (const std::string problem = SettingsProblem(configPath, overrides); !problem.empty()) {
         err << "quellmark-cli: " << problem << '\n';
         return ExitUsage;
     }
@@ -408,8 +325,10 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         return ExitUsage;
     }
 
+    TRunSettings settings = RunSettingsFromParams();
+    settings.Rs485 = options.Rs485;
     TCliResult result;
-    result.Settings = CurrentSettings();
+    result.Settings = settings;
     result.Version = QUELLMARK_VERSION;
     result.Started = SystemClock().Now();
     if (configRead)
@@ -418,14 +337,12 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
     result.DurationSeconds = options.DurationSeconds;
     int code = ExitAllGood;
     {
-        TCliSession session(err, statusLine, options.Rs485, interrupted, result);
+        TCliSession session(err, statusLine, interrupted, result);
         if (options.WantsRun())
-            code = session.Poll(options);
-        if (options.Coil && code != ExitPort) {
-            const int coil = session.Coil(*options.Coil);
-            // An interruption or a lost port says more than a failed command.
-            if (code == ExitAllGood || code == ExitSomeFailed)
-                code = std::max(code, coil);
+            code = session.Poll(options, settings);
+        if (options.Coil && !session.CoilDone() && code != ExitPort && code != ExitInterrupted) {
+            const int coil = session.Coil(*options.Coil, settings);
+            code = coil == ExitPort ? ExitPort : std::max(code, coil);
         }
     }
     result.ExitCode = code;

@@ -35,6 +35,14 @@ std::optional<TModbusException> MatchExceptionReply(TByteSpan block, int slave, 
     return TModbusException{block[0], static_cast<std::uint8_t>(block[1] & 0x7F), block[2]};
 }
 
+bool IsExceptionFrame(const char* data, std::size_t count) {
+    if (count != 5)
+        return false;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    return (bytes[1] & 0x80) != 0 &&
+           ModbusCrc16(bytes, 3) == static_cast<std::uint16_t>(bytes[3] | (bytes[4] << 8));
+}
+
 std::string ExceptionCodeMeaning(std::uint8_t code) {
     // The codes of the Modbus application protocol; 07 and 09 are not defined there.
     switch (code) {

@@ -2,6 +2,7 @@
 
 #include "ModbusRtu.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,11 @@ struct TModbusException {
 /// integer), the function code with its high bit set, the exception code and
 /// a valid CRC. Anything else gives no exception.
 std::optional<TModbusException> MatchExceptionReply(TByteSpan block, int slave, int function);
+
+/// Whether `count` bytes at `data` are a whole exception reply of any slave to
+/// any function: 5 bytes, the function code's high bit set, a valid CRC. A
+/// reader that cuts replies by their length ends a block on this early.
+bool IsExceptionFrame(const char* data, std::size_t count);
 
 /// What an exception code means, in the window's language; codes that the
 /// Modbus application protocol does not define get a text saying so.

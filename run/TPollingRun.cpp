@@ -2,8 +2,9 @@
 
 #include "ModbusException.h"
 #include "TComm.h"
+#include "TNoticeQueue.h"
 #include "TPollThread.h"
-#include "TSysParam.h"
+#include "TSettingsTable.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -18,137 +19,447 @@ std::int32_t Incremented(std::int32_t count) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1U);
 }
 
-// Largest read a Modbus slave answers (function 3 carries 1 to 125 registers).
-constexpr std::int32_t MaxRegisterCount = 125;
-
 constexpr int ReadFunctionCode = 0x03;
+
+// Lines wait here while the front end is behind. Beyond this much text a
+// flooding device costs lines, counted, not memory.
+constexpr std::size_t MaxWaitingLineBytes = std::size_t{16} << 20;
+
+std::string RangeError(const char* what, std::int32_t value, const TSettingSpec& spec) {
+    return std::string(what) + "(" + std::to_string(value) + ")超出" + std::to_string(spec.Min) +
+           "到" + std::to_string(spec.Max) + "，无法开始运行！";
+}
 
 } // namespace
 
-std::string TPollingRun::SettingsError() const {
-    const std::int32_t from = ParamPollFrom->AsInteger();
-    const std::int32_t to = ParamPollTo->AsInteger();
-    const std::int32_t count = ParamRegisterCount->AsInteger();
-    if (from > to)
-        return "起始从机地址(" + std::to_string(from) + ")大于结束从机地址(" + std::to_string(to) +
-               ")，无法开始运行！";
-    // The range the address boxes offer: 0 would be the broadcast, which no
-    // slave answers, and an address is one byte on the wire.
-    if (from < 1 || to > 254)
-        return "从机地址范围(" + std::to_string(from) + "-" + std::to_string(to) +
-               ")超出1到254，无法开始运行！";
-    if (count < 1 || count > MaxRegisterCount)
-        return "请求寄存器数量(" + std::to_string(count) + ")超出1到" +
-               std::to_string(MaxRegisterCount) + "，无法开始运行！";
+std::int64_t MonotonicNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::chrono::milliseconds PollTimeoutAtUse(const TRunSettings& settings) {
+    return std::chrono::milliseconds(std::clamp(settings.PollTimeout, 1, 10000));
+}
+
+std::chrono::milliseconds PollIntervalAtUse(const TRunSettings& settings) {
+    return std::chrono::milliseconds(std::clamp(settings.PollInterval, 0, 10000));
+}
+
+TPollingRun::TPollingRun(TComm& comm, TNoticeQueue& queue, TRunListener& listener)
+    : FComm(comm), Queue(queue), Listener(listener), Clock(&SystemClock()),
+      Self(std::make_shared<TPollingRun*>(this)) {}
+
+TPollingRun::~TPollingRun() {
+    Stop();
+    Self.reset();
+}
+
+std::string TPollingRun::SettingsError(const TRunSettings& s) {
+    if (s.PollFrom > s.PollTo)
+        return "起始从机地址(" + std::to_string(s.PollFrom) + ")大于结束从机地址(" +
+               std::to_string(s.PollTo) + ")，无法开始运行！";
+    // An address is one byte on the wire, and 0 would be the broadcast, which
+    // no slave answers.
+    const TSettingSpec& address = SettingSpec(TSettingId::PollFrom);
+    if (s.PollFrom < address.Min || s.PollTo > address.Max)
+        return "从机地址范围(" + std::to_string(s.PollFrom) + "-" + std::to_string(s.PollTo) +
+               ")超出" + std::to_string(address.Min) + "到" + std::to_string(address.Max) +
+               "，无法开始运行！";
+    const TSettingSpec& count = SettingSpec(TSettingId::RegisterCount);
+    if (s.RegisterCount < count.Min || s.RegisterCount > count.Max)
+        return RangeError("请求寄存器数量", s.RegisterCount, count);
+    const TSettingSpec& begin = SettingSpec(TSettingId::RegisterBegin);
+    if (s.RegisterBegin < begin.Min || s.RegisterBegin > begin.Max)
+        return RangeError("起始寄存器地址", s.RegisterBegin, begin);
     return {};
 }
 
-TRunLayout TPollingRun::Layout() const {
+TRunLayout TPollingRun::Layout(const TRunSettings& settings) {
     TRunLayout layout;
-    layout.PollFrom = ParamPollFrom->AsInteger();
-    layout.PollTo = ParamPollTo->AsInteger();
+    layout.PollFrom = settings.PollFrom;
+    layout.PollTo = settings.PollTo;
     const std::int64_t positions = std::int64_t{layout.PollTo} - layout.PollFrom + 1;
     layout.Positions = positions > 0 ? static_cast<std::size_t>(positions) : 0;
-    layout.ValueColumns = std::max(0, ParamRegisterCount->AsInteger() / 2);
+    layout.ValueColumns = std::max(0, settings.RegisterCount / 2);
     return layout;
 }
 
-void TPollingRun::Start(TPollHost& host, TSteadyTime now) {
-    if (State.PollThread)
+void TPollingRun::UseSettings(const TRunSettings& settings) {
+    FSettings = settings;
+    std::scoped_lock lock(Mutex);
+    CheckRegisterCount = settings.RegisterCount;
+    CheckPollFrom = settings.PollFrom;
+}
+
+void TPollingRun::Start(const TRunSettings& settings, std::optional<std::int64_t> cycles) {
+    if (PollThread)
         throw std::logic_error("a polling run is already on");
-    const TRunLayout layout = Layout();
+    const TRunLayout layout = Layout(settings);
     if (layout.Positions == 0)
         throw std::logic_error("a polling run needs Poll From <= Poll To");
-    // Counts carry over into a run of the same range; a count made for another
-    // address would be shown as this one's.
-    const std::pair range{layout.PollFrom, layout.PollTo};
-    if (State.CountsRange != range) {
-        State.OkCounts.clear();
-        State.FailCounts.clear();
-        State.ResponseTimes.clear();
-        State.CountsRange = range;
+    UseSettings(settings);
+    {
+        std::scoped_lock lock(Mutex);
+        // Counts carry over into a run of the same range; a count made for
+        // another address would be shown as this one's.
+        const std::pair range{layout.PollFrom, layout.PollTo};
+        if (CountsRange != range) {
+            OkCounts.clear();
+            FailCounts.clear();
+            FResponseTimes.clear();
+            CountsRange = range;
+        }
+        OkCounts.resize(layout.Positions);
+        FailCounts.resize(layout.Positions);
+        FResponseTimes.resize(layout.Positions);
+        CountedInRun.assign(layout.Positions, false);
+        RowValues.assign(layout.Positions, {});
+        RowChanged.assign(layout.Positions, false);
+        ChangedRows.clear();
+        RateBaseOkCount = OkCounts[0];
     }
-    State.OkCounts.resize(layout.Positions);
-    State.FailCounts.resize(layout.Positions);
-    State.ResponseTimes.resize(layout.Positions);
-    State.TakeResponseTime(); // nothing handed over before this run is timed in it
-    State.RateBaseOkCount = State.OkCounts[0];
-    State.PollStartTime = now;
-    State.PollEvent = std::make_unique<TPollEvent>();
-    State.LineHold.Release();
-    const std::uint32_t runId = ++State.RunId;
-    State.PollingActive = true;
-    State.PollThread = std::make_unique<TPollThread>(State, *State.PollEvent, host, runId);
+    PollStartTime = Clock->Steady();
+    RateOkDelta = 0;
+    RateSampleSecond = 0;
+    RequestPending.Clear();
+    PollEvent.Reset();
+    FEnded = false;
+    PollingActive = true;
+    LineHold.PollerStarted();
+    PollThread = std::make_unique<TPollThread>(*this, settings, cycles);
 }
 
 void TPollingRun::Stop() {
-    State.PollingActive = false;
-    if (State.PollThread) {
-        State.PollThread->Terminate();
-        State.PollThread->WaitFor();
-        State.PollThread.reset();
+    PollingActive = false;
+    if (PollThread) {
+        PollThread->Terminate();
+        PollThread->WaitFor();
+        PollThread.reset();
     }
-    State.PollEvent.reset();
-    State.TakeResponseTime();
 }
+
+// ---- What the front end shows ----
+
+void TPollingRun::ArmDisplay() {
+    DisplayArmed = true;
+}
+
+void TPollingRun::NotifyDisplay() {
+    if (!DisplayArmed.load(std::memory_order_relaxed) || !DisplayArmed.exchange(false))
+        return;
+    Queue.Post([self = std::weak_ptr<TPollingRun*>(Self)] {
+        if (const auto run = self.lock())
+            (*run)->Listener.DisplayChanged();
+    });
+}
+
+std::vector<std::size_t> TPollingRun::TakeChangedRows() {
+    std::scoped_lock lock(Mutex);
+    for (const std::size_t row : ChangedRows)
+        RowChanged[row] = false;
+    return std::exchange(ChangedRows, {});
+}
+
+TRowSnapshot TPollingRun::Row(std::size_t position) const {
+    std::scoped_lock lock(Mutex);
+    TRowSnapshot row;
+    if (position >= OkCounts.size())
+        return row;
+    if (position < RowValues.size())
+        row.ValueCells = RowValues[position];
+    row.Ok = OkCounts[position];
+    row.Fail = FailCounts[position];
+    row.Counted = position < CountedInRun.size() && CountedInRun[position];
+    return row;
+}
+
+TResponseStats TPollingRun::ResponseTimes(std::size_t position) const {
+    std::scoped_lock lock(Mutex);
+    return position < FResponseTimes.size() ? FResponseTimes[position] : TResponseStats();
+}
+
+std::string TPollingRun::ResponseTip(std::size_t position) const {
+    std::scoped_lock lock(Mutex);
+    return position < FResponseTimes.size() ? ResponseTipText(FResponseTimes[position])
+                                            : std::string();
+}
+
+std::string TPollingRun::ReceiveCaption() const {
+    std::scoped_lock lock(Mutex);
+    return FReceiveCaption;
+}
+
+std::string TPollingRun::SendCaption() const {
+    std::scoped_lock lock(Mutex);
+    return FSendCaption;
+}
+
+void TPollingRun::SetSendCaption(std::string caption) {
+    {
+        std::scoped_lock lock(Mutex);
+        FSendCaption = std::move(caption);
+    }
+    NotifyDisplay();
+}
+
+void TPollingRun::AddLine(TInfoLine line) {
+    bool notify = false;
+    {
+        std::scoped_lock lock(LinesMutex);
+        if (LineBytes + line.Text.size() > MaxWaitingLineBytes) {
+            ++DroppedLines;
+            return;
+        }
+        LineBytes += line.Text.size();
+        Lines.push_back(std::move(line));
+        notify = !std::exchange(LinesNotified, true);
+    }
+    if (notify)
+        Queue.Post([self = std::weak_ptr<TPollingRun*>(Self)] {
+            if (const auto run = self.lock())
+                (*run)->Listener.LinesReady();
+        });
+}
+
+std::vector<TInfoLine> TPollingRun::TakeLines() {
+    std::scoped_lock lock(LinesMutex);
+    std::vector<TInfoLine> taken(std::make_move_iterator(Lines.begin()),
+                                 std::make_move_iterator(Lines.end()));
+    Lines.clear();
+    LineBytes = 0;
+    LinesNotified = false;
+    if (DroppedLines > 0) {
+        const TDateTime now = Clock->Now();
+        taken.push_back({TInfoKind::Overflow, std::nullopt, now,
+                         TimeStampText(now) + "[出错信息过多!][已丢弃" +
+                             std::to_string(std::exchange(DroppedLines, 0)) + "行]"});
+    }
+    return taken;
+}
+
+std::optional<std::size_t> TPollingRun::PositionOf(std::int32_t slave) const {
+    const std::int64_t position = std::int64_t{slave} - CheckPollFrom;
+    if (position < 0 || position >= static_cast<std::int64_t>(OkCounts.size()))
+        return std::nullopt;
+    return static_cast<std::size_t>(position);
+}
+
+void TPollingRun::CountResult(std::int32_t slave, TPendingRequest::TState outcome) {
+    {
+        std::scoped_lock lock(Mutex);
+        const std::optional<std::size_t> p = PositionOf(slave);
+        if (!p)
+            return;
+        if (outcome == TPendingRequest::TState::Good)
+            OkCounts[*p] = Incremented(OkCounts[*p]);
+        else
+            FailCounts[*p] = Incremented(FailCounts[*p]);
+        CountedInRun[*p] = true;
+        if (!RowChanged[*p]) {
+            RowChanged[*p] = true;
+            ChangedRows.push_back(*p);
+        }
+        // A refusal leaves its own bytes in the receive panel.
+        if (outcome == TPendingRequest::TState::TimedOut)
+            FReceiveCaption = TimeoutCaption;
+    }
+    NotifyDisplay();
+}
+
+void TPollingRun::MarkEnded() {
+    FEnded = true;
+    Queue.Post([self = std::weak_ptr<TPollingRun*>(Self)] {
+        if (const auto run = self.lock())
+            (*run)->Listener.RunEnded();
+    });
+}
+
+void TPollingRun::ResetCounts() {
+    {
+        std::scoped_lock lock(Mutex);
+        std::fill(OkCounts.begin(), OkCounts.end(), 0);
+        std::fill(FailCounts.begin(), FailCounts.end(), 0);
+        for (TResponseStats& stats : FResponseTimes)
+            stats.Clear();
+        // Every row shows its zeros at once.
+        std::fill(CountedInRun.begin(), CountedInRun.end(), true);
+        for (std::size_t p = 0; p < RowChanged.size(); ++p)
+            if (!RowChanged[p]) {
+                RowChanged[p] = true;
+                ChangedRows.push_back(p);
+            }
+    }
+    // The count of position 0 restarts from 0, so the base does too; otherwise
+    // no sample would be taken until the count had passed its old value.
+    RateBaseOkCount = 0;
+    NotifyDisplay();
+}
+
+std::pair<std::int64_t, std::int64_t> TPollingRun::Totals() const {
+    std::scoped_lock lock(Mutex);
+    std::pair<std::int64_t, std::int64_t> totals{0, 0};
+    for (std::size_t p = 0; p < OkCounts.size(); ++p) {
+        totals.first += static_cast<std::uint32_t>(OkCounts[p]);
+        totals.second += static_cast<std::uint32_t>(FailCounts[p]);
+    }
+    return totals;
+}
+
+std::string TPollingRun::StatusText(TSteadyTime now) {
+    std::int64_t s = 0;
+    if (PollStartTime) {
+        const auto elapsed = now - *PollStartTime;
+        s = std::chrono::duration_cast<std::chrono::seconds>(elapsed < elapsed.zero() ? -elapsed
+                                                                                      : elapsed)
+                .count();
+    }
+    if (s == 0) {
+        RateOkDelta = 0;
+        RateSampleSecond = 0;
+    }
+
+    std::string text = "已测试: ";
+    if (s < 60)
+        text += std::to_string(s) + "秒";
+    else if (s < 3600)
+        text += std::to_string(s / 60) + "分" + std::to_string(s % 60) + "秒";
+    else
+        text += std::to_string(s / 3600) + "小时" + std::to_string(s % 3600 / 60) + "分" +
+                std::to_string(s % 60) + "秒";
+
+    std::int32_t firstOk = 0;
+    {
+        std::scoped_lock lock(Mutex);
+        firstOk = OkCounts.empty() ? 0 : OkCounts[0];
+    }
+    if (s != 0 && s % 10 == 0 && s != RateSampleSecond && firstOk > RateBaseOkCount) {
+        RateOkDelta = firstOk - RateBaseOkCount;
+        RateBaseOkCount = firstOk;
+        RateSampleSecond = static_cast<std::int32_t>(s);
+    }
+
+    if (s >= 10)
+        text += " 通讯频率: " + std::to_string(DivideRoundHalfEven(RateOkDelta, 10)) + "次/秒";
+    return text;
+}
+
+std::string TPollingRun::StartTimeText(TDateTime now) {
+    return "开始测试时间: " + DateTimeText(now);
+}
+
+// ---- The receive path ----
 
 TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     TReceiveOutcome outcome;
-
-    if (State.CoilCommandMode) {
-        outcome.ReceiveCaption = ReceiveCaptionPrefix + HexText(block);
-        if (IsCoilEcho(block, State.CoilCommand)) {
-            State.CoilAck = true;
+    if (CoilCommandMode) {
+        if (IsCoilEcho(block, CoilCommand)) {
+            CoilAck = true;
             outcome.EchoAccepted = true;
+            CoilAnswered.Bump();
         } else if (const auto refusal =
-                       MatchExceptionReply(block, State.CoilCommand[0], State.CoilCommand[1])) {
-            // The command was refused, not lost: say why before the time-out line.
+                       MatchExceptionReply(block, CoilCommand[0], CoilCommand[1])) {
+            // The command was refused, not lost: its wait ends, and the line says why.
+            CoilRefused = true;
+            CoilAnswered.Bump();
             outcome.InfoLines.push_back(
-                TInfoLine{TInfoKind::Exception, State.CoilCommand[0], now,
+                TInfoLine{TInfoKind::Exception, CoilCommand[0], now,
                           TimeStampText(now) + ExceptionReplyText(*refusal)});
         }
-        return outcome;
+        outcome.ReceiveCaption = ReceiveCaptionPrefix + HexText(block);
+    } else {
+        ReceiveReadReply(block, now, outcome);
     }
+    {
+        std::scoped_lock lock(Mutex);
+        FReceiveCaption = outcome.ReceiveCaption;
+    }
+    NotifyDisplay();
+    for (const TInfoLine& line : outcome.InfoLines)
+        AddLine(line);
+    return outcome;
+}
 
-    // The pending request names the address the reply is checked against; a
-    // block with none pending is checked against the address polled last.
-    const std::optional<TPendingRequest::TTaken> pending = State.RequestPending.Take();
-    const bool expected = pending.has_value();
-    const std::int32_t slave = expected ? pending->Slave : State.CurrentSlave.load();
-    // Checked and signalled before any text is made: the poll thread goes on
-    // with the next poll while this thread still shows the reply.
-    std::vector<std::int32_t> values;
-    const TReplyCheck check = CheckReadReply(block, ParamRegisterCount->AsInteger(), slave, values);
-    if (check == TReplyCheck::Good) {
-        State.RegisterValues = std::move(values);
-        RecordResponseTime(slave);
-        // Signalled for the request this block answers: the pending one, or the
-        // one an earlier block of noise took. A reply to an older request then
-        // ends no later request's wait, however it meets that request's start.
-        if (State.PollEvent)
-            State.PollEvent->Set(State.RequestPending.LastTaken());
+void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutcome& outcome) {
+    using TState = TPendingRequest::TState;
+    std::int32_t registerCount = 0;
+    {
+        std::scoped_lock lock(Mutex);
+        registerCount = CheckRegisterCount;
     }
+    // The request in flight names the address the block is checked against;
+    // with none, the address polled last.
+    const TPendingRequest::TView taken = RequestPending.Take();
+    const bool expected = taken.State == TState::Pending;
+    const std::int32_t slave = taken.State != TState::None ? taken.Slave : CurrentSlave.load();
+    // Read before the request can be decided: once it is, the next one may be marked.
+    const std::int64_t handedOverAt = RequestPending.HandedOverAt();
+
+    // Judged and signalled before any text is made: the poll thread goes on
+    // with the next poll while this thread still describes the reply.
+    std::vector<std::int32_t> values;
+    const TReplyCheck check = CheckReadReply(block, registerCount, slave, values);
+    std::optional<TModbusException> refusal;
+    if (check == TReplyCheck::Length)
+        refusal = MatchExceptionReply(block, slave, ReadFunctionCode);
+    const bool answer = check == TReplyCheck::Good || refusal.has_value();
+    bool decided = false;
+    if (answer && taken.Open())
+        decided = RequestPending.Resolve(
+            taken.Ticket, check == TReplyCheck::Good ? TState::Good : TState::Refused);
+    // An answer to a request whose wait has run out: never counted, never timed.
+    const bool late = answer && !decided && (taken.State == TState::TimedOut || taken.Open());
+    const std::int64_t arrivedAt = MonotonicNanoseconds();
+
+    if (check == TReplyCheck::Good && !late) {
+        std::vector<std::string> cells;
+        cells.reserve(values.size());
+        for (const std::int32_t value : values)
+            cells.push_back(std::to_string(value));
+        std::scoped_lock lock(Mutex);
+        const std::optional<std::size_t> p = PositionOf(slave);
+        if (decided && p && PollingActive)
+            FResponseTimes[*p].Record(std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::nanoseconds(arrivedAt - handedOverAt)));
+        // A good block with no request open (a second reply, or one outside a
+        // run) is still the last good reply, as before; only a decided one
+        // fills its row.
+        if (decided && p)
+            RowValues[*p] = std::move(cells);
+        RegisterValues = std::move(values);
+    }
+    if (decided)
+        PollEvent.Set(taken.Ticket);
 
     const std::string hex = HexText(block);
     outcome.ReceiveCaption = ReceiveCaptionPrefix + hex;
-    if (check == TReplyCheck::Good)
-        return outcome;
-
-    std::string stamp = TimeStampText(now);
-    if (!expected)
-        stamp += "[异常接收!]";
     const std::string dump = "[" + hex + "]";
     const auto line = [&](TInfoKind kind, std::string text) {
         outcome.InfoLines.push_back(TInfoLine{kind, slave, now, std::move(text)});
     };
+    if (late) {
+        const std::int64_t lateBy =
+            std::max<std::int64_t>(0, arrivedAt - RequestPending.ExpiredAt());
+        line(TInfoKind::Late, TimeStampText(now) + "[超时后应答!][站号:" + std::to_string(slave) +
+                                  "][超时后" + std::to_string(lateBy / 1'000'000) + "ms]" + dump);
+        if (refusal)
+            line(TInfoKind::Exception, TimeStampText(now) + ExceptionReplyText(*refusal));
+        return;
+    }
+    if (check == TReplyCheck::Good)
+        return;
+
+    std::string stamp = TimeStampText(now);
+    if (!expected)
+        stamp += "[异常接收!]";
     switch (check) {
     case TReplyCheck::Length:
         line(TInfoKind::Length, stamp + "[帧长度错误!]" + dump);
-        if (const auto refusal = MatchExceptionReply(block, slave, ReadFunctionCode))
+        if (refusal)
             line(TInfoKind::Exception, stamp + ExceptionReplyText(*refusal));
         break;
     case TReplyCheck::Slave:
-        line(TInfoKind::Sent, State.SendCaption());
+        line(TInfoKind::Sent, SendCaption());
         line(TInfoKind::Slave,
              stamp + "[应答站号不符!][请求站号为:" + std::to_string(slave) + "]" + dump);
         break;
@@ -164,99 +475,12 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     case TReplyCheck::Good:
         break;
     }
-    return outcome;
 }
 
-std::optional<TRowUpdate> TPollingRun::PollResult(std::uint32_t runId, std::int32_t slave,
-                                                  std::int32_t result) {
-    if (!State.PollingActive || runId != State.RunId)
-        return std::nullopt;
-    const std::int64_t position = std::int64_t{slave} - ParamPollFrom->AsInteger();
-    if (position < 0 || position >= static_cast<std::int64_t>(State.OkCounts.size()))
-        return std::nullopt;
-    const auto p = static_cast<std::size_t>(position);
-
-    TRowUpdate update;
-    update.Row = p;
-    if (result == PollResultGood) {
-        const auto columns =
-            static_cast<std::size_t>(std::max(0, ParamRegisterCount->AsInteger() / 2));
-        const std::size_t shown = std::min(columns, State.RegisterValues.size());
-        for (std::size_t i = 0; i < shown; ++i)
-            update.ValueCells.push_back(std::to_string(State.RegisterValues[i]));
-        State.OkCounts[p] = Incremented(State.OkCounts[p]);
-    } else {
-        update.TimedOut = true;
-        State.FailCounts[p] = Incremented(State.FailCounts[p]);
-    }
-    update.OkText = std::to_string(State.OkCounts[p]);
-    update.FailText = std::to_string(State.FailCounts[p]);
-    return update;
-}
-
-void TPollingRun::RecordResponseTime(std::int32_t slave) {
-    // Only the first good reply after a hand-over is timed: a second one, or
-    // one outside a run, has no request of its own.
-    const std::optional<std::chrono::microseconds> elapsed = State.TakeResponseTime();
-    if (!elapsed || !State.PollingActive)
-        return;
-    const std::int64_t position = std::int64_t{slave} - ParamPollFrom->AsInteger();
-    if (position >= 0 && position < static_cast<std::int64_t>(State.ResponseTimes.size()))
-        State.ResponseTimes[static_cast<std::size_t>(position)].Record(*elapsed);
-}
-
-const TResponseStats& TPollingRun::ResponseTimes(std::size_t position) const {
-    static const TResponseStats none;
-    return position < State.ResponseTimes.size() ? State.ResponseTimes[position] : none;
-}
-
-void TPollingRun::ResetCounts() {
-    std::fill(State.OkCounts.begin(), State.OkCounts.end(), 0);
-    std::fill(State.FailCounts.begin(), State.FailCounts.end(), 0);
-    for (TResponseStats& stats : State.ResponseTimes)
-        stats.Clear();
-    // The count of position 0 restarts from 0, so the base does too; otherwise
-    // no sample would be taken until the count had passed its old value.
-    State.RateBaseOkCount = 0;
-}
-
-std::string TPollingRun::StatusText(TSteadyTime now) {
-    std::int64_t s = 0;
-    if (State.PollStartTime) {
-        const auto elapsed = now - *State.PollStartTime;
-        s = std::chrono::duration_cast<std::chrono::seconds>(elapsed < elapsed.zero() ? -elapsed
-                                                                                      : elapsed)
-                .count();
-    }
-    if (s == 0) {
-        State.RateOkDelta = 0;
-        State.RateSampleSecond = 0;
-    }
-
-    std::string text = "已测试: ";
-    if (s < 60)
-        text += std::to_string(s) + "秒";
-    else if (s < 3600)
-        text += std::to_string(s / 60) + "分" + std::to_string(s % 60) + "秒";
-    else
-        text += std::to_string(s / 3600) + "小时" + std::to_string(s % 3600 / 60) + "分" +
-                std::to_string(s % 60) + "秒";
-
-    const std::int32_t firstOk = State.OkCounts.empty() ? 0 : State.OkCounts[0];
-    if (s != 0 && s % 10 == 0 && s != State.RateSampleSecond && firstOk > State.RateBaseOkCount) {
-        State.RateOkDelta = firstOk - State.RateBaseOkCount;
-        State.RateBaseOkCount = firstOk;
-        State.RateSampleSecond = static_cast<std::int32_t>(s);
-    }
-
-    if (s >= 10)
-        text +=
-            " 通讯频率: " + std::to_string(DivideRoundHalfEven(State.RateOkDelta, 10)) + "次/秒";
-    return text;
-}
-
-std::string TPollingRun::StartTimeText(TDateTime now) {
-    return "开始测试时间: " + DateTimeText(now);
+TInfoLine TPollingRun::DiscardedLine(const std::vector<char>& bytes, TDateTime now) {
+    const TByteSpan span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return {TInfoKind::Discarded, std::nullopt, now,
+            TimeStampText(now) + "[残留数据已丢弃!][" + HexText(span) + "]"};
 }
 
 std::string ResponseTipText(const TResponseStats& stats) {
@@ -285,30 +509,23 @@ void ApplyLinkDefaults(TComm& comm) {
     comm.SetWriteTotalTimeoutConstant(0);
 }
 
-TInfoLine TPollingRun::DiscardedLine(const std::vector<char>& bytes, TDateTime now) {
-    const TByteSpan span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return {TInfoKind::Discarded, std::nullopt, now,
-            TimeStampText(now) + "[残留数据已丢弃!][" + HexText(span) + "]"};
-}
-
-void ApplyCommSettings(TComm& comm) {
-    comm.SetCommName(ParamCommPort->AsString());
-    comm.SetBaudRate(static_cast<std::uint32_t>(ParamBaudRate->AsInteger()));
-    if (ParamFrameBreakMode->AsInteger() == 1) {
+void ApplyCommSettings(TComm& comm, const TRunSettings& settings) {
+    comm.SetCommName(settings.CommName);
+    comm.SetBaudRate(static_cast<std::uint32_t>(settings.BaudRate));
+    if (settings.FixedInterval()) {
         // Fixed interval: a reply ends when the line has been quiet for longer than ReadInterval.
-        comm.SetReadIntervalTimeout(static_cast<std::uint32_t>(ParamReadInterval->AsInteger()));
+        comm.SetReadIntervalTimeout(static_cast<std::uint32_t>(settings.ReadInterval));
         comm.SetInputLen(comm.InBufferSize());
+        comm.SetBlockEndRule(nullptr);
     } else {
-        // Fixed length: a reply ends with its expected length.
+        // Fixed length: a reply ends with its expected length, and an exception
+        // reply, shorter than any read reply, with its own five bytes.
         comm.SetReadIntervalTimeout(0);
-        comm.SetInputLen(
-            static_cast<std::uint16_t>(ExpectedReplyLength(ParamRegisterCount->AsInteger())));
+        comm.SetInputLen(static_cast<std::uint16_t>(ExpectedReplyLength(settings.RegisterCount)));
+        comm.SetBlockEndRule(&IsExceptionFrame);
     }
-}
-
-TPortSettings CurrentPortSettings() {
-    return {ParamCommPort->AsString(), ParamBaudRate->AsInteger(), ParamFrameBreakMode->AsInteger(),
-            ParamReadInterval->AsInteger(), ParamRegisterCount->AsInteger()};
+    comm.SetRtsControl(settings.Rs485 ? TComm::TRtsControl::RtsTransmissionAvailable
+                                      : TComm::TRtsControl::RtsEnable);
 }
 
 std::optional<TInfoLine> DirectionControlLine(const TComm& comm, TDateTime now) {

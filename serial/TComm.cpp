@@ -112,9 +112,9 @@ void TComm::OpenPort() {
     const std::uint16_t blockLength = std::min(FInputLen, FInBufferSize);
     TCommDevice& openDevice = *Link->Device;
     try {
-        Link->Reader =
-            std::make_shared<TReadThread>(openDevice, NotifyWindow, blockLength, FInBufferSize,
-                                          [queue = Link->Queue] { queue->Close(); });
+        Link->Reader = std::make_shared<TReadThread>(
+            openDevice, NotifyWindow, blockLength, FInBufferSize,
+            [queue = Link->Queue] { queue->Close(); }, FBlockSink);
     } catch (const std::exception& error) {
         Link.reset();
         FPortOpenError = "Unable to create read thread";
@@ -202,6 +202,10 @@ std::vector<char> TComm::DiscardInput(std::optional<std::uint16_t> blockLength) 
     }
     // A reader that ends meanwhile answers at once, and touches its device no more.
     return reader ? reader->DiscardInput(blockLength) : std::vector<char>{};
+}
+
+void TComm::SetBlockSink(TBlockSink sink) {
+    FBlockSink = std::move(sink);
 }
 
 void TComm::SetBlockEndRule(TBlockEndRule rule) {

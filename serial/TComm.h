@@ -25,6 +25,8 @@ class TWriteQueue;
 
 using TReceiveDataEvent =
     std::function<void(TComm& Sender, const char* Buffer, std::uint16_t BufferLength)>;
+/// Takes each received block on the reader's thread (TComm::SetBlockSink).
+using TBlockSink = std::function<void(const char* Buffer, std::uint16_t BufferLength)>;
 using TReceiveErrorEvent = std::function<void(TComm& Sender, std::uint32_t EventMask)>;
 using TModemStateChangeEvent = std::function<void(TComm& Sender, std::uint32_t ModemEvent)>;
 using TNotifyEvent = std::function<void(TComm& Sender)>;
@@ -93,6 +95,13 @@ public:
     /// ends as soon as `rule` holds for what it has so far (before its length
     /// or gap); nullptr for none (the default).
     void SetBlockEndRule(TBlockEndRule rule);
+
+    /// Window thread, while closed; takes effect at the next OpenPort. Every
+    /// received block goes to `sink` on the reader's own thread, the moment it
+    /// is complete, instead of travelling to the owning loop as OnReceiveData:
+    /// a reply is then judged however busy that loop is. The sink must be
+    /// quick, must not throw, and must stay valid until the port is closed.
+    void SetBlockSink(TBlockSink sink);
 
     bool PortOpen() const;
     void SetPortOpen(bool open);
@@ -220,6 +229,7 @@ private:
     std::uint16_t FInputLen = 1;
     std::uint16_t FInBufferSize = 2048;
     TBlockEndRule FBlockEndRule = nullptr;
+    TBlockSink FBlockSink;
     std::string FCommName = "COM1";
     std::uint32_t FBaudRate = 9600;
     bool FParityCheck = false;

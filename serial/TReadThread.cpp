@@ -19,10 +19,11 @@ struct ERefusedPost : std::runtime_error {
 
 TReadThread::TReadThread(TCommDevice& device, std::shared_ptr<TNotifyWindow> notifyWindow,
                          std::uint16_t blockLength, std::uint16_t bufferSize,
-                         std::function<void()> onDeviceLost)
+                         std::function<void()> onDeviceLost,
+                         std::function<void(const char*, std::uint16_t)> sink)
     : Device(device), NotifyWindow(std::move(notifyWindow)),
       BlockLength(std::min(blockLength, bufferSize)), BufferSize(bufferSize),
-      OnDeviceLost(std::move(onDeviceLost)),
+      OnDeviceLost(std::move(onDeviceLost)), Sink(std::move(sink)),
       Thread([this](std::stop_token stop) { Execute(std::move(stop)); }) {}
 
 void TReadThread::Execute(std::stop_token stop) noexcept {
@@ -117,6 +118,15 @@ void TReadThread::MarkEnded() noexcept {
 }
 
 bool TReadThread::DeliverBlock(const char* data, std::size_t count) {
+    if (Sink) {
+        // A block is never longer than the buffer, which a 16-bit size holds.
+        try {
+            Sink(data, static_cast<std::uint16_t>(count));
+        } catch (...) {
+            // The sink's own failure must not end reading.
+        }
+        return true;
+    }
     std::shared_ptr<char[]> copy;
     try {
         copy = std::make_shared<char[]>(count + 1); // zero-filled: the 0 after the bytes

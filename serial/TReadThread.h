@@ -14,16 +14,19 @@
 #include <vector>
 
 /// The reader: reads blocks by the read rule and posts each to the window
-/// thread as WM_COMM_DATA; line events as WM_COMM_ERROR and WM_COMM_MODEM.
+/// thread as WM_COMM_DATA, or hands it to a sink on this thread; line events
+/// as WM_COMM_ERROR and WM_COMM_MODEM.
 /// A failing or vanished device ends it with WM_COMM_HANGUP. It starts on
 /// construction and is stopped by RequestStop, which wakes the device.
 class TReadThread {
 public:
     /// `blockLength` is at most `bufferSize`. `onDeviceLost` runs on the reader
-    /// once, when the device has failed.
+    /// once, when the device has failed. With a `sink`, blocks go to it on the
+    /// reader instead of to the window thread.
     TReadThread(TCommDevice& device, std::shared_ptr<TNotifyWindow> notifyWindow,
                 std::uint16_t blockLength, std::uint16_t bufferSize,
-                std::function<void()> onDeviceLost);
+                std::function<void()> onDeviceLost,
+                std::function<void(const char*, std::uint16_t)> sink = {});
 
     void RequestStop() { Thread.request_stop(); }
     void Join() {
@@ -52,6 +55,7 @@ private:
     std::uint16_t BlockLength; // reader only, but for the constructor
     std::uint16_t BufferSize;
     std::function<void()> OnDeviceLost;
+    std::function<void(const char*, std::uint16_t)> Sink;
 
     std::mutex DiscardMutex;
     std::condition_variable DiscardDone;

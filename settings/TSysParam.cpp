@@ -1,5 +1,6 @@
 #include "TSysParam.h"
 #include "FileReplace.h"
+#include "TSettingsTable.h"
 
 #include <array>
 #include <charconv>
@@ -195,25 +196,11 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     file = std::make_unique<TIniFile>(configPath, access);
     ConfigFile = file.get();
 
-    struct TDefinition {
-        TSysParam** Target;
-        const char* Section;
-        const char* Key;
-        TParamKind Kind;
-        TSysParam::TValue Default;
-    };
-    const std::array<TDefinition, 10> definitions{{
-        {&ParamCommPort, "Communication", "Comm Port", TParamKind::pkString, std::string("COM1")},
-        {&ParamBaudRate, "Communication", "Baud Rate", TParamKind::pkInteger, 9600},
-        {&ParamPollInterval, "Communication", "Poll Interval", TParamKind::pkInteger, 10},
-        {&ParamPollTimeout, "Communication", "Poll Timeout", TParamKind::pkInteger, 500},
-        {&ParamPollFrom, "Communication", "Poll From", TParamKind::pkInteger, 1},
-        {&ParamPollTo, "Communication", "Poll To", TParamKind::pkInteger, 10},
-        {&ParamFrameBreakMode, "Communication", "FrameBreakMode", TParamKind::pkInteger, 1},
-        {&ParamReadInterval, "Communication", "ReadInterval", TParamKind::pkInteger, 20},
-        {&ParamRegisterBegin, "Modbus", "Register Begin", TParamKind::pkInteger, 0},
-        {&ParamRegisterCount, "Modbus", "Register Count", TParamKind::pkInteger, 2},
-    }};
+    TSysParam** const targets[] = {&ParamCommPort,       &ParamBaudRate,     &ParamPollInterval,
+                                   &ParamPollTimeout,    &ParamPollFrom,     &ParamPollTo,
+                                   &ParamFrameBreakMode, &ParamReadInterval, &ParamRegisterBegin,
+                                   &ParamRegisterCount};
+    const std::span<const TSettingSpec> definitions = SettingSpecs();
 
     // A refused write or an unreadable file must not leave parameters missing:
     // every one is created, and one error is reported at the end, the first
@@ -221,11 +208,11 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     std::exception_ptr firstReadError;
     std::exception_ptr firstWriteError;
     for (std::size_t i = 0; i < definitions.size(); ++i) {
-        const TDefinition& d = definitions[i];
+        const TSettingSpec& d = definitions[i];
         std::exception_ptr error;
         storage[i] =
-            std::make_unique<TSysParam>(*file, d.Section, d.Key, d.Kind, d.Default, &error);
-        *d.Target = storage[i].get();
+            std::make_unique<TSysParam>(*file, d.Section, d.Key, d.Kind, d.Default(), &error);
+        *targets[static_cast<std::size_t>(d.Id)] = storage[i].get();
         if (!error)
             continue;
         try {

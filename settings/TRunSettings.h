@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// The settings one run or one coil command works with: read from the
+/// parameters once, when it starts, and never changed while it lasts. The
+/// threads of a run read this copy, never a parameter object.
+struct TRunSettings {
+    std::string CommName = "COM1";
+    std::int32_t BaudRate = 9600;
+    std::int32_t PollInterval = 10;
+    std::int32_t PollTimeout = 500;
+    std::int32_t PollFrom = 1;
+    std::int32_t PollTo = 10;
+    /// 0 fixed length, 1 fixed interval (any other value counts as fixed length).
+    std::int32_t FrameBreakMode = 1;
+    std::int32_t ReadInterval = 20;
+    std::int32_t RegisterBegin = 0;
+    std::int32_t RegisterCount = 2;
+    /// RTS switched by the driver around each transmission (RS-485); not kept in Config.ini.
+    bool Rs485 = false;
+
+    bool FixedInterval() const { return FrameBreakMode == 1; }
+    bool operator==(const TRunSettings&) const = default;
+};
+
+/// The settings the ten parameters hold now (after LoadParams).
+TRunSettings RunSettingsFromParams();
+
+/// Whether a port opened with `opened` must be opened again for `wanted`: the
+/// port, the rate, the framing or the reply length differ. A port opened with
+/// other ones would cut replies to a stale length or talk on a stale port.
+bool PortSettingsDiffer(const TRunSettings& opened, const TRunSettings& wanted);
