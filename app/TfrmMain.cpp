@@ -4,6 +4,7 @@
 #include "TComComboBox.h"
 #include "TComLed.h"
 #include "TRightAnchor.h"
+#include "TSettingsTable.h"
 #include "TSpinEdit.h"
 #include "TSysParam.h"
 #include "ui_TfrmMain.h"
@@ -189,6 +190,19 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     new TRightAnchor(*ui->Panel2, {ui->btnStart, ui->btnClear, ui->ComLed1});
     new TRightAnchor(*ui->Panel4, {ui->btnClearInfo, ui->btnZero, ui->btnUnZero});
 
+    // The ranges a run accepts, the same the console front end and the checks
+    // of Config.ini use: the boxes never rewrite what another part accepts.
+    const std::pair<TSpinEdit*, TSettingId> boxes[] = {
+        {ui->spePollFrom, TSettingId::PollFrom},
+        {ui->spePollTo, TSettingId::PollTo},
+        {ui->speRBegin, TSettingId::RegisterBegin},
+        {ui->speRCount, TSettingId::RegisterCount},
+        {ui->spePollInterval, TSettingId::PollInterval},
+        {ui->spePollTimeout, TSettingId::PollTimeout},
+        {ui->speReadInterval, TSettingId::ReadInterval}};
+    for (const auto& [box, id] : boxes)
+        box->setRange(SettingSpec(id).Min, SettingSpec(id).Max);
+
     FrameBreakGroup = new QButtonGroup(this);
     FrameBreakGroup->addButton(ui->rgFrameBreakModeItem0, 0);
     FrameBreakGroup->addButton(ui->rgFrameBreakModeItem1, 1);
@@ -231,6 +245,8 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     DisplayTimer->setSingleShot(true);
 
     ConnectHandlers();
+    // The panels show what comes in whether or not a run is on.
+    Session.Run.ArmDisplay();
     FormCreate();
 }
 

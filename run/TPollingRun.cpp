@@ -352,6 +352,10 @@ std::string TPollingRun::StartTimeText(TDateTime now) {
 
 TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     TReceiveOutcome outcome;
+    // What this block decides is made known only after its lines are queued:
+    // whoever waits for the decision finds them there, before its own.
+    std::optional<std::uint32_t> decidedTicket;
+    bool coilRefused = false;
     if (CoilCommandMode) {
         if (IsCoilEcho(block, CoilCommand)) {
             CoilAck = true;
@@ -360,15 +364,14 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
         } else if (const auto refusal =
                        MatchExceptionReply(block, CoilCommand[0], CoilCommand[1])) {
             // The command was refused, not lost: its wait ends, and the line says why.
-            CoilRefused = true;
-            CoilAnswered.Bump();
+            coilRefused = true;
             outcome.InfoLines.push_back(
                 TInfoLine{TInfoKind::Exception, CoilCommand[0], now,
                           TimeStampText(now) + ExceptionReplyText(*refusal)});
         }
         outcome.ReceiveCaption = ReceiveCaptionPrefix + HexText(block);
     } else {
-        ReceiveReadReply(block, now, outcome);
+        ReceiveReadReply(block, now, outcome, decidedTicket);
     }
     {
         std::scoped_lock lock(Mutex);
@@ -377,10 +380,17 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
     NotifyDisplay();
     for (const TInfoLine& line : outcome.InfoLines)
         AddLine(line);
+    if (decidedTicket)
+        PollEvent.Set(*decidedTicket);
+    if (coilRefused) {
+        CoilRefused = true;
+        CoilAnswered.Bump();
+    }
     return outcome;
 }
 
-void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutcome& outcome) {
+void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutcome& outcome,
+                                   std::optional<std::uint32_t>& decidedTicket) {
     using TState = TPendingRequest::TState;
     std::int32_t registerCount = 0;
     {
@@ -428,8 +438,12 @@ void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutco
             RowValues[*p] = std::move(cells);
         RegisterValues = std::move(values);
     }
-    if (decided)
+    // A good reply writes no line: its poll goes on at once. A refusal is
+    // made known once its lines are queued.
+    if (decided && check == TReplyCheck::Good)
         PollEvent.Set(taken.Ticket);
+    else if (decided)
+        decidedTicket = taken.Ticket;
 
     const std::string hex = HexText(block);
     outcome.ReceiveCaption = ReceiveCaptionPrefix + hex;

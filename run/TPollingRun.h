@@ -203,7 +203,8 @@ public:
 private:
     std::optional<std::size_t> PositionOf(std::int32_t slave) const; // under Mutex
     void NotifyDisplay();
-    void ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutcome& outcome);
+    void ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutcome& outcome,
+                          std::optional<std::uint32_t>& decidedTicket);
 
     TComm& FComm;
     TNoticeQueue& Queue;

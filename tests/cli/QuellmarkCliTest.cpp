@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,8 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -156,9 +159,8 @@ TEST_F(CliTest, CleanRunExitsZeroWithTheValues) {
 }
 
 // Seeded faults: each bad reply costs its slave one FAIL and writes one error line, as the
-// simulator says it injected; exit 1. Slave 1 is not played, so that a request the poll
-// thread sends after the last pass goes to nobody and every played slave's figures match.
-// Poll Timeout leaves room for a slow (sanitized) build.
+// simulator says it injected; exit 1. Slave 1 is not played. No request goes out after the
+// last pass. Poll Timeout leaves room for a slow (sanitized) build.
 TEST_F(CliTest, SeededFaultsMatchTheSimulatorAndExitOne) {
     TSimulatorChild sim({"--slaves", "2-5", "--seed", "11", "--bad-crc", "0.2"});
     ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
@@ -183,6 +185,14 @@ TEST_F(CliTest, SeededFaultsMatchTheSimulatorAndExitOne) {
     EXPECT_GE(faults, 4);
     EXPECT_EQ(Occurrences(cli.Out, "{\"time\": "), faults);
     EXPECT_EQ(Occurrences(cli.Out, "\"text\": \"[CRC校验错误!]["), faults);
+    // Each record of a line says what it is about, which slave, and when.
+    EXPECT_EQ(Occurrences(cli.Out, "\"kind\": \"crc\", \"slave\": "), faults) << cli.Out;
+    EXPECT_TRUE(std::regex_search(
+        cli.Out, std::regex(R"re("kind": "crc", "slave": [2-5], "at": "\d{4}-\d\d-\d\dT)re"
+                            R"re(\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d"\})re")));
+    EXPECT_NE(cli.Out.find(R"("requested": {"cycles": 20}, "result": "fail")"), std::string::npos);
+    EXPECT_EQ(summary->Total("read_requests") + summary->Total("ignored_requests"), 100)
+        << "exactly the passes asked for went out";
     // The same lines on standard error as they came, stamped as in the window.
     EXPECT_EQ(Occurrences(cli.Err, "] [CRC校验错误!]["), faults) << cli.Err;
 }
@@ -191,13 +201,30 @@ TEST_F(CliTest, MissingPortExitsThree) {
     WriteConfig((Dir / "no-such-port").string());
     const TCliOutcome cli = RunCli({"--config", Config, "--cycles", "1"});
     EXPECT_EQ(cli.Exit, std::optional<int>{3});
-    EXPECT_NE(cli.Err.find("cannot open the port"), std::string::npos) << cli.Err;
+    // The system's own reason, in English too.
+    EXPECT_NE(
+        cli.Err.find("cannot open the port " + (Dir / "no-such-port").string() +
+                     ": Error opening serial port: " + std::system_category().message(ENOENT) +
+                     " (" + std::to_string(ENOENT) + ")"),
+        std::string::npos)
+        << cli.Err;
     EXPECT_EQ(cli.Out, "");
+
+    // A port name that is no UTF-8 still gives a record that is valid JSON.
+    const TCliOutcome json =
+        RunCli({"--config", Config, "--port", "/tmp/\xff\xfe-port", "--cycles", "1", "--json"});
+    EXPECT_EQ(json.Exit, std::optional<int>{3});
+    EXPECT_NE(json.Out.find(R"("port": "/tmp/\ufffd\ufffd-port")"), std::string::npos) << json.Out;
+    EXPECT_NE(json.Out.find(R"("result": "port_error")"), std::string::npos) << json.Out;
 }
 
 // Usage and settings errors name the option (or the key) and its range; nothing runs.
 TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
     WriteConfig((Dir / "no-such-port").string(), "Poll To=0\n");
+    const std::string malformed = (Dir / "malformed.ini").string();
+    std::ofstream(malformed) << "[Communication]\nBaud Rate=abc\n";
+    const std::string fifo = (Dir / "fifo.ini").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct TCase {
         std::vector<std::string> Args;
         std::string Message;
@@ -216,6 +243,14 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
         {{"--cycles", "1"}, "'Poll To' in " + Config + " (or --to) is 0, outside 1 to 254"},
         {{"--from", "9", "--to", "5", "--cycles", "1"}, "--from (9) is above --to (5)"},
         {{"--config", (Dir / "absent.ini").string(), "--cycles", "1"}, "cannot read --config"},
+        {{"--cycles", "1", "--duration", "5"}, "--cycles and --duration exclude each other"},
+        {{"--port", "--cycles", "1"}, "--port wants a value"},
+        {{"--zero-after", "1", "--cycles", "1"}, "--zero-after wants --zero or --unzero"},
+        // A value in the file that is no number is refused, not replaced by the default.
+        {{"--config", malformed, "--cycles", "1"},
+         "'Baud Rate' in " + malformed + " (or --baud) is 'abc', not a number"},
+        // A FIFO is refused at once, never waited on.
+        {{"--config", fifo, "--cycles", "1"}, "cannot read " + fifo + ": "},
     };
     for (const TCase& c : cases) {
         std::vector<std::string> args = c.Args;
@@ -226,6 +261,33 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
         EXPECT_NE(cli.Err.find(c.Message), std::string::npos) << cli.Err;
         EXPECT_EQ(cli.Out, "");
     }
+}
+
+// A command during a run goes on the line at its moment, between two polls; the run goes
+// on, and every output format carries the command's result.
+TEST_F(CliTest, ZeroDuringARunGoesOnTheLineAndTheRunGoesOn) {
+    TSimulatorChild sim({"--slaves", "1-2"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    WriteConfig(sim.Path);
+    const TCliOutcome cli = RunCli({"--config", Config, "--to", "2", "--duration", "1.5", "--zero",
+                                    "--zero-after", "0.5", "--json"});
+    EXPECT_EQ(cli.Exit, std::optional<int>{0}) << cli.Err;
+    EXPECT_NE(cli.Out.find(R"("coil": {"command": "zero", "slave": 1, "echo": true})"),
+              std::string::npos)
+        << cli.Out;
+    const std::map<int, TJsonSlave> slaves = JsonSlaves(cli.Out);
+    ASSERT_EQ(slaves.size(), 2U) << cli.Out;
+    EXPECT_EQ(slaves.at(1).Fail + slaves.at(2).Fail, 0);
+    EXPECT_GT(slaves.at(2).Ok, 20);
+
+    const TCliOutcome csv =
+        RunCli({"--config", Config, "--to", "2", "--cycles", "2", "--unzero", "--csv"});
+    EXPECT_EQ(csv.Exit, std::optional<int>{0}) << csv.Err;
+    EXPECT_NE(csv.Out.find("\n\ncommand,slave,echo\nunzero,1,true\n"), std::string::npos)
+        << csv.Out;
+    const std::optional<TSimSummary> summary = sim.Stop();
+    ASSERT_TRUE(summary.has_value());
+    EXPECT_EQ(summary->Total("replied_good_coils"), 2);
 }
 
 // The zero command alone, in both framings: the echo comes, exit 0.

@@ -1,17 +1,12 @@
 // The link keeper on the real serial link: a device played on a
 // pseudo-terminal (under wine: a COM pair) vanishes and comes back under the
 // same name; open failures and a refused rate become error lines. The test
-// thread pumps the window queue, as the window would.
+// thread pumps the notice queue, as a front end would.
 #include "TLinkKeeper.h"
-#include "TComm.h"
 #include "TFakeClock.h"
-#include "TPollingRun.h"
 #include "TPortStand.h"
-#include "TQueuePollHost.h"
-#include "TRunState.h"
-#include "TSysParam.h"
+#include "TRunSession.h"
 #include "TTempConfig.h"
-#include "TNoticeQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -26,30 +21,29 @@ namespace {
 
 constexpr auto Patience = 8s; // upper bound of every wait; reached only on failure
 
-class LinkKeeperTest : public ::testing::Test {
+class LinkKeeperTest : public ::testing::Test, protected TRunListener {
 protected:
     void SetUp() override {
-        RunState.Reset();
-        Config.Load();
-        Port = std::make_unique<TPortStand>(Config.Directory());
+        Port = std::make_unique<TPortStand>(Dir.Directory());
         PortName = Port->Name();
-        UseOneSlaveSettings(PortName, 19200, 100);
-        Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
-            const TReceiveOutcome outcome = Run.ReceiveData(
-                TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length), FakeClock.Now());
-            for (const TInfoLine& line : outcome.InfoLines)
-                Lines.push_back(line.Text);
-        };
-        Keeper.SetClock(FakeClock);
-        ApplyCommSettings(Comm);
+        Settings.CommName = PortName;
+        Settings.BaudRate = 19200;
+        Settings.PollFrom = Settings.PollTo = 1;
+        Settings.PollTimeout = 100;
+        Settings.PollInterval = 1;
+        Session.SetClock(FakeClock);
+        ApplyCommSettings(Session.Comm1, Settings);
     }
 
     void TearDown() override {
-        Keeper.RunStopped();
-        Run.Stop();
-        Comm.ClosePort();
+        Session.StopRun();
+        Session.ClosePort();
         Port.reset();
-        RunState.Reset();
+    }
+
+    void LinesReady() override {
+        for (const TInfoLine& line : Session.Run.TakeLines())
+            Lines.push_back(line.Text);
     }
 
     bool PumpUntil(const std::function<bool()>& done) { return Queue.RunUntil(done, Patience); }
@@ -60,36 +54,28 @@ protected:
         }));
     }
 
-    bool GoodResultWith(const std::string& value) const {
-        return std::any_of(Updates.begin(), Updates.end(), [&](const TRowUpdate& u) {
-            return !u.TimedOut && u.ValueCells == std::vector<std::string>{value};
-        });
+    bool Shows(const std::string& value) {
+        return Session.Run.Row(0).ValueCells == std::vector<std::string>{value};
     }
 
-    TTempConfig Config;
+    TTempConfig Dir;
     std::unique_ptr<TPortStand> Port;
     std::string PortName;
-    TManualNoticeQueue Queue;
-    TComm Comm{Queue};
+    TRunSettings Settings;
     TFakeClock FakeClock;
-    TPollingRun Run;
+    TManualNoticeQueue Queue;
+    TRunSession Session{Queue, *this};
+    TLinkKeeper& Keeper = Session.Link;
+    TComm& Comm = Session.Comm1;
     std::vector<std::string> Lines;
-    std::vector<TRowUpdate> Updates;
-    TQueuePollHost Host{Comm, Queue,
-                        [this](std::uint32_t runId, std::int32_t slave, std::int32_t result) {
-                            if (auto update = Run.PollResult(runId, slave, result))
-                                Updates.push_back(*update);
-                        }};
-    TLinkKeeper Keeper{Comm, Queue, [this](const TInfoLine& line) { Lines.push_back(line.Text); }};
 };
 
 TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {
     Keeper.SetRetryPeriod(200ms);
     Port->Device().SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{7}; }));
-    ASSERT_TRUE(Keeper.OpenPort());
-    Run.Start(Host, FakeClock.Steady());
-    Keeper.RunStarted();
-    ASSERT_TRUE(PumpUntil([&] { return GoodResultWith("7"); }));
+    ASSERT_TRUE(Session.OpenAsSet(Settings));
+    Session.StartRun(Settings);
+    ASSERT_TRUE(PumpUntil([&] { return Shows("7"); }));
 
     Port->Unplug(); // the adapter is pulled
     ASSERT_TRUE(PumpUntil([&] { return LinesWith("[串口已断开!]") > 0; }));
@@ -97,8 +83,8 @@ TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {
     EXPECT_FALSE(Comm.PortOpen()) << "the vanished device is let go of at once";
     EXPECT_TRUE(Keeper.Reconnecting());
     // Attempts while the port is missing (POSIX) fail quietly; polls time out meanwhile.
-    const std::size_t updates = Updates.size();
-    ASSERT_TRUE(PumpUntil([&] { return Updates.size() >= updates + 5; }));
+    const std::int64_t failed = Session.Run.Totals().second;
+    ASSERT_TRUE(PumpUntil([&] { return Session.Run.Totals().second >= failed + 5; }));
     EXPECT_EQ(LinesWith("[串口已断开!]"), 1u);
     EXPECT_EQ(LinesWith("[串口打开失败!]"), 0u);
 
@@ -107,12 +93,12 @@ TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {
     ASSERT_TRUE(PumpUntil([&] { return LinesWith("[串口已恢复!]") > 0; }));
     EXPECT_EQ(Lines.back(), "[10:20:30] [串口已恢复!][" + PortName + "]");
     EXPECT_FALSE(Keeper.Reconnecting());
-    ASSERT_TRUE(PumpUntil([&] { return GoodResultWith("8"); })) << "polling goes on by itself";
+    ASSERT_TRUE(PumpUntil([&] { return Shows("8"); })) << "polling goes on by itself";
     EXPECT_TRUE(Comm.PortOpen());
 }
 
 TEST_F(LinkKeeperTest, AVanishedPortOutsideARunIsReportedButNotOpenedAgain) {
-    ASSERT_TRUE(Keeper.OpenPort());
+    ASSERT_TRUE(Session.OpenAsSet(Settings));
     Port->Unplug();
     ASSERT_TRUE(PumpUntil([&] { return LinesWith("[串口已断开!]") > 0; }));
     EXPECT_FALSE(Comm.PortOpen());
@@ -129,6 +115,7 @@ TEST_F(LinkKeeperTest, OpenFailuresAndARefusedRateBecomeLines) {
         Lines.clear();
         Comm.SetCommName(c.Name);
         EXPECT_FALSE(Keeper.OpenPort());
+        Queue.RunPending();
         EXPECT_EQ(Lines,
                   std::vector<std::string>{"[10:20:30] [串口打开失败!][" + c.Name + "][" + c.Kind +
                                            "] " + std::system_category().message(c.Code) + " (" +
@@ -143,6 +130,7 @@ TEST_F(LinkKeeperTest, OpenFailuresAndARefusedRateBecomeLines) {
     });
     Lines.clear();
     ASSERT_TRUE(Keeper.OpenPort());
+    Queue.RunPending();
     EXPECT_EQ(Lines, std::vector<std::string>{"[10:20:30] [波特率未生效!][设定:19200][实际:9600]"});
     Comm.ClosePort();
     // A device that takes the rate (a pseudo-terminal refuses parity and the
@@ -150,6 +138,7 @@ TEST_F(LinkKeeperTest, OpenFailuresAndARefusedRateBecomeLines) {
     Comm.SetStateResultFilter({});
     Lines.clear();
     ASSERT_TRUE(Keeper.OpenPort());
+    Queue.RunPending();
     EXPECT_TRUE(Lines.empty()) << Lines.front();
 }
 

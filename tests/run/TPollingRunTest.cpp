@@ -1,15 +1,17 @@
-// The run logic on its own: reply checks and their lines, result counting, the
-// status line, the start checks. No thread and no port: the state is set up as
-// a run would leave it.
+// The run on its own: the reply checks of the receive path and their lines, the
+// request word, the counts and the status line. No port: requests are marked
+// and results counted by the test, as the poll thread would.
 #include "TPollingRun.h"
+#include "TComm.h"
 #include "TFakeClock.h"
-#include "TRunState.h"
-#include "TSysParam.h"
-#include "TTempConfig.h"
+#include "TNoticeQueue.h"
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 using namespace std::chrono_literals;
+using TState = TPendingRequest::TState;
 
 namespace {
 
@@ -20,346 +22,350 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
     return bytes;
 }
 
-class PollingRunTest : public ::testing::Test {
+std::vector<std::uint8_t> WithCrc(std::vector<std::uint8_t> bytes) {
+    AppendCrc(bytes);
+    return bytes;
+}
+
+const std::vector<std::uint8_t> Good123 =
+    Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10});
+
+class PollingRunTest : public ::testing::Test, protected TRunListener {
 protected:
-    void SetUp() override {
-        RunState.Reset();
-        Config.Load();
-    }
-    void TearDown() override { RunState.Reset(); }
-
-    /// The state of a run in progress, without its thread.
-    void PretendRun(int from, int to, int registerCount) {
-        ParamPollFrom->SetValue(from);
-        ParamPollTo->SetValue(to);
-        ParamRegisterCount->SetValue(registerCount);
-        const auto n = static_cast<std::size_t>(to - from + 1);
-        RunState.OkCounts.resize(n);
-        RunState.FailCounts.resize(n);
-        RunState.PollEvent = std::make_unique<TPollEvent>();
-        RunState.CurrentSlave = from;
-        ++RunState.RunId;
-        RunState.PollingActive = true;
+    PollingRunTest() {
+        Run.SetClock(Clock);
+        Settings.PollFrom = 1;
+        Settings.PollTo = 3;
+        Settings.RegisterCount = 2;
+        Run.UseSettings(Settings);
     }
 
-    /// A request to the address polled last is pending.
-    void Pend() { RunState.RequestPending.Mark(RunState.CurrentSlave); }
+    /// A request to `slave` goes out now; returns its ticket.
+    std::uint32_t Pend(int slave = 1) {
+        Run.CurrentSlave = slave;
+        return Run.RequestPending.Mark(slave, MonotonicNanoseconds());
+    }
 
-    /// What a block changes, with the lines as the error list shows them.
-    struct TShown {
-        std::string ReceiveCaption;
-        std::vector<std::string> InfoLines;
-        bool EchoAccepted = false;
-    };
-
-    TShown Receive(const std::vector<std::uint8_t>& block) {
+    std::vector<std::string> Receive(const std::vector<std::uint8_t>& block) {
         const TReceiveOutcome outcome = Run.ReceiveData(block, Clock.Now());
-        TShown shown{outcome.ReceiveCaption, {}, outcome.EchoAccepted};
+        Caption = outcome.ReceiveCaption;
+        std::vector<std::string> lines;
         for (const TInfoLine& line : outcome.InfoLines)
-            shown.InfoLines.push_back(line.Text);
-        return shown;
+            lines.push_back(line.Text);
+        return lines;
     }
 
-    TTempConfig Config;
+    void LinesReady() override { ++LineNotices; }
+
     TFakeClock Clock{TFakeClock::LocalDateTime(2026, 3, 14, 10, 20, 30)};
-    TPollingRun Run;
+    TManualNoticeQueue Queue;
+    TComm Comm{Queue};
+    TPollingRun Run{Comm, Queue, *this};
+    TRunSettings Settings;
+    std::string Caption;
+    int LineNotices = 0;
 };
 
-// ---- Reply checks ----
+// ---- The receive path ----
 
-TEST_F(PollingRunTest, GoodReplyIsStoredSignalledAndWritesNoLine) {
-    PretendRun(1, 1, 2);
-    Pend();
-    const TShown outcome = Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10}));
-    EXPECT_EQ(outcome.ReceiveCaption, "接收: 01 03 04 00 00 00 7B BA 10 ");
-    EXPECT_TRUE(outcome.InfoLines.empty());
-    EXPECT_EQ(RunState.RegisterValues, std::vector<std::int32_t>{123});
-    EXPECT_FALSE(RunState.RequestPending.IsPending());
-    EXPECT_TRUE(RunState.PollEvent->IsSignalled());
-}
-
-TEST_F(PollingRunTest, EachFailedCheckWritesItsLine) {
-    PretendRun(1, 1, 2);
+TEST_F(PollingRunTest, EachCheckWritesItsLineAndOnlyAGoodReplyDecidesItsPoll) {
     struct TCase {
+        const char* Name;
         std::vector<std::uint8_t> Block;
-        std::string Line;
+        std::vector<std::string> Lines;
+        TState State;
     };
+    const std::vector<std::uint8_t> other = WithCrc(Bytes({0x02, 0x03, 0x04, 0, 0, 0, 0x7B}));
+    auto damaged = Good123;
+    damaged[0] = 0x03; // the address byte hit on the line: the CRC no longer fits
+    const std::vector<std::uint8_t> function = WithCrc(Bytes({0x01, 0x04, 0x04, 0, 0, 0, 0x7B}));
+    const std::vector<std::uint8_t> count = WithCrc(Bytes({0x01, 0x03, 0x05, 0, 0, 0, 0x7B}));
+    const std::string sent = "发送: 01 03 00 00 00 02 C4 0B ";
     const std::vector<TCase> cases = {
-        {Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11}),
-         "[10:20:30] [CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]"},
-        {Bytes({0x01, 0x03, 0x04, 0x00}), "[10:20:30] [帧长度错误!][01 03 04 00 ]"},
+        {"good", Good123, {}, TState::Good},
+        {"bad CRC",
+         Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11}),
+         {"[10:20:30] [CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]"},
+         TState::Answered},
+        {"short",
+         Bytes({0x01, 0x03, 0x04, 0x00}),
+         {"[10:20:30] [帧长度错误!][01 03 04 00 ]"},
+         TState::Answered},
+        {"another slave, intact",
+         other,
+         {sent, "[10:20:30] [应答站号不符!][请求站号为:1][" + HexText(other) + "]"},
+         TState::Answered},
+        {"damaged address",
+         damaged,
+         {"[10:20:30] [CRC校验错误!][" + HexText(damaged) + "]"},
+         TState::Answered},
+        {"function",
+         function,
+         {"[10:20:30] [接收帧功能码错误!][" + HexText(function) + "]"},
+         TState::Answered},
+        {"byte count",
+         count,
+         {"[10:20:30] [数据长度错误!][" + HexText(count) + "]"},
+         TState::Answered},
     };
     for (const TCase& c : cases) {
-        Pend();
-        const TShown outcome = Receive(c.Block);
-        ASSERT_EQ(outcome.InfoLines.size(), 1U);
-        EXPECT_EQ(outcome.InfoLines[0], c.Line);
+        Run.SetSendCaption(sent);
+        const std::uint32_t ticket = Pend();
+        EXPECT_EQ(Receive(c.Block), c.Lines) << c.Name;
+        EXPECT_EQ(Caption, "接收: " + HexText(c.Block)) << c.Name;
+        EXPECT_EQ(Run.RequestPending.Load().State, c.State) << c.Name;
+        // Only a decided poll ends its wait.
+        EXPECT_EQ(Run.PollEvent.WaitUntil(std::chrono::steady_clock::now(), {}, ticket),
+                  c.State == TState::Good)
+            << c.Name;
     }
-
-    // Function code and byte count need a valid CRC to be reached.
-    std::vector<std::uint8_t> wrongFunction = Bytes({0x01, 0x04, 0x04, 0, 0, 0, 0x7B});
-    AppendCrc(wrongFunction);
-    std::vector<std::uint8_t> wrongCount = Bytes({0x01, 0x03, 0x05, 0, 0, 0, 0x7B});
-    AppendCrc(wrongCount);
-    Pend();
-    EXPECT_EQ(Receive(wrongFunction).InfoLines.at(0),
-              "[10:20:30] [接收帧功能码错误!][" + HexText(wrongFunction) + "]");
-    Pend();
-    EXPECT_EQ(Receive(wrongCount).InfoLines.at(0),
-              "[10:20:30] [数据长度错误!][" + HexText(wrongCount) + "]");
-    EXPECT_TRUE(RunState.RegisterValues.empty());
-    EXPECT_FALSE(RunState.PollEvent->IsSignalled());
 }
 
-TEST_F(PollingRunTest, ExceptionReplyKeepsTheLengthLineAndIsDecodedAfterIt) {
-    PretendRun(1, 1, 2);
-    Pend();
-    TShown outcome = Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF1}));
-    EXPECT_EQ(outcome.InfoLines,
+TEST_F(PollingRunTest, AnExceptionReplyEndsItsPollOnceAndIsDecoded) {
+    const std::uint32_t ticket = Pend();
+    EXPECT_EQ(Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF1})),
               (std::vector<std::string>{
                   "[10:20:30] [帧长度错误!][01 83 02 C0 F1 ]",
                   "[10:20:30] [从机异常应答!][功能码:03 读保持寄存器][异常码:02 非法数据地址]"}));
-    // From another slave, or with a bad CRC, it stays a length failure only.
-    Pend();
-    EXPECT_EQ(Receive(Bytes({0x02, 0x83, 0x02, 0xC0, 0xF1})).InfoLines.size(), 1U);
-    EXPECT_EQ(Receive(Bytes({0x01, 0x83, 0x02, 0xC0, 0xF2})).InfoLines,
-              std::vector<std::string>{"[10:20:30] [异常接收!][帧长度错误!][01 83 02 C0 F2 ]"});
+    EXPECT_EQ(Run.RequestPending.Load().State, TState::Refused);
+    EXPECT_TRUE(Run.PollEvent.WaitUntil(std::chrono::steady_clock::now(), {}, ticket));
 
-    // A refused coil command is decoded while the command waits; it is not its echo.
-    RunState.CoilCommand = BuildCoilCommand(1, TCoilAction::Zero);
-    RunState.CoilCommandMode = true;
-    std::vector<std::uint8_t> refusal = Bytes({0x01, 0x85, 0x04});
-    AppendCrc(refusal);
-    outcome = Receive(refusal);
-    EXPECT_EQ(outcome.InfoLines,
+    // From another slave, or with a bad CRC, it is a length failure only, and decides nothing.
+    for (const auto& block :
+         {Bytes({0x02, 0x83, 0x02, 0xC0, 0xF1}), Bytes({0x01, 0x83, 0x02, 0xC0, 0xF2})}) {
+        Pend();
+        EXPECT_EQ(Receive(block).size(), 1U);
+        EXPECT_EQ(Run.RequestPending.Load().State, TState::Answered);
+    }
+}
+
+TEST_F(PollingRunTest, AReplyAfterTheTimeOutIsNeverCountedNorTimedAndSaysHowLate) {
+    Run.Start(Settings);
+    Run.Stop(); // the table exists; the test plays the poll thread
+    const std::uint32_t ticket = Pend(2);
+    const std::int64_t expired = MonotonicNanoseconds() - 50'000'000; // ran out 50 ms ago
+    ASSERT_EQ(Run.RequestPending.Expire(ticket, expired), TState::TimedOut);
+    Run.PollingActive = true;
+
+    const auto good = WithCrc(Bytes({0x02, 0x03, 0x04, 0, 0, 0, 0x07}));
+    const std::vector<std::string> lines = Receive(good);
+    ASSERT_EQ(lines.size(), 1U);
+    const std::regex late(
+        R"(\[10:20:30\] \[超时后应答!\]\[站号:2\]\[超时后(5\d|[6-9]\d|\d{3,})ms\]\[)" +
+        HexText(good) + R"(\])");
+    EXPECT_TRUE(std::regex_match(lines[0], late)) << lines[0];
+    EXPECT_EQ(Run.RequestPending.Load().State, TState::TimedOut);
+    EXPECT_FALSE(Run.PollEvent.IsSignalled());
+    EXPECT_TRUE(Run.Row(1).ValueCells.empty());
+    EXPECT_EQ(Run.ResponseTimes(1).Count(), 0U);
+
+    // A late refusal is late too, and decoded.
+    const auto refusal = WithCrc(Bytes({0x02, 0x83, 0x04}));
+    const std::vector<std::string> refused = Receive(refusal);
+    ASSERT_EQ(refused.size(), 2U);
+    EXPECT_NE(refused[0].find("[超时后应答!][站号:2]"), std::string::npos);
+    EXPECT_NE(refused[1].find("[从机异常应答!]"), std::string::npos);
+}
+
+TEST_F(PollingRunTest, WithNoRequestOpenABlockIsMarkedAndAGoodOneAcceptedSilently) {
+    Run.CurrentSlave = 1;
+    EXPECT_EQ(Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11})),
               std::vector<std::string>{
-                  "[10:20:30] [从机异常应答!][功能码:05 写单个线圈][异常码:04 从站设备故障]"});
-    EXPECT_FALSE(outcome.EchoAccepted);
-    EXPECT_FALSE(RunState.CoilAck);
-}
-
-TEST_F(PollingRunTest, WrongSlaveRepeatsTheRequestThenNamesTheRequestedAddress) {
-    PretendRun(1, 1, 2);
-    RunState.SetSendCaption("发送: 01 03 00 00 00 02 C4 0B ");
+                  "[10:20:30] [异常接收!][CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]"});
+    EXPECT_TRUE(Receive(Bytes({0x01, 0x03, 0x04, 0xFF, 0xFF, 0xFF, 0xFE, 0x3A, 0x67})).empty());
+    // A second block for an answered request is marked too.
     Pend();
-    std::vector<std::uint8_t> reply = Bytes({0x02, 0x03, 0x04, 0, 0, 0, 0x7B});
-    AppendCrc(reply);
-    const TShown outcome = Receive(reply);
-    ASSERT_EQ(outcome.InfoLines.size(), 2U);
-    EXPECT_EQ(outcome.InfoLines[0], "发送: 01 03 00 00 00 02 C4 0B ");
-    EXPECT_EQ(outcome.InfoLines[1],
-              "[10:20:30] [应答站号不符!][请求站号为:1][" + HexText(reply) + "]");
+    Receive(Bytes({0x01}));
+    EXPECT_EQ(Receive(Bytes({0x01, 0x03})),
+              std::vector<std::string>{"[10:20:30] [异常接收!][帧长度错误!][01 03 ]"});
 }
 
-TEST_F(PollingRunTest, BlockWithoutPendingRequestIsMarkedAndAGoodOneStillAccepted) {
-    PretendRun(1, 1, 2);
-    RunState.RequestPending.Clear();
-    EXPECT_EQ(
-        Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11})).InfoLines.at(0),
-        "[10:20:30] [异常接收!][CRC校验错误!][01 03 04 00 00 00 7B BA 11 ]");
-
-    const TShown good = Receive(Bytes({0x01, 0x03, 0x04, 0xFF, 0xFF, 0xFF, 0xFE, 0x3A, 0x67}));
-    EXPECT_TRUE(good.InfoLines.empty());
-    EXPECT_EQ(RunState.RegisterValues, std::vector<std::int32_t>{-2});
-    EXPECT_TRUE(RunState.PollEvent->IsSignalled());
-}
-
-TEST_F(PollingRunTest, GoodReplyOutsideARunOnlyUpdatesTheValues) {
-    ParamRegisterCount->SetValue(2);
-    RunState.CurrentSlave = 1;
-    const TShown outcome = Receive(Bytes({0x01, 0x03, 0x04, 0x80, 0x00, 0x00, 0x00, 0xD3, 0xF3}));
-    EXPECT_TRUE(outcome.InfoLines.empty());
-    EXPECT_EQ(RunState.RegisterValues, std::vector<std::int32_t>{INT32_MIN});
-    EXPECT_EQ(RunState.PollEvent, nullptr);
-}
-
-TEST_F(PollingRunTest, CoilModeOnlyMatchesTheEcho) {
-    PretendRun(1, 1, 2);
-    Pend();
-    RunState.CoilCommand = BuildCoilCommand(1, TCoilAction::Zero);
-    RunState.CoilCommandMode = true;
+TEST_F(PollingRunTest, WhileACoilCommandWaitsOnlyItsEchoOrItsRefusalCounts) {
+    const std::uint32_t ticket = Pend();
+    Run.CoilCommand = BuildCoilCommand(1, TCoilAction::Zero);
+    Run.CoilCommandMode = true;
 
     // A good read reply is neither checked, stored nor signalled in this mode.
-    TShown outcome = Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x10}));
-    EXPECT_EQ(outcome.ReceiveCaption, "接收: 01 03 04 00 00 00 7B BA 10 ");
-    EXPECT_TRUE(outcome.InfoLines.empty());
-    EXPECT_TRUE(RunState.RegisterValues.empty());
-    EXPECT_TRUE(RunState.RequestPending.IsPending());
-    EXPECT_FALSE(RunState.PollEvent->IsSignalled());
-    EXPECT_FALSE(RunState.CoilAck);
-    EXPECT_FALSE(outcome.EchoAccepted);
+    EXPECT_TRUE(Receive(Good123).empty());
+    EXPECT_EQ(Caption, "接收: 01 03 04 00 00 00 7B BA 10 ");
+    EXPECT_EQ(Run.RequestPending.Load().State, TState::Pending);
+    EXPECT_FALSE(Run.PollEvent.WaitUntil(std::chrono::steady_clock::now(), {}, ticket));
 
     // Nine bytes beginning with the echo, or the echo with another CRC, are not the echo.
-    std::vector<std::uint8_t> longer(RunState.CoilCommand.begin(), RunState.CoilCommand.end());
+    std::vector<std::uint8_t> longer(Run.CoilCommand.begin(), Run.CoilCommand.end());
     longer.push_back(0);
-    EXPECT_TRUE(Receive(longer).InfoLines.empty());
-    std::vector<std::uint8_t> otherCrc(RunState.CoilCommand.begin(), RunState.CoilCommand.end());
+    std::vector<std::uint8_t> otherCrc(Run.CoilCommand.begin(), Run.CoilCommand.end());
     otherCrc.back() ^= 0x01;
-    EXPECT_TRUE(Receive(otherCrc).InfoLines.empty());
-    EXPECT_FALSE(RunState.CoilAck);
+    for (const auto& block : {longer, otherCrc})
+        EXPECT_TRUE(Receive(block).empty());
+    EXPECT_FALSE(Run.CoilAck);
+    EXPECT_FALSE(Run.CoilRefused);
 
-    EXPECT_TRUE(Receive(Bytes({0x01, 0x05, 0x00, 0x0A, 0xFF, 0x00, 0xAC, 0x38})).EchoAccepted);
-    EXPECT_TRUE(RunState.CoilAck);
+    EXPECT_EQ(Receive(WithCrc(Bytes({0x01, 0x85, 0x04}))),
+              std::vector<std::string>{
+                  "[10:20:30] [从机异常应答!][功能码:05 写单个线圈][异常码:04 从站设备故障]"});
+    EXPECT_TRUE(Run.CoilRefused);
+    EXPECT_TRUE(
+        Run.ReceiveData(Bytes({0x01, 0x05, 0x00, 0x0A, 0xFF, 0x00, 0xAC, 0x38}), Clock.Now())
+            .EchoAccepted);
+    EXPECT_TRUE(Run.CoilAck);
 }
 
-// ---- Result messages ----
+TEST_F(PollingRunTest, LinesWaitBoundedForTheFrontEndAndADropIsSaid) {
+    for (int i = 0; i < 3; ++i)
+        Run.AddLine({TInfoKind::Other, std::nullopt, Clock.Now(), "line " + std::to_string(i)});
+    EXPECT_EQ(Queue.RunPending(), 1U) << "one notice for lines that come together";
+    EXPECT_EQ(LineNotices, 1);
+    EXPECT_EQ(Run.TakeLines().size(), 3U);
 
-TEST_F(PollingRunTest, GoodResultWritesValuesAndBothCounts) {
-    PretendRun(1, 3, 4);
-    RunState.RegisterValues = {7, -8};
-    RunState.FailCounts[1] = 4;
-    const auto update = Run.PollResult(RunState.RunId, 2, PollResultGood);
-    ASSERT_TRUE(update);
-    EXPECT_EQ(update->Row, 1U);
-    EXPECT_FALSE(update->TimedOut);
-    EXPECT_EQ(update->ValueCells, (std::vector<std::string>{"7", "-8"}));
-    EXPECT_EQ(update->OkText, "1");
-    EXPECT_EQ(update->FailText, "4");
-    EXPECT_EQ(RunState.OkCounts, (std::vector<std::int32_t>{0, 1, 0}));
+    // A flood beyond the bound costs lines, not memory, and the list says so.
+    const std::string big(1 << 20, 'x');
+    for (int i = 0; i < 20; ++i)
+        Run.AddLine({TInfoKind::Crc, 1, Clock.Now(), big});
+    const std::vector<TInfoLine> taken = Run.TakeLines();
+    ASSERT_EQ(taken.size(), 17U);
+    EXPECT_EQ(taken.back().Kind, TInfoKind::Overflow);
+    EXPECT_EQ(taken.back().Text, "[10:20:30] [出错信息过多!][已丢弃4行]");
 }
 
-TEST_F(PollingRunTest, TimeoutCountsFailAndKeepsTheValues) {
-    PretendRun(5, 7, 2);
-    RunState.RegisterValues = {99};
-    RunState.OkCounts[2] = 10;
-    const auto update = Run.PollResult(RunState.RunId, 7, PollResultTimeout);
-    ASSERT_TRUE(update);
-    EXPECT_EQ(update->Row, 2U);
-    EXPECT_TRUE(update->TimedOut);
-    EXPECT_TRUE(update->ValueCells.empty());
-    EXPECT_EQ(update->OkText, "10");
-    EXPECT_EQ(update->FailText, "1");
+// ---- The request word ----
+
+TEST(PendingRequestTest, EachRequestIsDecidedOnceByTheReplyOrTheTimeOut) {
+    TPendingRequest request;
+    // A reply decides first: the time-out that follows finds it decided.
+    std::uint32_t ticket = request.Mark(7, 1);
+    EXPECT_EQ(request.Take().State, TState::Pending);
+    EXPECT_TRUE(request.Resolve(ticket, TState::Good));
+    EXPECT_EQ(request.Expire(ticket, 2), TState::Good);
+    // The time-out decides first: the reply is too late.
+    ticket = request.Mark(7, 3);
+    EXPECT_EQ(request.Expire(ticket, 4), TState::TimedOut);
+    EXPECT_EQ(request.Take().State, TState::TimedOut);
+    EXPECT_FALSE(request.Resolve(ticket, TState::Good));
+    EXPECT_EQ(request.ExpiredAt(), 4);
+    // A reply for an older request decides nothing of a newer one.
+    const std::uint32_t old = ticket;
+    ticket = request.Mark(-3, 5);
+    EXPECT_FALSE(request.Resolve(old, TState::Good));
+    EXPECT_EQ(request.Load().Slave, -3);
+    EXPECT_EQ(request.Load().Ticket, ticket);
+    EXPECT_TRUE(request.Load().Open());
 }
 
-TEST_F(PollingRunTest, RegisterCountOneCountsWithoutValueCells) {
-    PretendRun(1, 1, 1);
-    RunState.RegisterValues = {};
-    const auto update = Run.PollResult(RunState.RunId, 1, PollResultGood);
-    ASSERT_TRUE(update);
-    EXPECT_TRUE(update->ValueCells.empty());
-    EXPECT_EQ(update->OkText, "1");
+// ---- Counts and the status line ----
+
+TEST_F(PollingRunTest, CountsFillTheirRowsAndATimeOutShowsInTheReceivePanel) {
+    Settings.RegisterCount = 4;
+    Run.Start(Settings);
+    Run.Stop();
+    Pend(2);
+    Receive(WithCrc(Bytes({0x02, 0x03, 0x08, 0, 0, 0, 7, 0xFF, 0xFF, 0xFF, 0xF8})));
+    Run.CountResult(2, TState::Good);
+    Run.CountResult(3, TState::TimedOut);
+    Run.CountResult(3, TState::Refused);
+    Run.CountResult(9, TState::Good); // outside the table: nothing
+
+    EXPECT_EQ(Run.TakeChangedRows(), (std::vector<std::size_t>{1, 2}));
+    const TRowSnapshot two = Run.Row(1);
+    EXPECT_EQ(two.ValueCells, (std::vector<std::string>{"7", "-8"}));
+    EXPECT_EQ(std::make_pair(two.Ok, two.Fail), std::make_pair(1, 0));
+    EXPECT_EQ(std::make_pair(Run.Row(2).Ok, Run.Row(2).Fail), std::make_pair(0, 2));
+    EXPECT_FALSE(Run.Row(0).Counted);
+    EXPECT_EQ(Run.Totals(), std::make_pair(std::int64_t{1}, std::int64_t{2}));
+    EXPECT_EQ(Run.ReceiveCaption(), TimeoutCaption);
 }
 
-TEST_F(PollingRunTest, ResultsOutsideTheRunAreIgnored) {
-    PretendRun(1, 2, 2);
-    const std::uint32_t run = RunState.RunId;
-    EXPECT_FALSE(Run.PollResult(run - 1, 1, PollResultGood)) << "an earlier run's result";
-    EXPECT_FALSE(Run.PollResult(run, 3, PollResultGood)) << "an address past the table";
-    EXPECT_FALSE(Run.PollResult(run, 0, PollResultGood)) << "an address before the table";
-    RunState.PollingActive = false;
-    EXPECT_FALSE(Run.PollResult(run, 1, PollResultGood)) << "after Stop";
-    EXPECT_EQ(RunState.OkCounts, (std::vector<std::int32_t>{0, 0}));
-}
-
-// ---- Status line ----
-
-TEST_F(PollingRunTest, ElapsedTimeTexts) {
-    PretendRun(1, 1, 2);
+TEST_F(PollingRunTest, StatusTextShowsTheElapsedTimeAndTheFirstSlavesRate) {
+    Run.Start(Settings);
+    Run.Stop();
     const TSteadyTime start = Clock.Steady();
-    RunState.PollStartTime = start;
-    EXPECT_EQ(Run.StatusText(start + 400ms), "已测试: 0秒");
-    EXPECT_EQ(Run.StatusText(start + 9s), "已测试: 9秒");
-    EXPECT_EQ(Run.StatusText(start + 59s + 900ms), "已测试: 59秒 通讯频率: 0次/秒");
-    EXPECT_EQ(Run.StatusText(start + 61s), "已测试: 1分1秒 通讯频率: 0次/秒");
-    EXPECT_EQ(Run.StatusText(start + 3725s), "已测试: 1小时2分5秒 通讯频率: 0次/秒");
-}
-
-TEST_F(PollingRunTest, RateIsSampledAtTenSecondPointsAndRoundedHalfToEven) {
-    PretendRun(1, 2, 2);
-    const TSteadyTime start = Clock.Steady();
-    RunState.PollStartTime = start;
-    RunState.RateBaseOkCount = 0;
-    EXPECT_EQ(Run.StatusText(start + 9s), "已测试: 9秒");
-
-    RunState.OkCounts[0] = 52;
-    RunState.OkCounts[1] = 1000; // only the first position counts
-    EXPECT_EQ(Run.StatusText(start + 10s), "已测试: 10秒 通讯频率: 5次/秒");
-    // The second tick in the same second takes no second sample.
-    RunState.OkCounts[0] = 77;
-    EXPECT_EQ(Run.StatusText(start + 10s + 500ms), "已测试: 10秒 通讯频率: 5次/秒");
-    EXPECT_EQ(RunState.RateBaseOkCount, 52);
-
-    RunState.OkCounts[0] = 52 + 25;
-    EXPECT_EQ(Run.StatusText(start + 20s), "已测试: 20秒 通讯频率: 2次/秒");
-    RunState.OkCounts[0] = 77 + 35;
-    EXPECT_EQ(Run.StatusText(start + 30s), "已测试: 30秒 通讯频率: 4次/秒");
-    // No growth: no sample, the last rate stays.
-    EXPECT_EQ(Run.StatusText(start + 40s), "已测试: 40秒 通讯频率: 4次/秒");
-    // A skipped point: the next sample covers both steps and still divides by 10.
-    RunState.OkCounts[0] = 112 + 300;
-    EXPECT_EQ(Run.StatusText(start + 50s), "已测试: 50秒 通讯频率: 30次/秒");
-}
-
-TEST_F(PollingRunTest, ResetRestartsTheRateSampling) {
-    PretendRun(1, 1, 2);
-    const TSteadyTime start = Clock.Steady();
-    RunState.PollStartTime = start;
-    RunState.OkCounts[0] = 500;
-    RunState.FailCounts[0] = 3;
-    Run.StatusText(start + 10s);
-    EXPECT_EQ(RunState.RateBaseOkCount, 500);
-
+    struct TStep {
+        std::chrono::seconds At;
+        int NewOk; // good polls of the first slave since the step before
+        std::string Text;
+    };
+    const std::vector<TStep> steps = {
+        {0s, 0, "已测试: 0秒"},
+        {59s, 0, "已测试: 59秒 通讯频率: 0次/秒"},
+        {60s, 25, "已测试: 1分0秒 通讯频率: 2次/秒"},  // 25 in 10 s: 2.5 goes to 2
+        {70s, 35, "已测试: 1分10秒 通讯频率: 4次/秒"}, // 3.5 goes to 4
+        {75s, 50, "已测试: 1分15秒 通讯频率: 4次/秒"}, // only at the 10-second points
+        {3725s, 0, "已测试: 1小时2分5秒 通讯频率: 4次/秒"},
+    };
+    for (const TStep& step : steps) {
+        for (int i = 0; i < step.NewOk; ++i)
+            Run.CountResult(1, TState::Good);
+        EXPECT_EQ(Run.StatusText(start + step.At), step.Text);
+    }
+    // A reset starts the sampling again from 0.
     Run.ResetCounts();
-    EXPECT_EQ(RunState.OkCounts[0], 0);
-    EXPECT_EQ(RunState.FailCounts[0], 0);
-    RunState.OkCounts[0] = 40;
-    // Counted from 0 again, so the next point samples at once.
-    EXPECT_EQ(Run.StatusText(start + 20s), "已测试: 20秒 通讯频率: 4次/秒");
+    for (int i = 0; i < 30; ++i)
+        Run.CountResult(1, TState::Good);
+    EXPECT_EQ(Run.StatusText(start + 3730s), "已测试: 1小时2分10秒 通讯频率: 3次/秒");
 }
 
 TEST(DivideRoundHalfEvenTest, HalvesGoToTheEvenNeighbour) {
-    EXPECT_EQ(DivideRoundHalfEven(25, 10), 2);
-    EXPECT_EQ(DivideRoundHalfEven(35, 10), 4);
-    EXPECT_EQ(DivideRoundHalfEven(52, 10), 5);
-    EXPECT_EQ(DivideRoundHalfEven(56, 10), 6);
-    EXPECT_EQ(DivideRoundHalfEven(5, 10), 0);
-    EXPECT_EQ(DivideRoundHalfEven(15, 10), 2);
-    EXPECT_EQ(DivideRoundHalfEven(-25, 10), -2);
-    EXPECT_EQ(DivideRoundHalfEven(-35, 10), -4);
-    EXPECT_EQ(DivideRoundHalfEven(-36, 10), -4);
+    const std::pair<std::int64_t, std::int32_t> cases[] = {
+        {25, 2}, {35, 4}, {24, 2}, {26, 3}, {-25, -2}, {-35, -4}, {0, 0}, {5, 0}, {15, 2}};
+    for (const auto& [value, expected] : cases)
+        EXPECT_EQ(DivideRoundHalfEven(value, 10), expected) << value;
 }
 
 TEST_F(PollingRunTest, StartTimeText) {
-    EXPECT_EQ(TPollingRun::StartTimeText(TFakeClock::LocalDateTime(2026, 1, 2, 3, 4, 5)),
-              "开始测试时间: 2026-01-02 03:04:05");
-    EXPECT_EQ(TimeStampText(TFakeClock::LocalDateTime(2026, 1, 2, 23, 4, 5)), "[23:04:05] ");
+    EXPECT_EQ(TPollingRun::StartTimeText(Clock.Now()), "开始测试时间: 2026-03-14 10:20:30");
 }
 
-// ---- Start checks and layout ----
+// ---- Start checks ----
 
-TEST_F(PollingRunTest, SettingsThatCannotMakeARunAreRefused) {
-    ParamPollFrom->SetValue(1);
-    ParamPollTo->SetValue(10);
-    ParamRegisterCount->SetValue(2);
-    EXPECT_EQ(Run.SettingsError(), "");
-
-    ParamPollFrom->SetValue(7);
-    ParamPollTo->SetValue(5);
-    EXPECT_EQ(Run.SettingsError(), "起始从机地址(7)大于结束从机地址(5)，无法开始运行！");
-
-    // Addresses outside the boxes' range, as only Config.ini can hold them.
-    ParamPollTo->SetValue(2);
-    ParamPollFrom->SetValue(0);
-    EXPECT_EQ(Run.SettingsError(), "从机地址范围(0-2)超出1到254，无法开始运行！");
-    ParamPollFrom->SetValue(250);
-    ParamPollTo->SetValue(255);
-    EXPECT_EQ(Run.SettingsError(), "从机地址范围(250-255)超出1到254，无法开始运行！");
-    ParamPollTo->SetValue(254);
-    EXPECT_EQ(Run.SettingsError(), "");
-
-    ParamRegisterCount->SetValue(0);
-    EXPECT_NE(Run.SettingsError().find("请求寄存器数量(0)"), std::string::npos);
+TEST(PollingRunSettingsTest, SettingsThatCannotMakeARunAreRefused) {
+    struct TCase {
+        int From, To, Count, Begin;
+        std::string Error;
+    };
+    const std::vector<TCase> cases = {
+        {1, 10, 2, 0, ""},
+        {5, 4, 2, 0, "起始从机地址(5)大于结束从机地址(4)，无法开始运行！"},
+        {0, 2, 2, 0, "从机地址范围(0-2)超出1到254，无法开始运行！"},
+        {250, 255, 2, 0, "从机地址范围(250-255)超出1到254，无法开始运行！"},
+        {1, 1, 0, 0, "请求寄存器数量(0)超出1到125，无法开始运行！"},
+        {1, 1, 126, 0, "请求寄存器数量(126)超出1到125，无法开始运行！"},
+        {1, 1, 2, 65536, "起始寄存器地址(65536)超出0到65535，无法开始运行！"},
+    };
+    for (const TCase& c : cases) {
+        TRunSettings s;
+        s.PollFrom = c.From;
+        s.PollTo = c.To;
+        s.RegisterCount = c.Count;
+        s.RegisterBegin = c.Begin;
+        EXPECT_EQ(TPollingRun::SettingsError(s), c.Error);
+    }
 }
 
-TEST_F(PollingRunTest, LayoutFollowsRangeAndRegisterCount) {
-    ParamPollFrom->SetValue(5);
-    ParamPollTo->SetValue(7);
-    ParamRegisterCount->SetValue(16);
-    TRunLayout layout = Run.Layout();
+TEST(PollingRunSettingsTest, LayoutFollowsRangeAndRegisterCount) {
+    TRunSettings s;
+    s.PollFrom = 5;
+    s.PollTo = 7;
+    s.RegisterCount = 16;
+    TRunLayout layout = TPollingRun::Layout(s);
     EXPECT_EQ(layout.Positions, 3U);
     EXPECT_EQ(layout.ValueColumns, 8);
-    ParamRegisterCount->SetValue(3);
-    EXPECT_EQ(Run.Layout().ValueColumns, 1);
+    s.RegisterCount = 3;
+    s.PollTo = 4;
+    layout = TPollingRun::Layout(s);
+    EXPECT_EQ(layout.Positions, 0U);
+    EXPECT_EQ(layout.ValueColumns, 1);
+}
+
+TEST(PollingRunSettingsTest, TimeoutAndIntervalFromTheFileAreKeptSane) {
+    TRunSettings s;
+    s.PollTimeout = 0;
+    s.PollInterval = -5;
+    EXPECT_EQ(PollTimeoutAtUse(s), 1ms);
+    EXPECT_EQ(PollIntervalAtUse(s), 0ms);
+    s.PollTimeout = 2'000'000'000;
+    s.PollInterval = 2'000'000'000;
+    EXPECT_EQ(PollTimeoutAtUse(s), 10000ms);
+    EXPECT_EQ(PollIntervalAtUse(s), 10000ms);
 }
 
 } // namespace

@@ -42,8 +42,6 @@ QAction& MenuEntry(QWidget& view, const QString& caption) {
 class TfrmMainExportTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { RunState.Reset(); }
-    void cleanup() { RunState.Reset(); }
 
     void errorListMenu();
     void resultTableMenu();

@@ -20,6 +20,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -55,7 +56,6 @@ class TfrmMainTest : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        RunState.Reset();
         // The machine's own port list varies; the window is shown these.
         TComComboBox::SetPortListSource([](std::vector<std::string>& ports) {
             ports = {"COM1", "COM3", "COM10"};
@@ -69,6 +69,7 @@ private slots:
     void statusBarPanels();
     void firstStartWithoutFile();
     void valuesOutsideTheRanges();
+    void malformedValuesAreListedAtStartUp();
     void unknownPortAndUnlistedBaudRate();
     void editsAreWrittenThrough();
     void typedNumbersOutsideTheRange();
@@ -113,9 +114,10 @@ void TfrmMainTest::controlsCaptionsHintsRanges() {
     } spins[] = {
         {"spePollFrom", {84, 12, 53, 21}, "轮询的起始从机地址", 1, 254, 1},
         {"spePollTo", {84, 36, 53, 21}, "轮询的结束从机地址", 1, 254, 1},
-        {"speRBegin", {236, 12, 69, 21}, "请求读取的起始\n寄存器地址", 0, 12, 1},
-        {"speRCount", {236, 36, 69, 21}, "请求读取的寄存器数量", 1, 16, 1},
-        {"spePollInterval", {508, 12, 69, 21}, "两次读取之间的延时", 1, 10000, 1},
+        // The ranges the run and the console front end accept, from one table.
+        {"speRBegin", {236, 12, 69, 21}, "请求读取的起始\n寄存器地址", 0, 65535, 1},
+        {"speRCount", {236, 36, 69, 21}, "请求读取的寄存器数量", 1, 125, 1},
+        {"spePollInterval", {508, 12, 69, 21}, "两次读取之间的延时", 0, 10000, 1},
         {"spePollTimeout", {508, 36, 69, 21}, "从机最长无应答时间", 1, 10000, 1},
         {"speReadInterval",
          {654, 33, 45, 21},
@@ -247,8 +249,28 @@ void TfrmMainTest::firstStartWithoutFile() {
     QCOMPARE(QString::fromStdString(config.Contents()), QString::fromStdString(DefaultConfigText));
 }
 
+void TfrmMainTest::malformedValuesAreListedAtStartUp() {
+    // A typo must not change the test without a word: the default is used, and
+    // one line a key says which text was not taken.
+    std::string text = Replaced(DefaultConfigText, "Baud Rate=9600", "Baud Rate=abc");
+    text = Replaced(text, "Poll To=10", "Poll To=3abc");
+    TTempConfig config(text);
+    TfrmMain window(config.Path());
+    QCOMPARE(window.InfoModel().Lines().size(), 2);
+    const QRegularExpression stamp(QStringLiteral(R"(^\[\d\d:\d\d:\d\d\] )"));
+    QStringList lines = window.InfoModel().Lines();
+    for (QString& line : lines) {
+        QVERIFY2(line.contains(stamp), qPrintable(line));
+        line.remove(stamp);
+    }
+    QCOMPARE(lines, (QStringList{QStringLiteral("[配置值无效!][Baud Rate=abc][已使用默认值:9600]"),
+                                 QStringLiteral("[配置值无效!][Poll To=3abc][已使用默认值:10]")}));
+    QCOMPARE(ParamBaudRate->AsInteger(), 9600);
+    QCOMPARE(ParamPollTo->AsInteger(), 10);
+}
+
 void TfrmMainTest::valuesOutsideTheRanges() {
-    std::string text = Replaced(DefaultConfigText, "Register Begin=0", "Register Begin=20");
+    std::string text = Replaced(DefaultConfigText, "Register Begin=0", "Register Begin=70000");
     text = Replaced(text, "Poll From=1", "Poll From=0");
     text = Replaced(text, "FrameBreakMode=1", "FrameBreakMode=7");
     TTempConfig config(text);
@@ -256,10 +278,10 @@ void TfrmMainTest::valuesOutsideTheRanges() {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    // 20 shows as 12, which differs from the designed 1: stored, in memory and file.
-    QCOMPARE(Child<QSpinBox>(window, "speRBegin")->value(), 12);
-    QCOMPARE(ParamRegisterBegin->AsInteger(), 12);
-    QVERIFY(config.Contents().find("Register Begin=12\n") != std::string::npos);
+    // 70000 shows as 65535, which differs from the designed 1: stored, in memory and file.
+    QCOMPARE(Child<QSpinBox>(window, "speRBegin")->value(), 65535);
+    QCOMPARE(ParamRegisterBegin->AsInteger(), 65535);
+    QVERIFY(config.Contents().find("Register Begin=65535\n") != std::string::npos);
     // 0 shows as 1, the designed value: nothing runs and 0 stays.
     QCOMPARE(Child<QSpinBox>(window, "spePollFrom")->value(), 1);
     QCOMPARE(ParamPollFrom->AsInteger(), 0);
@@ -473,11 +495,11 @@ void TfrmMainTest::frameBreakModeConfiguresTheLink() {
 
 void TfrmMainTest::refusedWritesAreShown() {
     // Every key but Poll From, Register Begin out of its box's range: loading
-    // must write Poll From and showing must write 12; both are refused, and
+    // must write Poll From and showing must write 65535; both are refused, and
     // start-up shows one box.
     const std::string text = "[Communication]\nComm Port=COM1\nBaud Rate=9600\nPoll Interval=1\n"
                              "Poll Timeout=1\nPoll To=1\nFrameBreakMode=0\nReadInterval=5\n"
-                             "[Modbus]\nRegister Begin=20\nRegister Count=1\n";
+                             "[Modbus]\nRegister Begin=70000\nRegister Count=1\n";
     TTempConfig config(text);
     std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
     const QString refused = QString::fromStdString("Unable to write to " + config.Path());
@@ -487,7 +509,7 @@ void TfrmMainTest::refusedWritesAreShown() {
     QCOMPARE(ParamPollFrom->AsInteger(), 1);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(ParamRegisterBegin->AsInteger(), 12);
+    QCOMPARE(ParamRegisterBegin->AsInteger(), 65535);
     QCOMPARE(catcher.Texts.size(), 1);
 
     // That box was the session's one: later refused writes show none, and each
