@@ -111,7 +111,7 @@ protected:
 
 private:
     /// Runs a handler; an error that escapes it is shown in a message box.
-    template <class THandler> void Guarded(THandler&& handler);
+    void Guarded(const std::function<void()>& handler);
     /// A message box with `text`, and the system's reason below it when there is one.
     void ShowError(const QString& text, std::error_code reason = {});
     void ConnectHandlers();
