@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
@@ -157,6 +159,10 @@ struct TOptions {
     double InterruptAfter = 10;
     int Rounds = 1;
     bool StderrToNull = false;
+    /// A run still going this long after the end was asked for is killed.
+    double GiveUp = 30;
+    /// Standard error read at most this fast (MiB/s), as a slow terminal would; 0: at once.
+    double StderrRate = 0;
     bool Ending = true;
     bool Interrupt = true;
 };
@@ -235,11 +241,18 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
 
     std::atomic<std::uint64_t> errBytes{0};
     std::atomic<std::uint64_t> errLines{0};
+    std::string errTail; // the last bytes, read after the drain has ended
     std::jthread drain;
     if (!options.StderrToNull)
         drain = std::jthread([&, fd = errPipe[0]] {
             std::vector<char> buffer(1 << 16);
+            const Clock::time_point start = Clock::now();
             for (;;) {
+                if (options.StderrRate > 0)
+                    std::this_thread::sleep_until(
+                        start +
+                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                            MiB(static_cast<double>(errBytes.load())) / options.StderrRate)));
                 const ssize_t n = ::read(fd, buffer.data(), buffer.size());
                 if (n < 0 && errno == EINTR)
                     continue;
@@ -248,6 +261,9 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
                 errBytes += static_cast<std::uint64_t>(n);
                 errLines +=
                     static_cast<std::uint64_t>(std::count(buffer.data(), buffer.data() + n, '\n'));
+                errTail.append(buffer.data(), static_cast<std::size_t>(n));
+                if (errTail.size() > 8192)
+                    errTail.erase(0, errTail.size() - 8192);
             }
             ::close(fd);
         });
@@ -294,11 +310,28 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
     } else {
         reference = after(options.Duration).time_since_epoch().count();
     }
+    const Clock::time_point endAsked = signalled ? *signalled : after(options.Duration);
+    bool killed = false;
+    std::jthread watchdog([&](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::unique_lock lock(mutex);
+        if (!wake.wait_until(lock, stop,
+                             endAsked + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(options.GiveUp)),
+                             [] { return false; }) &&
+            !stop.stop_requested()) {
+            killed = true;
+            ::kill(pid, SIGKILL);
+        }
+    });
     int status = 0;
     rusage usage{};
     while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     const Clock::time_point exited = Clock::now();
+    watchdog.request_stop();
+    watchdog.join();
     ended = true;
     sampler.join();
     if (drain.joinable())
@@ -322,7 +355,6 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
 
     TOutcome outcome;
     outcome.PeakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
-    const Clock::time_point endAsked = signalled ? *signalled : after(options.Duration);
     outcome.EndedAfter = Seconds(exited - endAsked);
 
     if (signalled)
@@ -334,8 +366,9 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
                 WIFEXITED(status) ? "code" : "by signal",
                 WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status),
                 Seconds(first - spawned));
-    std::printf("  ended %.3f s after %s", outcome.EndedAfter,
-                signalled ? "SIGINT" : "the end of --duration");
+    std::printf("  ended %.3f s after %s%s", outcome.EndedAfter,
+                signalled ? "SIGINT" : "the end of --duration",
+                killed ? ", killed (SIGKILL) when it had not ended by itself" : "");
     if (jsonFrom)
         std::printf("; its JSON record began to appear %.3f s after it (within 50 ms)",
                     Seconds(*jsonFrom - endAsked));
@@ -349,11 +382,18 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
                 cpu, static_cast<long>(usage.ru_utime.tv_sec),
                 static_cast<long>(usage.ru_stime.tv_sec), MiB(static_cast<double>(device.Sent)),
                 static_cast<unsigned long long>(device.Received.load()));
-    if (!options.StderrToNull)
-        std::printf("  standard error: %.1f MiB, %llu lines\n",
+    if (!options.StderrToNull) {
+        // The last line says whether the program's own closing message got through.
+        while (!errTail.empty() && errTail.back() == '\n')
+            errTail.pop_back();
+        const std::size_t from = errTail.rfind('\n');
+        std::string last = errTail.substr(from == std::string::npos ? 0 : from + 1);
+        if (last.size() > 100)
+            last = last.substr(0, 100) + "...";
+        std::printf("  standard error: %.1f MiB, %llu lines; the last: %s\n",
                     MiB(static_cast<double>(errBytes.load())),
-                    static_cast<unsigned long long>(errLines.load()));
-    else
+                    static_cast<unsigned long long>(errLines.load()), last.c_str());
+    } else
         std::printf("  standard error: /dev/null\n");
     std::printf("  JSON record: %.1f MiB; elapsed_s %.3f, polls %.0f, %zu error lines kept, "
                 "errors_omitted %.0f\n",
@@ -405,8 +445,12 @@ int main(int argc, char* argv[]) {
             options.InterruptAfter = std::max(0.1, std::atof(argv[++i]));
         else if (arg == "--rounds" && more)
             options.Rounds = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--give-up" && more)
+            options.GiveUp = std::max(1.0, std::atof(argv[++i]));
         else if (arg == "--stderr-null")
             options.StderrToNull = true;
+        else if (arg == "--stderr-rate" && more)
+            options.StderrRate = std::max(0.0, std::atof(argv[++i]));
         else if (arg == "--only-duration")
             options.Interrupt = false;
         else if (arg == "--only-interrupt")
@@ -414,14 +458,21 @@ int main(int argc, char* argv[]) {
         else {
             std::fprintf(stderr,
                          "usage: %s [--cli PATH] [--duration S] [--interrupt-after S] "
-                         "[--rounds N] [--stderr-null] [--only-duration | --only-interrupt]\n",
+                         "[--rounds N] [--give-up S] [--stderr-null | --stderr-rate MIB_S] "
+                         "[--only-duration | --only-interrupt]\n",
                          argv[0]);
             return 2;
         }
     }
+    char drained[64];
+    if (options.StderrRate > 0)
+        std::snprintf(drained, sizeof drained, "read from a pipe at %g MiB/s", options.StderrRate);
     std::printf("quellmark-cli: %s; fixed interval 20 ms, slaves 1-10, Poll Timeout 100 ms, "
                 "Poll Interval 10 ms; standard error %s\n",
-                options.Cli.c_str(), options.StderrToNull ? "to /dev/null" : "drained by a pipe");
+                options.Cli.c_str(),
+                options.StderrToNull ? "to /dev/null"
+                : options.StderrRate ? drained
+                                     : "read from a pipe at once");
     std::vector<TOutcome> ending;
     std::vector<TOutcome> interrupted;
     for (int round = 1; round <= options.Rounds; ++round) {
