@@ -277,16 +277,18 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
     std::vector<double> rssPerTen;
     std::optional<Clock::time_point> jsonFrom;
     std::jthread sampler([&] {
-        int tick = 0;
+        Clock::time_point nextRss = spawned + 10s;
         while (!ended.load()) {
             if (const auto hwm = StatusKiB(pid, "VmHWM:")) {
                 lastHwm = std::max(lastHwm, *hwm);
                 if (Clock::now().time_since_epoch().count() < reference.load())
                     runHwm = lastHwm;
             }
-            if (++tick % 200 == 0)
+            if (Clock::now() >= nextRss) {
+                nextRss += 10s;
                 if (const auto rss = StatusKiB(pid, "VmRSS:"))
                     rssPerTen.push_back(*rss / 1024);
+            }
             if (!jsonFrom && FileSize(json) > 0)
                 jsonFrom = Clock::now();
             std::this_thread::sleep_for(50ms);
