@@ -390,8 +390,13 @@ std::optional<TOutcome> CliRun(const TOptions& options, std::optional<double> in
             errTail.pop_back();
         const std::size_t from = errTail.rfind('\n');
         std::string last = errTail.substr(from == std::string::npos ? 0 : from + 1);
-        if (last.size() > 100)
-            last = last.substr(0, 100) + "...";
+        if (last.size() > 100) {
+            // Cut before a character, not inside one.
+            std::size_t cut = 100;
+            while (cut > 0 && (static_cast<unsigned char>(last[cut]) & 0xC0) == 0x80)
+                --cut;
+            last = last.substr(0, cut) + "...";
+        }
         std::printf("  standard error: %.1f MiB, %llu lines; the last: %s\n",
                     MiB(static_cast<double>(errBytes.load())),
                     static_cast<unsigned long long>(errLines.load()), last.c_str());
