@@ -5,7 +5,6 @@
 // and timed from the moment it was asked for; then the error list is cleared
 // and the memory sampled again.
 #include "RawPty.h"
-#include "TRunState.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
@@ -132,7 +131,6 @@ int main(int argc, char* argv[]) {
                 "Count=2\n";
     }
 
-    RunState.Reset();
     TfrmMain window((dir / "Config.ini").string());
     window.show();
     QCoreApplication::processEvents();
@@ -145,11 +143,12 @@ int main(int argc, char* argv[]) {
     device.Start();
 
     // Every line as it reaches the list: the list itself keeps only the latest.
+    // Lines the run could not hand over (more than its bound of text waiting
+    // for the window thread) are reported in one line each time it catches up.
     std::uint64_t linesShown = 0;
     std::uint64_t dropReports = 0;
-    std::uint64_t droppedBlocks = 0;
-    std::uint64_t droppedBytes = 0;
-    const QRegularExpression dropped(QStringLiteral("已丢弃(\\d+)个数据块,共(\\d+)字节"));
+    std::uint64_t droppedLines = 0;
+    const QRegularExpression dropped(QStringLiteral("\\[出错信息过多!\\]\\[已丢弃(\\d+)行\\]"));
     QObject::connect(&window.InfoModel(), &QAbstractItemModel::rowsInserted,
                      [&](const QModelIndex&, int first, int last) {
                          for (int row = first; row <= last; ++row) {
@@ -159,8 +158,7 @@ int main(int argc, char* argv[]) {
                              const QRegularExpressionMatch match = dropped.match(line);
                              if (match.hasMatch()) {
                                  ++dropReports;
-                                 droppedBlocks += match.captured(1).toULongLong();
-                                 droppedBytes += match.captured(2).toULongLong();
+                                 droppedLines += match.captured(1).toULongLong();
                              }
                          }
                      });
@@ -200,7 +198,7 @@ int main(int argc, char* argv[]) {
     device.Stop();
 
     // The notices still queued at Stop are handled now; the report of dropped
-    // blocks comes once the window has caught up.
+    // lines comes with the next lines the window thread takes.
     const double afterStop = ResidentMiB();
     const qsizetype linesAtStop = window.InfoModel().Lines().size();
     const auto drainStart = Clock::now();
@@ -224,7 +222,7 @@ int main(int argc, char* argv[]) {
         lineCount = lines.size();
         for (const QString& line : lines) {
             characters += static_cast<std::size_t>(line.size());
-            if (line.contains(QStringLiteral("[接收过快!]")))
+            if (line.contains(QStringLiteral("[出错信息过多!]")))
                 dropLines.append(QString(line.data(), line.size()));
         }
         if (std::getenv("FLOOD_BENCH_SAMPLE"))
@@ -243,19 +241,18 @@ int main(int argc, char* argv[]) {
         std::printf(" %.1f", m);
     std::printf(" MiB\n");
     std::printf("error list: %lld lines at Stop, %lld once the queued notices were handled, "
-                "%.1f MiB of text (%.1f MiB counted), %lld of them report dropped blocks:\n",
+                "%.1f MiB of text (%.1f MiB counted), %lld of them report dropped lines:\n",
                 static_cast<long long>(linesAtStop), static_cast<long long>(lineCount),
                 static_cast<double>(textBytes) / (1 << 20),
                 static_cast<double>(characters * 2) / (1 << 20),
                 static_cast<long long>(dropLines.size()));
     for (const QString& line : dropLines)
         std::printf("  %s\n", line.toUtf8().constData());
-    std::printf("all lines shown: %llu; %llu reports of dropped data, %llu blocks and %.1f MiB "
-                "dropped in all\n",
+    std::printf("all lines shown: %llu; %llu reports of lines dropped before the window thread "
+                "took them, %llu lines dropped in all\n",
                 static_cast<unsigned long long>(linesShown),
                 static_cast<unsigned long long>(dropReports),
-                static_cast<unsigned long long>(droppedBlocks),
-                static_cast<double>(droppedBytes) / (1 << 20));
+                static_cast<unsigned long long>(droppedLines));
     std::printf("Stop: %.0f ms from the request to the run stopped, of which %.0f ms in the "
                 "click's handler (port %s)\n",
                 std::chrono::duration<double, std::milli>(stoppedAt - askedAt).count(),

@@ -1,10 +1,11 @@
 // Figures of a polling run, printed (not a test):
 //  1. polls per second through the window against a device on a
 //     pseudo-terminal that answers at once, fixed-length framing, Poll Interval
-//     0, with the longest backlog of result events not yet handled by the
-//     window thread;
-//  2. the poll interval's error (the next poll's start minus the previous poll's end,
-//     against Poll Interval 10): median and 99th percentile;
+//     0, with the most results counted by the run and not yet shown in the
+//     window's table, per second;
+//  2. the poll interval's error (the next request's hand-over minus the arrival
+//     of the previous reply, against Poll Interval 10 and 1000): median and
+//     99th percentile;
 //  3. CPU: the process's CPU time over the wall time of each run, and the
 //     window thread's alone, in per cent of one core;
 //  4. with --libmodbus, a plain libmodbus polling loop on the same line for
@@ -13,16 +14,15 @@
 // instead of the built-in device that answers at once.
 #include "ModbusRtu.h"
 #include "RawPty.h"
-#include "TComm.h"
-#include "TPollingRun.h"
-#include "TQueuePollHost.h"
-#include "TRunState.h"
-#include "TSysParam.h"
 #include "TNoticeQueue.h"
+#include "TPollingRun.h"
+#include "TRunSession.h"
+#include "TRunSettings.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTableWidget>
 #include <QTimer>
 
 #ifdef QUELLMARK_BENCH_LIBMODBUS
@@ -37,7 +37,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -201,13 +200,25 @@ std::string WriteConfig(const std::filesystem::path& dir, const std::string& por
     return path.string();
 }
 
-/// Polls per second and the backlog of result events, through the window.
+/// Results counted by the run and not yet in the window's table: the run's
+/// totals minus the OK and FAIL cells the table shows now.
+std::int64_t UnshownResults(TfrmMain& window, QTableWidget& table) {
+    const auto [ok, fail] = window.RunSession().Run.Totals();
+    std::int64_t shown = 0;
+    const int columns = table.columnCount();
+    for (int row = 0; columns >= 3 && row < table.rowCount(); ++row)
+        for (const int column : {columns - 2, columns - 1})
+            if (const QTableWidgetItem* item = table.item(row, column))
+                shown += item->text().toLongLong();
+    return ok + fail - shown;
+}
+
+/// Polls per second and the results waiting to be shown, through the window.
 void WindowRun(const std::filesystem::path& dir, int from, int to, int registerCount, int seconds) {
     std::optional<TInstantDevice> device;
     if (OutsidePort.empty())
         device.emplace(registerCount);
     const std::string port = OutsidePort.empty() ? device->Path : OutsidePort;
-    RunState.Reset();
     TfrmMain window(WriteConfig(dir, port, from, to, registerCount, 0));
     window.show();
     QCoreApplication::processEvents();
@@ -216,19 +227,25 @@ void WindowRun(const std::filesystem::path& dir, int from, int to, int registerC
         std::printf("the port did not open\n");
         return;
     }
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("lvResult"));
 
-    // The backlog is sampled every second: it must not grow with time.
+    // Sampled on the window thread every 50 ms, the most of each second kept:
+    // a window that falls behind shows it as a figure that grows with time.
     std::vector<std::int64_t> maxPerSecond;
+    std::int64_t maxThisSecond = 0;
+    int samples = 0;
     QTimer sampler;
-    sampler.setInterval(1000);
+    sampler.setInterval(50);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        maxPerSecond.push_back(window.PollHost().MaxBacklog());
-        window.PollHost().ResetBacklog();
+        maxThisSecond = std::max(maxThisSecond, UnshownResults(window, *table));
+        if (++samples % 20 == 0) {
+            maxPerSecond.push_back(maxThisSecond);
+            maxThisSecond = 0;
+        }
     });
     QElapsedTimer elapsed;
     elapsed.start();
     const TCpuMeter cpu;
-    window.PollHost().ResetBacklog();
     sampler.start();
     QTimer::singleShot(seconds * 1000, [] { QCoreApplication::exit(0); });
     QApplication::exec();
@@ -238,14 +255,9 @@ void WindowRun(const std::filesystem::path& dir, int from, int to, int registerC
     const long sleeps = cpu.SleepsSince();
     window.btnStartClick();
 
-    std::int64_t ok = 0;
-    std::int64_t fail = 0;
-    for (std::size_t p = 0; p < RunState.OkCounts.size(); ++p) {
-        ok += RunState.OkCounts[p];
-        fail += RunState.FailCounts[p];
-    }
+    const auto [ok, fail] = window.RunSession().Run.Totals();
     std::printf("slaves %d-%d, Register Count %d, %d s: %.0f polls/s (%lld good, %lld time-outs); "
-                "longest backlog of result events per second:",
+                "most results not yet shown in the table, per second:",
                 from, to, registerCount, seconds, static_cast<double>(ok + fail) / took,
                 static_cast<long long>(ok), static_cast<long long>(fail));
     for (std::int64_t b : maxPerSecond)
@@ -269,73 +281,79 @@ void WindowRun(const std::filesystem::path& dir, int from, int to, int registerC
 #endif
 }
 
-/// Records when each poll ended and when the next one started (its discard, before the request).
-class TTimingHost final : public TPollHost {
+/// A run without a window: the pumping thread plays the owning loop, and every
+/// block reaches the run's checks through a sink that notes when each reply
+/// came. A poll's pause starts when its reply has been checked and ends when
+/// the next request is handed over (TPendingRequest::HandedOverAt), so the
+/// gap between the two is the pause plus the check, the poll thread's wake-up
+/// and the discard before the next request.
+class TTimedRun final : private TRunListener {
 public:
-    TTimingHost(TComm& comm, TNoticeQueue& queue) : Inner(comm, queue, {}) {}
+    explicit TTimedRun(const TRunSettings& settings) {
+        Session.Comm1.SetBlockSink([this](const char* buffer, std::uint16_t length) {
+            const std::int64_t arrived = MonotonicNanoseconds();
+            TPollingRun& run = Session.Run;
+            // The request this block answers was handed over after the last reply.
+            const TPendingRequest::TView before = run.RequestPending.Load();
+            const std::int64_t handedOver = run.RequestPending.HandedOverAt();
+            run.ReceiveData(TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length),
+                            run.RunClock().Now());
+            const TPendingRequest::TView after = run.RequestPending.Load();
+            if (!before.Open() || after.Ticket != before.Ticket ||
+                after.State != TPendingRequest::TState::Good)
+                return;
+            if (LastTicket != 0 && before.Ticket == LastTicket + 1)
+                Gaps.push_back(std::chrono::nanoseconds(handedOver - LastReply));
+            LastTicket = before.Ticket;
+            LastReply = arrived;
+        });
+        Opened = Session.OpenAsSet(settings);
+    }
 
-    void SendRequest(const TFrame8& request) override { Inner.SendRequest(request); }
-    void PostPollResult(std::uint32_t runId, std::int32_t slave, std::int32_t result) override {
-        Inner.PostPollResult(runId, slave, result);
-        std::scoped_lock lock(Mutex);
-        LastEnd = Clock::now();
-    }
-    void SendCaptionChanged() override {}
-    // The first step of a poll: the pause ends here.
-    void DiscardInput() override {
-        const auto now = Clock::now();
-        {
-            std::scoped_lock lock(Mutex);
-            if (LastEnd)
-                Gaps.push_back(now - *LastEnd);
-        }
-        Inner.DiscardInput();
-    }
-    void LineHeld() override {}
+    // The reader writes these until the port closes: they outlive the session.
+    std::vector<Clock::duration> Gaps;
+    std::uint32_t LastTicket = 0;
+    std::int64_t LastReply = 0;
 
-    std::vector<Clock::duration> TakeGaps() {
-        std::scoped_lock lock(Mutex);
-        return Gaps;
-    }
+    TManualNoticeQueue Queue;
+    TRunSession Session{Queue, *this};
+    bool Opened = false;
 
 private:
-    TQueuePollHost Inner;
-    std::mutex Mutex;
-    std::optional<Clock::time_point> LastEnd;
-    std::vector<Clock::duration> Gaps;
+    void LinesReady() override { (void)Session.Run.TakeLines(); }
 };
 
 /// The poll interval's error and the CPU used at `interval` ms, through the run logic.
-void IntervalRun(const std::filesystem::path& dir, int interval, int seconds) {
+void IntervalRun(int interval, int seconds) {
     std::optional<TInstantDevice> device;
     if (OutsidePort.empty())
         device.emplace(2);
-    RunState.Reset();
-    LoadParams(
-        WriteConfig(dir, OutsidePort.empty() ? device->Path : OutsidePort, 1, 10, 2, interval));
-    TManualNoticeQueue queue;
-    TComm comm(queue);
-    TPollingRun run;
-    comm.OnReceiveData = [&](TComm&, const char* buffer, std::uint16_t length) {
-        run.ReceiveData(TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length),
-                        std::chrono::system_clock::now());
-    };
-    ApplyCommSettings(comm);
-    comm.OpenPort();
-    TTimingHost host(comm, queue);
+    TRunSettings settings;
+    settings.CommName = OutsidePort.empty() ? device->Path : OutsidePort;
+    settings.BaudRate = 115200;
+    settings.PollInterval = interval;
+    settings.PollTimeout = 500;
+    settings.PollFrom = 1;
+    settings.PollTo = 10;
+    settings.FrameBreakMode = 0;
+    settings.RegisterCount = 2;
+    TTimedRun timed(settings);
+    if (!timed.Opened) {
+        std::printf("Poll Interval %d: the port did not open\n", interval);
+        return;
+    }
     const TCpuMeter cpu;
-    run.Start(host, std::chrono::steady_clock::now());
+    timed.Session.StartRun(settings);
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end)
-        queue.WaitAndRun(20ms);
+        timed.Queue.WaitAndRun(20ms);
     const std::string cpuText = cpu.Text();
-    run.Stop();
-    comm.ClosePort();
-    queue.RunPending();
+    timed.Session.StopRun();
+    timed.Session.ClosePort();
+    timed.Queue.RunPending();
 
-    auto gaps = host.TakeGaps();
     std::vector<double> errors;
-    for (const auto gap : gaps)
+    for (const auto gap : timed.Gaps)
         errors.push_back(
             std::chrono::duration<double, std::micro>(gap - std::chrono::milliseconds(interval))
                 .count());
@@ -383,8 +401,10 @@ int main(int argc, char* argv[]) {
         WindowRun(dir / "large", 1, 254, 16, seconds);
     }
     if (!onlyWindow) {
-        IntervalRun(dir / "interval", 10, seconds);
-        IntervalRun(dir / "interval-1000", 1000, std::max(seconds, 10));
+        // Without a pause the gap is what every poll adds to its pause.
+        IntervalRun(0, seconds);
+        IntervalRun(10, seconds);
+        IntervalRun(1000, std::max(seconds, 10));
     }
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
