@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ostream>
+#include <sstream>
 
 namespace {
 
@@ -154,8 +156,24 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
 } // namespace
 
 std::string JsonString(const std::string& text) {
-    std::string json = "\"";
+    std::string json;
+    json.reserve(text.size() + 2);
+    json += '"';
     for (std::size_t at = 0; at < text.size(); ++at) {
+        // A run of plain ASCII goes in at once: a flood's lines are long.
+        std::size_t plain = at;
+        while (plain < text.size()) {
+            const auto c = static_cast<unsigned char>(text[plain]);
+            if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\')
+                break;
+            ++plain;
+        }
+        if (plain > at) {
+            json.append(text, at, plain - at);
+            at = plain;
+            if (at == text.size())
+                break;
+        }
         const char c = text[at];
         if (static_cast<unsigned char>(c) >= 0x80) {
             // Valid UTF-8 passes through; a byte that is not (a port name in
@@ -212,22 +230,24 @@ const char* ResultName(int exitCode) {
     }
 }
 
-std::string JsonText(const TCliResult& result) {
+void WriteJson(std::ostream& out, const TCliResult& result) {
+    // Written piece by piece: the error lines alone may hold 64 MiB, and a
+    // record built whole beside them would double what the process holds.
     const TRunSettings& s = result.Settings;
-    std::string json =
+    std::string head =
         "{\"tool\": \"quellmark-cli\", \"version\": " + JsonString(result.Version) +
         ", \"started\": " + JsonString(IsoTimeText(result.Started)) +
         ", \"config\": " + (result.ConfigPath ? JsonString(*result.ConfigPath) : "null") +
         ", \"requested\": ";
     if (result.Cycles)
-        json += "{\"cycles\": " + std::to_string(*result.Cycles) + "}";
+        head += "{\"cycles\": " + std::to_string(*result.Cycles) + "}";
     else if (result.DurationSeconds)
-        json += "{\"duration_s\": " + NumberText(*result.DurationSeconds) + "}";
+        head += "{\"duration_s\": " + NumberText(*result.DurationSeconds) + "}";
     else
-        json += "null";
-    json += ", \"result\": \"" + std::string(ResultName(result.ExitCode)) + "\"";
-    json += ", \"interrupted\": " + std::string(result.Interrupted ? "true" : "false");
-    json += ", \"settings\": {\"port\": " + JsonString(s.CommName) +
+        head += "null";
+    head += ", \"result\": \"" + std::string(ResultName(result.ExitCode)) + "\"";
+    head += ", \"interrupted\": " + std::string(result.Interrupted ? "true" : "false");
+    head += ", \"settings\": {\"port\": " + JsonString(s.CommName) +
             ", \"baud\": " + std::to_string(s.BaudRate) +
             ", \"from\": " + std::to_string(s.PollFrom) + ", \"to\": " + std::to_string(s.PollTo) +
             ", \"register_begin\": " + std::to_string(s.RegisterBegin) +
@@ -236,12 +256,13 @@ std::string JsonText(const TCliResult& result) {
             ", \"interval_ms\": " + std::to_string(s.PollInterval) + ", \"frame_break\": \"" +
             (s.FixedInterval() ? "interval" : "length") +
             "\", \"read_interval_ms\": " + std::to_string(s.ReadInterval) + "}";
-    json += ", \"elapsed_s\": " + Number(result.ElapsedSeconds, 3);
-    json += ", \"polls\": " + std::to_string(result.Polls);
-    json += ", \"slaves\": [";
+    head += ", \"elapsed_s\": " + Number(result.ElapsedSeconds, 3);
+    head += ", \"polls\": " + std::to_string(result.Polls);
+    head += ", \"slaves\": [";
+    out << head;
     for (std::size_t i = 0; i < result.Slaves.size(); ++i) {
         const TCliSlave& slave = result.Slaves[i];
-        json += (i > 0 ? ", " : "");
+        std::string json = i > 0 ? ", " : "";
         json += "{\"id\": " + std::to_string(slave.Id) + ", \"ok\": " + std::to_string(slave.Ok) +
                 ", \"fail\": " + std::to_string(slave.Fail) + ", \"values\": [";
         for (std::size_t v = 0; v < slave.Values.size(); ++v)
@@ -254,25 +275,34 @@ std::string JsonText(const TCliResult& result) {
             json += "{\"min\": " + t[0] + ", \"mean\": " + t[1] + ", \"p99\": " + t[2] +
                     ", \"max\": " + t[3] + "}";
         }
-        json += "}";
+        out << json << '}';
     }
-    json += "], \"errors\": [";
+    out << "], \"errors\": [";
+    std::string entry;
     for (std::size_t i = 0; i < result.Errors.size(); ++i) {
         const TCliErrorLine& e = result.Errors[i];
-        json += std::string(i > 0 ? ", " : "") + "{\"time\": " + JsonString(e.Time) +
-                ", \"text\": " + JsonString(e.Text) + ", \"kind\": \"" +
-                std::string(InfoKindName(e.Kind)) +
-                "\", \"slave\": " + (e.Slave ? std::to_string(*e.Slave) : "null") +
-                ", \"at\": " + JsonString(IsoTimeText(e.At)) + "}";
+        entry.assign(i > 0 ? ", " : "");
+        entry.append("{\"time\": ").append(JsonString(e.Time));
+        entry.append(", \"text\": ").append(JsonString(e.Text));
+        entry.append(", \"kind\": \"").append(InfoKindName(e.Kind));
+        entry.append("\", \"slave\": ").append(e.Slave ? std::to_string(*e.Slave) : "null");
+        entry.append(", \"at\": ").append(JsonString(IsoTimeText(e.At))).append("}");
+        out << entry;
     }
-    json += "]";
+    out << ']';
     if (result.ErrorsOmitted > 0)
-        json += ", \"errors_omitted\": " + std::to_string(result.ErrorsOmitted);
+        out << ", \"errors_omitted\": " << result.ErrorsOmitted;
     if (result.Coil)
-        json += ", \"coil\": {\"command\": \"" + std::string(CoilName(result.Coil->Action)) +
-                "\", \"slave\": " + std::to_string(result.Coil->Slave) +
-                ", \"echo\": " + (result.Coil->Echoed ? "true" : "false") + "}";
-    return json + "}\n";
+        out << ", \"coil\": {\"command\": \"" << CoilName(result.Coil->Action)
+            << "\", \"slave\": " << result.Coil->Slave
+            << ", \"echo\": " << (result.Coil->Echoed ? "true" : "false") << '}';
+    out << "}\n";
+}
+
+std::string JsonText(const TCliResult& result) {
+    std::ostringstream json;
+    WriteJson(json, result);
+    return std::move(json).str();
 }
 
 TCliErrorLine SplitErrorLine(const TInfoLine& line) {

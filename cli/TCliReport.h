@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -79,6 +80,8 @@ void KeepErrorLine(TCliResult& result, const TInfoLine& line);
 std::string TableText(const TCliResult& result);
 std::string CsvText(const TCliResult& result);
 std::string JsonText(const TCliResult& result);
+/// The same, written to `out` as it is made.
+void WriteJson(std::ostream& out, const TCliResult& result);
 
 /// Text as a JSON string, quotes included.
 std::string JsonString(const std::string& text);

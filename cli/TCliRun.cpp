@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <ostream>
 
 namespace {
@@ -23,6 +24,12 @@ constexpr auto PumpSlice = 10ms;
 // The longest a command can take: the poll in flight (at most 10 s), the
 // pause after opening, the echo.
 constexpr auto LongestCoil = 12s;
+// How long error lines may take to reach standard error: a turn of the loop,
+// and the end of the job. A terminal slower than a flooding device does not
+// hold up the clock; what it could not take is counted, and kept in the record.
+constexpr auto LineWriteSlice = 5ms;
+constexpr auto LastLineWrite = 500ms;
+constexpr std::size_t MaxUnwrittenBytes = std::size_t{16} << 20;
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && text.back() == ' ')
@@ -113,6 +120,7 @@ public:
             now = TSteady::now();
             if (coilAt && !CoilStarted && now >= *coilAt && !StartCoil(*options.Coil, settings))
                 Result.Coil = TCliCoil{*options.Coil, settings.PollFrom & 0xFF, false};
+            WriteLines(TSteady::now() + LineWriteSlice);
             if (StatusLine && now >= nextStatus) {
                 ShowStatus(now - start);
                 nextStatus = now + StatusPeriod;
@@ -126,8 +134,10 @@ public:
         // A command on the line finishes on the open port before it closes.
         if (CoilStarted)
             Queue.RunUntil([this] { return Result.Coil.has_value(); }, LongestCoil);
+        // Closed before the last lines are taken: a flooding device adds none after.
+        Session.ClosePort();
         Queue.RunPending();
-        ClearStatus();
+        FinishLines();
 
         Result.Ran = true;
         Result.ElapsedSeconds = elapsed;
@@ -166,9 +176,11 @@ public:
             return ExitPort;
         }
         Queue.RunUntil([this] { return Result.Coil.has_value(); }, LongestCoil);
-        Queue.RunPending();
         // The link lets go of a vanished port at once.
         const bool lost = !Session.Comm1.PortOpen();
+        Session.ClosePort();
+        Queue.RunPending();
+        FinishLines();
         if (lost) {
             Err << "quellmark-cli: the port " << settings.CommName << " was lost\n";
             return ExitPort;
@@ -209,17 +221,42 @@ private:
         });
     }
 
+    /// Lines of the error list: kept for the record while its bounds allow
+    /// (the oldest are kept), and written to standard error as time allows.
     void LinesReady() override {
-        for (const TInfoLine& line : Session.Run.TakeLines())
-            ErrorLine(line);
+        for (TInfoLine& line : Session.Run.TakeLines()) {
+            KeepErrorLine(Result, line);
+            // What waits for a slow standard error is bounded as the record is.
+            if (UnwrittenBytes + line.Text.size() > MaxUnwrittenBytes) {
+                ++NotWritten;
+                continue;
+            }
+            UnwrittenBytes += line.Text.size();
+            Unwritten.push_back(std::move(line.Text));
+        }
     }
 
-    /// A line of the error list: on standard error at once, and kept for the
-    /// result while the kept lines stay within their bounds (the oldest are kept).
-    void ErrorLine(const TInfoLine& line) {
+    /// Writes waiting lines to standard error until `until`.
+    void WriteLines(TSteady::time_point until) {
+        if (Unwritten.empty())
+            return;
         ClearStatus();
-        Err << line.Text << '\n' << std::flush;
-        KeepErrorLine(Result, line);
+        do {
+            Err << Unwritten.front() << '\n';
+            UnwrittenBytes -= Unwritten.front().size();
+            Unwritten.pop_front();
+        } while (!Unwritten.empty() && TSteady::now() < until);
+        Err << std::flush;
+    }
+
+    void FinishLines() {
+        WriteLines(TSteady::now() + LastLineWrite);
+        ClearStatus();
+        NotWritten += Unwritten.size();
+        if (NotWritten > 0)
+            Err << "quellmark-cli: " << NotWritten
+                << " more error lines came than standard error could take in time\n";
+        Unwritten.clear();
     }
 
     void ShowStatus(TSteady::duration elapsed) {
@@ -256,6 +293,9 @@ private:
     TRunSession Session{Queue, *this};
 
     bool CoilStarted = false;
+    std::deque<std::string> Unwritten;
+    std::size_t UnwrittenBytes = 0;
+    std::size_t NotWritten = 0;
     std::size_t StatusWidth = 0;
 };
 
@@ -351,7 +391,7 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         out << TableText(result);
         break;
     case TCliFormat::Json:
-        out << JsonText(result);
+        WriteJson(out, result);
         break;
     case TCliFormat::Csv:
         out << CsvText(result);

@@ -19,8 +19,9 @@ const std::atomic<bool>& InstallInterruptFlag() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     // The first signal only sets the flag; the handler is then reset, so a
-    // second Ctrl-C ends a program that does not end by itself.
-    action.sa_flags = SA_RESETHAND;
+    // second Ctrl-C ends a program that does not end by itself. A write the
+    // signal meets goes on: the lines and the results still reach their stream.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     return Interrupted;
