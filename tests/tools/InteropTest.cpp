@@ -144,7 +144,7 @@ TEST_P(InteropReadTest, ReadsAreAnsweredPassOurChecksAndDecode) {
     const TReadCase c = GetParam();
     TRunSettings settings;
     settings.BaudRate = 9600;
-    settings.PollTimeout = 500; // never reached: the slave answers at once
+    settings.PollTimeout = 1000; // never reached, even on a busy machine: no read fails
     settings.PollInterval = 2;
     // The slave's own address only: libmodbus takes the frame after a request for another
     // address as that slave's reply and would drop our next request.
