@@ -1,20 +1,18 @@
 // Our serial link and run logic against an independent Modbus RTU slave built on
-// libmodbus, on a pseudo-terminal. The test thread pumps the window queue, as the
-// window thread would, so this test needs no Qt and runs under ThreadSanitizer.
+// libmodbus, on a pseudo-terminal. The test thread pumps the session's notice queue, as
+// the window thread would, so this test needs no Qt and runs under ThreadSanitizer.
 #include "ModbusRtu.h"
 #include "SlaveRegisters.h"
 #include "TChildProcess.h"
-#include "TComm.h"
-#include "TPollingRun.h"
-#include "TQueuePollHost.h"
-#include "TRunState.h"
-#include "TSimSummary.h"
-#include "TSysParam.h"
-#include "TTempConfig.h"
 #include "TNoticeQueue.h"
+#include "TPollingRun.h"
+#include "TRunSession.h"
+#include "TRunSettings.h"
+#include "TSimSummary.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdint>
@@ -33,7 +31,7 @@ constexpr int SlaveAddress = 7; // not 1, so that an address taken from a defaul
 constexpr auto Patience = 10s;  // upper bound of every wait; reached only on failure
 
 // What the slave holds, two registers a value, high register first: values that catch
-// byte order, word order and sign mistakes.
+// byte order, word order and sign mistakes. Registers 0 to 15, all the slave has.
 const std::vector<std::int32_t> Values{123,        -2,        INT32_MIN, 65536,
                                        0x12345678, INT32_MAX, 0,         -123456789};
 
@@ -51,17 +49,80 @@ std::vector<std::uint8_t> ExpectedReply(int begin, int count) {
     return reply;
 }
 
-/// The values that reply decodes to: whole pairs only, an odd last register left out.
-std::vector<std::int32_t> ExpectedValues(int begin, int count) {
+/// The Value cells that reply fills: whole pairs only, an odd last register left out.
+std::vector<std::string> ExpectedCells(int begin, int count) {
     const std::vector<std::uint16_t> registers = RegistersOf(Values);
-    std::vector<std::int32_t> values;
+    std::vector<std::string> cells;
     for (int i = begin; i + 1 < begin + count; i += 2) {
         const std::uint32_t high = registers.at(static_cast<std::size_t>(i));
         const std::uint32_t low = registers.at(static_cast<std::size_t>(i) + 1);
-        values.push_back(static_cast<std::int32_t>(high << 16 | low));
+        cells.push_back(std::to_string(static_cast<std::int32_t>(high << 16 | low)));
     }
-    return values;
+    return cells;
 }
+
+std::string Framing(int frameBreakMode) {
+    return frameBreakMode == 0 ? "FixedLength" : "FixedInterval";
+}
+
+/// What a front end would hear of the session: the error list and the end of the run.
+struct TSessionRecorder final : TRunListener {
+    TManualNoticeQueue Queue; // before the session, which posts into it
+    TRunSession Session{Queue, *this};
+    std::vector<TInfoLine> Lines;
+    bool Ended = false;
+
+    void LinesReady() override {
+        for (TInfoLine& line : Session.Run.TakeLines())
+            Lines.push_back(std::move(line));
+    }
+    void RunEnded() override { Ended = true; }
+};
+
+/// The libmodbus slave holding Values, and a session on its pseudo-terminal.
+class SlaveSession : public ::testing::Test {
+protected:
+    void TearDown() override {
+        Recorder.Session.StopRun();
+        Recorder.Session.ClosePort();
+    }
+
+    /// Starts the slave, opens the port as `settings` say (with the slave's path) and runs
+    /// `cycles` passes; then ends the slave and reads its summary. Returns how long the run
+    /// took from its start to RunEnded.
+    std::chrono::steady_clock::duration RunPasses(TRunSettings settings, std::int64_t cycles) {
+        TChildProcess slave(SlavePath, {"--slave", std::to_string(SlaveAddress), "--registers",
+                                        RegisterOption(Values), "--duration", "60"});
+        const std::optional<std::string> path = slave.ReadLine(Patience);
+        EXPECT_TRUE(path.has_value()) << slave.Stderr();
+        if (!path)
+            return {};
+        settings.CommName = *path;
+        TRunSession& session = Recorder.Session;
+        EXPECT_TRUE(session.OpenAsSet(settings));
+        if (!session.Comm1.PortOpen())
+            return {};
+
+        const auto start = std::chrono::steady_clock::now();
+        session.StartRun(settings, cycles);
+        const bool ended = Recorder.Queue.RunUntil([&] { return Recorder.Ended; }, Patience);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(ended) << session.Run.Totals().first << " good, " << session.Run.Totals().second
+                           << " failed";
+        EXPECT_TRUE(session.Run.Ended());
+
+        session.StopRun();
+        session.ClosePort();
+        Recorder.Queue.RunPending();
+        slave.Signal(SIGTERM);
+        EXPECT_EQ(slave.WaitExit(Patience), std::optional<int>{0}) << slave.Stderr();
+        Summary = TSimSummary::Parse(slave.Stdout());
+        return took;
+    }
+
+    TSessionRecorder Recorder;
+    TSimSummary Summary;
+};
 
 struct TReadCase {
     int FrameBreakMode; // 0 fixed length, 1 fixed interval
@@ -70,131 +131,117 @@ struct TReadCase {
 };
 
 std::ostream& operator<<(std::ostream& out, const TReadCase& c) {
-    return out << "mode " << c.FrameBreakMode << ", begin " << c.RegisterBegin << ", count "
+    return out << Framing(c.FrameBreakMode) << ", begin " << c.RegisterBegin << ", count "
                << c.RegisterCount;
 }
 
-class InteropTest : public ::testing::TestWithParam<TReadCase> {
-protected:
-    void SetUp() override {
-        RunState.Reset();
-        Config.Load();
-        Comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
-            const TReceiveOutcome outcome =
-                Run.ReceiveData(TByteSpan(reinterpret_cast<const std::uint8_t*>(buffer), length),
-                                std::chrono::system_clock::now());
-            Blocks.push_back(outcome.ReceiveCaption);
-            for (const TInfoLine& line : outcome.InfoLines)
-                Lines.push_back(line.Text);
-        };
-    }
+class InteropReadTest : public SlaveSession, public ::testing::WithParamInterface<TReadCase> {};
 
-    void TearDown() override {
-        Run.Stop();
-        Comm.ClosePort();
-        RunState.Reset();
-    }
-
-    TTempConfig Config;
-    TManualNoticeQueue Queue;
-    TComm Comm{Queue};
-    TPollingRun Run;
-    std::vector<std::string> Blocks;  // the receive panel's caption for every block
-    std::vector<std::string> Lines;   // the error list
-    std::vector<std::int32_t> Posted; // every result the poll thread posted, shown or not
-    std::vector<TRowUpdate> Updates;  // the results the table shows
-    TQueuePollHost Host{Comm, Queue,
-                        [this](std::uint32_t runId, std::int32_t slave, std::int32_t result) {
-                            Posted.push_back(result);
-                            if (auto update = Run.PollResult(runId, slave, result))
-                                Updates.push_back(*update);
-                        }};
-};
-
-TEST_P(InteropTest, ReadsAreAnsweredPassOurChecksAndDecode) {
+// Every read is answered in time with one whole reply, which passes every check, counts one
+// OK, is timed, and decodes to the values the slave holds. The run ends by itself after its
+// passes: no request goes out after the last one.
+TEST_P(InteropReadTest, ReadsAreAnsweredPassOurChecksAndDecode) {
     const TReadCase c = GetParam();
-    TChildProcess slave(SlavePath, {"--slave", std::to_string(SlaveAddress), "--registers",
-                                    RegisterOption(Values), "--duration", "60"});
-    const std::optional<std::string> path = slave.ReadLine(Patience);
-    ASSERT_TRUE(path.has_value()) << slave.Stderr();
-
-    ParamCommPort->SetValue(*path);
-    ParamBaudRate->SetValue(9600);
-    ParamPollTimeout->SetValue(150);
-    ParamPollInterval->SetValue(2);
+    TRunSettings settings;
+    settings.BaudRate = 9600;
+    settings.PollTimeout = 1000; // never reached, even on a busy machine: no read fails
+    settings.PollInterval = 2;
     // The slave's own address only: libmodbus takes the frame after a request for another
     // address as that slave's reply and would drop our next request.
-    ParamPollFrom->SetValue(SlaveAddress);
-    ParamPollTo->SetValue(SlaveAddress);
-    ParamRegisterBegin->SetValue(c.RegisterBegin);
-    ParamRegisterCount->SetValue(c.RegisterCount);
-    ParamFrameBreakMode->SetValue(c.FrameBreakMode);
-    ParamReadInterval->SetValue(20);
-
-    ApplyCommSettings(Comm);
-    Comm.OpenPort();
-    ASSERT_TRUE(Comm.PortOpen()) << Comm.PortOpenError();
-    Run.Start(Host, std::chrono::steady_clock::now());
+    settings.PollFrom = SlaveAddress;
+    settings.PollTo = SlaveAddress;
+    settings.RegisterBegin = c.RegisterBegin;
+    settings.RegisterCount = c.RegisterCount;
+    settings.FrameBreakMode = c.FrameBreakMode;
+    settings.ReadInterval = 20;
     // A fixed-length block ends with its last byte, a fixed-interval one only after the
     // line has been quiet for ReadInterval: the first kind polls many times faster.
-    const std::size_t goodPolls = c.FrameBreakMode == 0 ? 200 : 25;
-    ASSERT_TRUE(Queue.RunUntil([&] { return Updates.size() >= goodPolls; }, Patience))
-        << Updates.size() << " results, " << Lines.size() << " error lines";
+    const std::int64_t passes = c.FrameBreakMode == 0 ? 200 : 25;
+    RunPasses(settings, passes);
+    if (HasFailure())
+        return;
 
-    // Stop ends the poll under way at once, without a result.
-    Run.Stop();
-    Queue.RunPending();
-    Comm.ClosePort();
-    Queue.RunPending();
-    slave.Signal(SIGTERM);
-    ASSERT_EQ(slave.WaitExit(Patience), std::optional<int>{0}) << slave.Stderr();
-    const TSimSummary summary = TSimSummary::Parse(slave.Stdout());
+    for (const TInfoLine& line : Recorder.Lines)
+        ADD_FAILURE() << line.Text;
+    const TPollingRun& run = Recorder.Session.Run;
+    EXPECT_EQ(run.ReceiveCaption(),
+              "接收: " + HexText(ExpectedReply(c.RegisterBegin, c.RegisterCount)));
+    const TRowSnapshot row = run.Row(0);
+    EXPECT_EQ(row.ValueCells, ExpectedCells(c.RegisterBegin, c.RegisterCount));
+    EXPECT_EQ(row.Ok, passes);
+    EXPECT_EQ(row.Fail, 0);
+    EXPECT_EQ(run.ResponseTimes(0).Count(), static_cast<std::uint64_t>(passes));
 
-    EXPECT_TRUE(Lines.empty()) << Lines.front();
-    const std::string reply = "接收: " + HexText(ExpectedReply(c.RegisterBegin, c.RegisterCount));
-    for (const std::string& block : Blocks)
-        ASSERT_EQ(block, reply) << "every block is one whole reply";
-    EXPECT_EQ(RunState.RegisterValues, ExpectedValues(c.RegisterBegin, c.RegisterCount));
-
-    std::vector<std::string> valueCells;
-    for (const std::int32_t value : ExpectedValues(c.RegisterBegin, c.RegisterCount))
-        valueCells.push_back(std::to_string(value));
-    for (std::size_t i = 0; i < Updates.size(); ++i) {
-        ASSERT_FALSE(Updates[i].TimedOut) << "result " << i;
-        EXPECT_EQ(Updates[i].ValueCells, valueCells);
-        EXPECT_EQ(Updates[i].OkText, std::to_string(i + 1)) << "OK grows by one a poll";
-        EXPECT_EQ(Updates[i].FailText, "0");
-    }
-    EXPECT_EQ(RunState.OkCounts,
-              std::vector<std::int32_t>{static_cast<std::int32_t>(Updates.size())});
-    EXPECT_EQ(RunState.FailCounts, std::vector<std::int32_t>{0});
-
-    // Every request the slave saw was answered and produced one posted result, but for a
-    // poll whose wait Stop cut short. The results shown are the first ones posted; Stop
-    // clears PollingActive while at most one, posted just before it, is not yet shown.
-    const auto requests = summary.Total("requests");
-    const auto posted = static_cast<std::int64_t>(Posted.size());
-    EXPECT_TRUE(requests == posted || requests == posted + 1) << requests << " " << posted;
-    EXPECT_EQ(summary.Total("replies"), requests);
-    EXPECT_GE(Blocks.size(), Posted.size());
-    EXPECT_LE(static_cast<std::int64_t>(Blocks.size()), requests);
-    ASSERT_GE(Posted.size(), Updates.size());
-    EXPECT_LE(Posted.size(), Updates.size() + 1);
-    for (std::size_t i = 0; i < Posted.size(); ++i)
-        EXPECT_EQ(Posted[i], PollResultGood) << "result " << i;
+    // One request a pass, each answered, none after the last pass.
+    EXPECT_EQ(Summary.Total("requests"), passes);
+    EXPECT_EQ(Summary.Total("replies"), passes);
 }
 
-INSTANTIATE_TEST_SUITE_P(RegisterBlocks, InteropTest,
+INSTANTIATE_TEST_SUITE_P(RegisterBlocks, InteropReadTest,
                          ::testing::Values(TReadCase{1, 0, 2}, TReadCase{1, 0, 4},
                                            TReadCase{1, 0, 16}, TReadCase{1, 0, 3},
                                            TReadCase{0, 0, 2}, TReadCase{0, 6, 4},
                                            TReadCase{0, 0, 16}, TReadCase{0, 0, 3}),
                          [](const ::testing::TestParamInfo<TReadCase>& info) {
                              const TReadCase& c = info.param;
-                             return std::string(c.FrameBreakMode == 0 ? "FixedLength"
-                                                                      : "FixedInterval") +
-                                    "_Begin" + std::to_string(c.RegisterBegin) + "_Count" +
+                             return Framing(c.FrameBreakMode) + "_Begin" +
+                                    std::to_string(c.RegisterBegin) + "_Count" +
                                     std::to_string(c.RegisterCount);
+                         });
+
+class InteropRefusalTest : public SlaveSession, public ::testing::WithParamInterface<int> {};
+
+// A read beyond the slave's registers is refused with exception 2 (illegal data address).
+// The refusal ends its poll at once as one FAIL, in either framing (in fixed length, its
+// five bytes are a block of their own), writes the length line and the line that decodes
+// it, once each, and stays in the receive panel.
+TEST_P(InteropRefusalTest, ARefusalEndsItsPollAtOnceAsAFail) {
+    TRunSettings settings;
+    settings.BaudRate = 9600;
+    settings.PollTimeout = 2000; // a run that waited it out even once would take longer
+    settings.PollInterval = 2;
+    settings.PollFrom = SlaveAddress;
+    settings.PollTo = SlaveAddress;
+    settings.RegisterBegin = 16;
+    settings.RegisterCount = 2;
+    settings.FrameBreakMode = GetParam();
+    settings.ReadInterval = 20;
+    constexpr std::int64_t passes = 5;
+    const auto took = RunPasses(settings, passes);
+    if (HasFailure())
+        return;
+    EXPECT_LT(took, std::chrono::milliseconds(settings.PollTimeout));
+
+    std::vector<std::uint8_t> refusal{SlaveAddress, 0x83, 0x02};
+    AppendCrc(refusal);
+    const std::string hex = HexText(refusal);
+    ASSERT_EQ(Recorder.Lines.size(), static_cast<std::size_t>(2 * passes));
+    for (std::size_t i = 0; i < Recorder.Lines.size(); i += 2) {
+        const TInfoLine& length = Recorder.Lines[i];
+        const TInfoLine& decoded = Recorder.Lines[i + 1];
+        EXPECT_EQ(length.Kind, TInfoKind::Length) << length.Text;
+        EXPECT_EQ(length.Slave, std::optional<std::int32_t>{SlaveAddress});
+        EXPECT_NE(length.Text.find("[帧长度错误!][" + hex + "]"), std::string::npos) << length.Text;
+        EXPECT_EQ(decoded.Kind, TInfoKind::Exception) << decoded.Text;
+        EXPECT_NE(
+            decoded.Text.find("[从机异常应答!][功能码:03 读保持寄存器][异常码:02 非法数据地址]"),
+            std::string::npos)
+            << decoded.Text;
+    }
+    const TPollingRun& run = Recorder.Session.Run;
+    EXPECT_EQ(run.ReceiveCaption(), "接收: " + hex);
+    const TRowSnapshot row = run.Row(0);
+    EXPECT_EQ(row.Ok, 0);
+    EXPECT_EQ(row.Fail, passes);
+    EXPECT_TRUE(row.ValueCells.empty());
+    EXPECT_EQ(run.ResponseTimes(0).Count(), 0U);
+    EXPECT_EQ(Summary.Total("requests"), passes);
+    EXPECT_EQ(Summary.Total("replies"), passes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Framings, InteropRefusalTest, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return Framing(info.param);
                          });
 
 } // namespace
