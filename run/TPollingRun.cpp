@@ -90,6 +90,7 @@ void TPollingRun::UseSettings(const TRunSettings& settings) {
     std::scoped_lock lock(Mutex);
     CheckRegisterCount = settings.RegisterCount;
     CheckPollFrom = settings.PollFrom;
+    CheckTimeoutNs = std::chrono::nanoseconds(PollTimeoutAtUse(settings)).count();
 }
 
 void TPollingRun::Start(const TRunSettings& settings, std::optional<std::int64_t> cycles) {
@@ -392,10 +393,13 @@ TReceiveOutcome TPollingRun::ReceiveData(TByteSpan block, TDateTime now) {
 void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutcome& outcome,
                                    std::optional<std::uint32_t>& decidedTicket) {
     using TState = TPendingRequest::TState;
+    const std::int64_t arrivedAt = MonotonicNanoseconds();
     std::int32_t registerCount = 0;
+    std::int64_t timeoutNs = 0;
     {
         std::scoped_lock lock(Mutex);
         registerCount = CheckRegisterCount;
+        timeoutNs = CheckTimeoutNs;
     }
     // The request in flight names the address the block is checked against;
     // with none, the address polled last.
@@ -414,12 +418,18 @@ void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutco
         refusal = MatchExceptionReply(block, slave, ReadFunctionCode);
     const bool answer = check == TReplyCheck::Good || refusal.has_value();
     bool decided = false;
-    if (answer && taken.Open())
+    // The rule is the clock's, not the poll thread's: an answer after Poll
+    // Timeout is late even when the poll thread has not woken yet to say so.
+    // It then times the request out itself and wakes the poll thread, which
+    // counts the failure.
+    if (answer && taken.Open() && arrivedAt - handedOverAt > timeoutNs &&
+        RequestPending.Expire(taken.Ticket, handedOverAt + timeoutNs) == TState::TimedOut)
+        decidedTicket = taken.Ticket;
+    else if (answer && taken.Open())
         decided = RequestPending.Resolve(
             taken.Ticket, check == TReplyCheck::Good ? TState::Good : TState::Refused);
     // An answer to a request whose wait has run out: never counted, never timed.
     const bool late = answer && !decided && (taken.State == TState::TimedOut || taken.Open());
-    const std::int64_t arrivedAt = MonotonicNanoseconds();
 
     if (check == TReplyCheck::Good && !late) {
         std::vector<std::string> cells;

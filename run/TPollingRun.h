@@ -222,6 +222,7 @@ private:
     mutable std::mutex Mutex; // guards everything below
     std::int32_t CheckRegisterCount = 2;
     std::int32_t CheckPollFrom = 1;
+    std::int64_t CheckTimeoutNs = 500'000'000;
     std::vector<std::int32_t> OkCounts;
     std::vector<std::int32_t> FailCounts;
     std::vector<bool> CountedInRun;

@@ -167,6 +167,19 @@ TEST_F(PollingRunTest, AReplyAfterTheTimeOutIsNeverCountedNorTimedAndSaysHowLate
     EXPECT_NE(refused[1].find("[从机异常应答!]"), std::string::npos);
 }
 
+// The poll thread may wake late (a loaded machine): the clock still decides. An
+// answer that comes after Poll Timeout times its request out itself, and wakes the
+// poll thread, which then counts the failure.
+TEST_F(PollingRunTest, AReplyPastPollTimeoutIsLateEvenBeforeThePollThreadSaysSo) {
+    Run.CurrentSlave = 1;
+    const std::uint32_t ticket = Run.RequestPending.Mark(1, MonotonicNanoseconds() - 700'000'000);
+    const std::vector<std::string> lines = Receive(Good123);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_NE(lines[0].find("[超时后应答!][站号:1][超时后2"), std::string::npos) << lines[0];
+    EXPECT_EQ(Run.RequestPending.Load().State, TState::TimedOut);
+    EXPECT_TRUE(Run.PollEvent.WaitUntil(std::chrono::steady_clock::now(), {}, ticket));
+}
+
 TEST_F(PollingRunTest, WithNoRequestOpenABlockIsMarkedAndAGoodOneAcceptedSilently) {
     Run.CurrentSlave = 1;
     EXPECT_EQ(Receive(Bytes({0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x7B, 0xBA, 0x11})),
