@@ -20,7 +20,8 @@ run_ctest() {
     log=$(mktemp)
     local status=0
     ctest "$@" 2>&1 | tee "$log" || status=$?
-    sed -nE 's/^.*Test +#[0-9]+: ([^ ]+) \.*\*\*\*.*$/\1/p' "$log" | sort -u |
+    sed -nE 's/^.*Test +#[0-9]+: ([^ ]+) \.*\*\*\*(Failed|Timeout|Exception).*$/\1/p' "$log" |
+        sort -u |
         sed "s/^/  $leg: /" >>"$retried"
     rm -f "$log"
     return "$status"
