@@ -49,6 +49,10 @@ const char* const OpenFailedMessage = "串口打开失败！请检查是否被�
 // or two, quicker than anyone reads a count.
 constexpr std::chrono::milliseconds DisplayPeriod(40);
 constexpr int ValueColumnWidth = 70;
+// Room around a cell's text: the grid line and the style's margins.
+constexpr int CellPadding = 8;
+// The narrowest the error list gets when the table takes room from it.
+constexpr int MinInfoWidth = 80;
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -56,9 +60,16 @@ QString Text(const std::string& text) {
 
 // Half-typed text (empty, a lone sign) stores nothing; any integer is stored
 // as shown, even outside the range, since leaving the box corrects it later.
-void StoreShown(const TSpinEdit& box, TSysParam& param) {
-    if (const std::optional<int> shown = box.ShownInteger())
-        param.SetValue(*shown);
+// While the window shows the file's values, what a box corrects (a value
+// outside its range) is taken in memory only: the file changes only when the
+// user changes that box.
+void StoreShown(const TSpinEdit& box, TSysParam& param, bool showing) {
+    if (const std::optional<int> shown = box.ShownInteger()) {
+        if (showing)
+            param.SetValueUnsaved(*shown);
+        else
+            param.SetValue(*shown);
+    }
 }
 
 void SetCell(QTableWidget& table, int row, int column, const QString& text) {
@@ -136,11 +147,17 @@ void TfrmMain::FormCreate() {
     Guarded([this] { LoadParams(ConfigPath); });
     // A value that is no number is not taken, and not silently either: a typo
     // in the file would otherwise change the test without a word.
+    const auto invalid = [this](const std::string& key, const std::string& text,
+                                const std::string& used) {
+        InfoList->Append(Text(TimeStampText(Clock->Now()) + "[配置值无效!][" + key + "=" + text +
+                              "][已使用默认值:" + used + "]"));
+    };
     for (const TSysParam* param : AllParams())
         if (param != nullptr && param->InvalidText())
-            InfoList->Append(Text(TimeStampText(Clock->Now()) + "[配置值无效!][" + param->Key() +
-                                  "=" + *param->InvalidText() +
-                                  "][已使用默认值:" + param->AsString() + "]"));
+            invalid(param->Key(), *param->InvalidText(), param->AsString());
+    if (ParamValueFormat != nullptr)
+        if (const std::optional<std::string> format = ValueFormatProblem())
+            invalid(ParamValueFormat->Key(), *format, ValueFormatName(TValueFormat{}));
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -150,7 +167,11 @@ void TfrmMain::showEvent(QShowEvent* event) {
         // A box at start-up is the session's one box for that file until a
         // write goes through again: a read-only file says so once, not again
         // at the first edit.
-        Guarded([this] { FormShow(); });
+        Guarded([this] {
+            Showing = true;
+            FormShow();
+            Showing = false;
+        });
     }
 }
 
@@ -162,6 +183,11 @@ void TfrmMain::FormShow() {
     // leads to, and stays the saved name until the user picks another.
     ui->cbbComPort->setCurrentIndex(ui->cbbComPort->FindPort(Text(ParamCommPort->AsString())));
     ui->cbbBaud->setCurrentIndex(ui->cbbBaud->findText(Text(ParamBaudRate->AsString())));
+    const std::int32_t function = ParamFunctionCode->AsInteger();
+    ui->cbbFunctionCode->setCurrentIndex(function == 3 ? 0 : function == 4 ? 1 : -1);
+    const std::optional<TValueFormat> format = ParseValueFormat(ParamValueFormat->AsString());
+    ui->cbbValueFormat->setCurrentIndex(
+        format ? ui->cbbValueFormat->findText(Text(ValueFormatName(*format))) : -1);
     ui->speRBegin->setValue(ParamRegisterBegin->AsInteger());
     ui->speRCount->setValue(ParamRegisterCount->AsInteger());
     ui->spePollInterval->setValue(ParamPollInterval->AsInteger());
@@ -169,6 +195,16 @@ void TfrmMain::FormShow() {
     ui->spePollFrom->setValue(ParamPollFrom->AsInteger());
     ui->spePollTo->setValue(ParamPollTo->AsInteger());
     ui->speReadInterval->setValue(ParamReadInterval->AsInteger());
+    // A box shows a value outside its range at the nearest bound; that is the
+    // value a run uses, also when showing it changed no text (and ran no handler).
+    const std::pair<TSpinEdit*, TSysParam*> boxes[] = {
+        {ui->speRBegin, ParamRegisterBegin},      {ui->speRCount, ParamRegisterCount},
+        {ui->spePollInterval, ParamPollInterval}, {ui->spePollTimeout, ParamPollTimeout},
+        {ui->spePollFrom, ParamPollFrom},         {ui->spePollTo, ParamPollTo},
+        {ui->speReadInterval, ParamReadInterval}};
+    for (const auto& [box, param] : boxes)
+        if (param->AsInteger() != box->value())
+            param->SetValueUnsaved(box->value());
     const std::int32_t mode = ParamFrameBreakMode->AsInteger();
     if (mode < 0) {
         FrameBreakGroup->setExclusive(false);
@@ -196,31 +232,31 @@ void TfrmMain::ShutDown() {
 // ---- Settings ----
 
 void TfrmMain::spePollFromChange() {
-    StoreShown(*ui->spePollFrom, *ParamPollFrom);
+    StoreShown(*ui->spePollFrom, *ParamPollFrom, Showing);
 }
 
 void TfrmMain::spePollToChange() {
-    StoreShown(*ui->spePollTo, *ParamPollTo);
+    StoreShown(*ui->spePollTo, *ParamPollTo, Showing);
 }
 
 void TfrmMain::speRBeginChange() {
-    StoreShown(*ui->speRBegin, *ParamRegisterBegin);
+    StoreShown(*ui->speRBegin, *ParamRegisterBegin, Showing);
 }
 
 void TfrmMain::speRCountChange() {
-    StoreShown(*ui->speRCount, *ParamRegisterCount);
+    StoreShown(*ui->speRCount, *ParamRegisterCount, Showing);
 }
 
 void TfrmMain::spePollIntervalChange() {
-    StoreShown(*ui->spePollInterval, *ParamPollInterval);
+    StoreShown(*ui->spePollInterval, *ParamPollInterval, Showing);
 }
 
 void TfrmMain::spePollTimeoutChange() {
-    StoreShown(*ui->spePollTimeout, *ParamPollTimeout);
+    StoreShown(*ui->spePollTimeout, *ParamPollTimeout, Showing);
 }
 
 void TfrmMain::speReadIntervalChange() {
-    StoreShown(*ui->speReadInterval, *ParamReadInterval);
+    StoreShown(*ui->speReadInterval, *ParamReadInterval, Showing);
 }
 
 void TfrmMain::cbbComPortChange() {
@@ -231,8 +267,19 @@ void TfrmMain::cbbBaudChange() {
     ParamBaudRate->SetValue(ui->cbbBaud->currentText().toInt());
 }
 
+void TfrmMain::cbbFunctionCodeChange() {
+    ParamFunctionCode->SetValue(ui->cbbFunctionCode->currentIndex() == 1 ? 4 : 3);
+}
+
+void TfrmMain::cbbValueFormatChange() {
+    ParamValueFormat->SetValue(ui->cbbValueFormat->currentText().toStdString());
+}
+
 void TfrmMain::rgFrameBreakModeClick() {
-    ParamFrameBreakMode->SetValue(FrameBreakGroup->checkedId());
+    if (Showing)
+        ParamFrameBreakMode->SetValueUnsaved(FrameBreakGroup->checkedId());
+    else
+        ParamFrameBreakMode->SetValue(FrameBreakGroup->checkedId());
 }
 
 void TfrmMain::ApplyCommSettings() {
@@ -284,9 +331,14 @@ void TfrmMain::StartPolling() {
     table.setRowCount(static_cast<int>(layout.Positions));
     for (int row = 0; row < static_cast<int>(layout.Positions); ++row) {
         table.setItem(row, 0, new QTableWidgetItem(QString::number(layout.PollFrom + row)));
-        for (int column = 1; column < values + 3; ++column)
-            table.setItem(row, column, new QTableWidgetItem());
+        for (int column = 1; column < values + 3; ++column) {
+            // Numbers line up on their last digit.
+            auto* item = new QTableWidgetItem();
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            table.setItem(row, column, item);
+        }
     }
+    FitTable();
 
     StatusPanels[0]->setText(Text(TPollingRun::StartTimeText(Clock->Now())));
     Session.StartRun(settings);
@@ -465,6 +517,27 @@ void TfrmMain::ScheduleDisplay() {
         DisplayTimer->start(std::chrono::ceil<std::chrono::milliseconds>(DisplayPeriod - since));
 }
 
+void TfrmMain::FitTable() {
+    // The table takes room from the error list when its columns need it, so
+    // that every value of a row is seen without scrolling; the list keeps a
+    // strip the user can drag wider again.
+    const QTableWidget& table = *ui->lvResult;
+    int needed = 2 * table.frameWidth();
+    for (int column = 0; column < table.columnCount(); ++column)
+        needed += table.columnWidth(column);
+    if (table.verticalScrollBar()->isVisible())
+        needed += table.verticalScrollBar()->width();
+    QList<int> sizes = ui->Splitter2->sizes();
+    if (sizes.size() != 2 || needed <= sizes[0])
+        return;
+    const int taken = std::min(needed - sizes[0], sizes[1] - MinInfoWidth);
+    if (taken <= 0)
+        return;
+    sizes[0] += taken;
+    sizes[1] -= taken;
+    ui->Splitter2->setSizes(sizes);
+}
+
 void TfrmMain::FlushDisplay() {
     DisplayTimer->stop();
     LastDisplay = std::chrono::steady_clock::now();
@@ -473,6 +546,7 @@ void TfrmMain::FlushDisplay() {
     run.ArmDisplay();
     QTableWidget& table = *ui->lvResult;
     const int columns = table.columnCount();
+    bool widened = false;
     for (const std::size_t p : run.TakeChangedRows()) {
         const int row = static_cast<int>(p);
         if (row >= table.rowCount() || columns < 3)
@@ -480,8 +554,16 @@ void TfrmMain::FlushDisplay() {
         const TRowSnapshot snapshot = run.Row(p);
         // A slave that timed out keeps the values of its last good reply.
         for (int i = 0; i < static_cast<int>(snapshot.ValueCells.size()) && i + 1 < columns - 2;
-             ++i)
-            SetCell(table, row, i + 1, Text(snapshot.ValueCells[static_cast<std::size_t>(i)]));
+             ++i) {
+            const QString value = Text(snapshot.ValueCells[static_cast<std::size_t>(i)]);
+            SetCell(table, row, i + 1, value);
+            // A value column is as wide as its widest value, never narrower than it began.
+            const int needed = table.fontMetrics().horizontalAdvance(value) + CellPadding;
+            if (needed > table.columnWidth(i + 1)) {
+                table.setColumnWidth(i + 1, needed);
+                widened = true;
+            }
+        }
         if (snapshot.Counted) {
             SetCell(table, row, columns - 2, QString::number(snapshot.Ok));
             SetCell(table, row, columns - 1, QString::number(snapshot.Fail));
@@ -492,6 +574,8 @@ void TfrmMain::FlushDisplay() {
                 id->setToolTip(tip);
         }
     }
+    if (widened)
+        FitTable();
     const QString receive = Text(run.ReceiveCaption());
     if (ui->pnlReceive->text() != receive)
         ui->pnlReceive->setText(receive);

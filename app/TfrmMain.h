@@ -73,6 +73,8 @@ public:
     void speReadIntervalChange();
     void cbbComPortChange();
     void cbbBaudChange();
+    void cbbFunctionCodeChange();
+    void cbbValueFormatChange();
     void rgFrameBreakModeClick();
 
     /// Port name, baud rate and frame-break settings from the parameters into Comm1.
@@ -132,6 +134,8 @@ private:
     /// During a run the table and both panels are redrawn at most once a
     /// display frame, so thousands of polls a second cost a few repaints.
     void ScheduleDisplay();
+    /// Gives the table the width its columns need, from the error list.
+    void FitTable();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;
@@ -152,6 +156,8 @@ private:
     /// Monotonic time of the last flush.
     std::chrono::steady_clock::time_point LastDisplay;
     bool FormShown = false;
+    /// FormShow is putting the file's values into the controls.
+    bool Showing = false;
     /// A box about the settings file was shown and no write has gone through since.
     bool SettingsBoxShown = false;
 };

@@ -211,6 +211,10 @@ void TfrmMain::ConnectHandlers() {
     ui->cbbComPort->OnChange = [this](TComComboBox&) { Guarded([this] { cbbComPortChange(); }); };
     connect(ui->cbbBaud, &QComboBox::activated, this,
             [this] { Guarded([this] { cbbBaudChange(); }); });
+    connect(ui->cbbFunctionCode, &QComboBox::activated, this,
+            [this] { Guarded([this] { cbbFunctionCodeChange(); }); });
+    connect(ui->cbbValueFormat, &QComboBox::activated, this,
+            [this] { Guarded([this] { cbbValueFormatChange(); }); });
     connect(FrameBreakGroup, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked)
             Guarded([this] { rgFrameBreakModeClick(); });

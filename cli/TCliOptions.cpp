@@ -2,6 +2,7 @@
 
 #include "TOptionTable.h"
 #include "TSettingsTable.h"
+#include "ValueFormat.h"
 
 namespace {
 
@@ -54,12 +55,12 @@ const TCliOptionTable& Specs() {
         {"--to", "N", "Last slave address, " + RangeText(TSettingId::PollTo) + " (Poll To).",
          Integer(&TCliOptions::To, "--to", "a slave address", TSettingId::PollTo)},
         {"--register-begin", "N",
-         "First holding register, " + RangeText(TSettingId::RegisterBegin) + " (Register Begin).",
+         "First register, " + RangeText(TSettingId::RegisterBegin) + " (Register Begin).",
          Integer(&TCliOptions::RegisterBegin, "--register-begin", "a register address",
                  TSettingId::RegisterBegin)},
         {"--register-count", "N",
          "Registers read per poll, " + RangeText(TSettingId::RegisterCount) +
-             " (Register Count); every two form one signed 32-bit value.",
+             " (Register Count); --format says how they form values.",
          Integer(&TCliOptions::RegisterCount, "--register-count", "a register count",
                  TSettingId::RegisterCount)},
         {"--timeout", "MS",
@@ -69,6 +70,24 @@ const TCliOptionTable& Specs() {
         {"--interval", "MS",
          "Pause after each poll, " + RangeText(TSettingId::PollInterval) + " ms (Poll Interval).",
          Integer(&TCliOptions::Interval, "--interval", "milliseconds", TSettingId::PollInterval)},
+        {"--function", "3|4",
+         "Read holding registers (3, the default) or input registers (4) (Function Code).",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             if (v != "3" && v != "4")
+                 return "--function wants 3 or 4, not '" + v + "'";
+             o.Function = v == "3" ? 3 : 4;
+             return {};
+         }},
+        {"--format", "FORMAT",
+         "How the registers are read as values (Value Format): " + ValueFormatsText() +
+             "; int32 alone is int32:abcd, the default (high word first).",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const std::optional<TValueFormat> format = ParseValueFormat(v);
+             if (!format)
+                 return "--format wants " + ValueFormatsText() + ", not '" + v + "'";
+             o.ValueFormat = ValueFormatName(*format);
+             return {};
+         }},
         {"--frame-break", "length|interval",
          "How replies are cut into frames (FrameBreakMode): by their expected length, or by a "
          "quiet gap longer than --read-interval.",
@@ -165,6 +184,11 @@ const TCliOptionTable& Specs() {
 
 } // namespace
 
+std::string ValueFormatsText() {
+    return "int16, uint16, hex16, int32[:ORDER], uint32[:ORDER] or float32[:ORDER] with ORDER "
+           "abcd, cdab, badc or dcba";
+}
+
 TCliParseResult ParseCliOptions(std::span<const std::string> args) {
     TCliOptions options;
     std::string error = Specs().Parse(
@@ -184,7 +208,8 @@ std::string CliHelpText() {
                        "       quellmark-cli [OPTION]... --zero | --unzero\n"
                        "       quellmark-cli --list-ports | --help | --version\n\n";
     text += Wrap("Polls Modbus RTU transmitters on a serial port with function 3 (read holding "
-                 "registers), slave by slave from the first to the last address, as the "
+                 "registers) or 4 (input registers), slave by slave from the first to the last "
+                 "address, as the "
                  "Quellmark window does, and prints one row per slave: the values of its last "
                  "good reply, its good (OK) and failed (FAIL) polls, and its response times "
                  "(min / mean / p99 / max, from handing the request to the port to the good "

@@ -24,6 +24,9 @@ struct TCliOptions {
     std::optional<std::int32_t> Interval;
     std::optional<std::int32_t> FrameBreak; ///< 0 fixed length, 1 fixed interval
     std::optional<std::int32_t> ReadInterval;
+    std::optional<std::int32_t> Function; ///< 3 holding registers, 4 input registers
+    /// The value format as ParseValueFormat takes it, in its canonical name.
+    std::optional<std::string> ValueFormat;
     /// RTS switched by the driver for each transmission (RS-485 direction control).
     bool Rs485 = false;
 
@@ -53,6 +56,10 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args);
 
 inline constexpr std::int64_t MaxCycles = 2'000'000'000;
 inline constexpr double MaxDurationSeconds = 10'000'000;
+
+/// "int16, uint16, hex16, int32[:ORDER], uint32[:ORDER], float32[:ORDER] with ORDER
+/// abcd, cdab, badc or dcba": what a value format may be.
+std::string ValueFormatsText();
 
 /// The text --help prints.
 std::string CliHelpText();

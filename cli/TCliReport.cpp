@@ -252,6 +252,8 @@ void WriteJson(std::ostream& out, const TCliResult& result) {
             ", \"from\": " + std::to_string(s.PollFrom) + ", \"to\": " + std::to_string(s.PollTo) +
             ", \"register_begin\": " + std::to_string(s.RegisterBegin) +
             ", \"register_count\": " + std::to_string(s.RegisterCount) +
+            ", \"function\": " + std::to_string(s.FunctionCode) + ", \"format\": \"" +
+            ValueFormatName(s.ValueFormat) + "\"" +
             ", \"timeout_ms\": " + std::to_string(s.PollTimeout) +
             ", \"interval_ms\": " + std::to_string(s.PollInterval) + ", \"frame_break\": \"" +
             (s.FixedInterval() ? "interval" : "length") +
@@ -265,9 +267,20 @@ void WriteJson(std::ostream& out, const TCliResult& result) {
         std::string json = i > 0 ? ", " : "";
         json += "{\"id\": " + std::to_string(slave.Id) + ", \"ok\": " + std::to_string(slave.Ok) +
                 ", \"fail\": " + std::to_string(slave.Fail) + ", \"values\": [";
-        for (std::size_t v = 0; v < slave.Values.size(); ++v)
-            json += (v > 0 ? ", " : "") + slave.Values[v];
-        json += "], \"response_ms\": ";
+        bool textual = false;
+        for (std::size_t v = 0; v < slave.ValuesJson.size(); ++v) {
+            json += (v > 0 ? ", " : "") + slave.ValuesJson[v];
+            textual = textual || slave.ValuesJson[v] == "null";
+        }
+        json += "]";
+        // A float that is no number is null among the values; its text stays here.
+        if (textual) {
+            json += ", \"values_text\": [";
+            for (std::size_t v = 0; v < slave.Values.size(); ++v)
+                json += (v > 0 ? ", " : "") + JsonString(slave.Values[v]);
+            json += "]";
+        }
+        json += ", \"response_ms\": ";
         if (slave.Times.Count() == 0) {
             json += "null";
         } else {

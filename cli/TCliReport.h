@@ -19,6 +19,8 @@ struct TCliSlave {
     std::int64_t Fail = 0;
     /// The values of the last good reply, as the window's row shows them.
     std::vector<std::string> Values;
+    /// The same values as JSON has them (numbers, strings, null for NaN and infinities).
+    std::vector<std::string> ValuesJson;
     TResponseStats Times;
 };
 

@@ -75,6 +75,9 @@ std::string SettingsProblem(const std::string& configPath, std::span<const TOver
         return source(overrides[1]) + " (" + std::to_string(ParamPollFrom->AsInteger()) +
                ") is above " + source(overrides[2]) + " (" +
                std::to_string(ParamPollTo->AsInteger()) + ")";
+    if (const std::optional<std::string> format = ValueFormatProblem())
+        return "'Value Format' in " + configPath + " (or --format) is '" + *format +
+               "', not a value format (" + ValueFormatsText() + ")";
     if (ParamCommPort->AsString().empty())
         return "no serial port: 'Comm Port' in " + configPath + " (or --port) is empty";
     return {};
@@ -151,6 +154,7 @@ public:
             slave.Ok = static_cast<std::uint32_t>(row.Ok);
             slave.Fail = static_cast<std::uint32_t>(row.Fail);
             slave.Values = row.ValueCells;
+            slave.ValuesJson = row.ValueJson;
             slave.Times = Session.Run.ResponseTimes(p);
             Result.Slaves.push_back(std::move(slave));
         }
@@ -340,6 +344,8 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
     // The file is read-only here: the options change the values in memory only.
     if (options.Port)
         ParamCommPort->SetValue(*options.Port);
+    if (options.ValueFormat)
+        ParamValueFormat->SetValue(*options.ValueFormat);
     // Poll From and Poll To come second and third: the range message names them.
     const TOverride overrides[] = {
         {TSettingId::BaudRate, options.Baud, "--baud"},
@@ -351,6 +357,7 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         {TSettingId::PollInterval, options.Interval, "--interval"},
         {TSettingId::FrameBreakMode, options.FrameBreak, "--frame-break"},
         {TSettingId::ReadInterval, options.ReadInterval, "--read-interval"},
+        {TSettingId::FunctionCode, options.Function, "--function"},
     };
     for (const TOverride& o : overrides)
         if (o.Value)

@@ -14,6 +14,8 @@ std::string FunctionName(std::uint8_t function) {
     switch (function) {
     case 0x03:
         return "读保持寄存器";
+    case 0x04:
+        return "读输入寄存器";
     case 0x05:
         return "写单个线圈";
     default:

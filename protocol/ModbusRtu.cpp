@@ -38,9 +38,10 @@ TFrame8 WithCrc(TFrame8 frame) {
 
 } // namespace
 
-TFrame8 BuildReadRequest(int slave, int registerBegin, int registerCount) {
-    return WithCrc({static_cast<std::uint8_t>(slave), 0x03, HighByte(registerBegin),
-                    LowByte(registerBegin), HighByte(registerCount), LowByte(registerCount), 0, 0});
+TFrame8 BuildReadRequest(int slave, int registerBegin, int registerCount, int function) {
+    return WithCrc({static_cast<std::uint8_t>(slave), static_cast<std::uint8_t>(function),
+                    HighByte(registerBegin), LowByte(registerBegin), HighByte(registerCount),
+                    LowByte(registerCount), 0, 0});
 }
 
 int ExpectedReplyLength(int registerCount) {
@@ -61,6 +62,14 @@ std::vector<std::int32_t> DecodeRegisterValues(TByteSpan reply, int registerCoun
 
 TReplyCheck CheckReadReply(TByteSpan block, int registerCount, int currentSlave,
                            std::vector<std::int32_t>& values) {
+    const TReplyCheck check =
+        CheckReadReply(block, registerCount, currentSlave, ReadHoldingRegisters);
+    if (check == TReplyCheck::Good)
+        values = DecodeRegisterValues(block, registerCount);
+    return check;
+}
+
+TReplyCheck CheckReadReply(TByteSpan block, int registerCount, int currentSlave, int function) {
     // A negative Register Count can never match a block length, and guards the
     // decoding below from a negative size.
     if (registerCount < 0 ||
@@ -77,11 +86,10 @@ TReplyCheck CheckReadReply(TByteSpan block, int registerCount, int currentSlave,
         return intact ? TReplyCheck::Slave : TReplyCheck::Crc;
     if (!intact)
         return TReplyCheck::Crc;
-    if (block[1] != 3)
+    if (block[1] != function)
         return TReplyCheck::FunctionCode;
     if (block[2] != static_cast<std::uint8_t>(2 * registerCount) || 2 * registerCount > 255)
         return TReplyCheck::ByteCount;
-    values = DecodeRegisterValues(block, registerCount);
     return TReplyCheck::Good;
 }
 

@@ -20,9 +20,15 @@ inline std::uint16_t ModbusCrc16(TByteSpan data) {
 /// Appends the CRC of everything already in `frame`, low byte first.
 void AppendCrc(std::vector<std::uint8_t>& frame);
 
-/// Function 3 request: slave, 0x03, Register Begin, Register Count, CRC.
-/// Each 16-bit field is the value's quotient and remainder by 256, taken to 8 bits.
-TFrame8 BuildReadRequest(int slave, int registerBegin, int registerCount);
+/// The two read functions: holding registers and input registers.
+inline constexpr int ReadHoldingRegisters = 0x03;
+inline constexpr int ReadInputRegisters = 0x04;
+
+/// Read request: slave, the function (3, or 4 for input registers), Register
+/// Begin, Register Count, CRC. Each 16-bit field is the value's quotient and
+/// remainder by 256, taken to 8 bits.
+TFrame8 BuildReadRequest(int slave, int registerBegin, int registerCount,
+                         int function = ReadHoldingRegisters);
 
 /// Length of a complete read reply for `registerCount` registers: 2 * RC + 5.
 int ExpectedReplyLength(int registerCount);
@@ -31,9 +37,12 @@ int ExpectedReplyLength(int registerCount);
 /// this order and the first that fails decides.
 enum class TReplyCheck : std::uint8_t { Good, Length, Slave, Crc, FunctionCode, ByteCount };
 
-/// Checks `block` as the reply to a read of `registerCount` registers from
-/// `currentSlave`. On Good, `values` receives Register Count div 2 signed
-/// 32-bit values (high register first); otherwise `values` is left alone.
+/// Checks `block` as the reply to a read with `function` of `registerCount`
+/// registers from `currentSlave`.
+TReplyCheck CheckReadReply(TByteSpan block, int registerCount, int currentSlave, int function);
+
+/// The same for function 3; on Good, `values` receives Register Count div 2
+/// signed 32-bit values (high register first); otherwise it is left alone.
 TReplyCheck CheckReadReply(TByteSpan block, int registerCount, int currentSlave,
                            std::vector<std::int32_t>& values);
 

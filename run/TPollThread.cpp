@@ -51,8 +51,8 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
             // against the request that went out last, never against one that
             // was not sent.
             Run.CurrentSlave = slave;
-            const TFrame8 request =
-                BuildReadRequest(slave, Settings.RegisterBegin, Settings.RegisterCount);
+            const TFrame8 request = BuildReadRequest(slave, Settings.RegisterBegin,
+                                                     Settings.RegisterCount, Settings.FunctionCode);
             // The caption first: a wrong-slave line of a prompt reply repeats it.
             Run.SetSendCaption(SendCaptionPrefix + HexText(request));
             // Marked before it goes out: a prompt reply may be checked before

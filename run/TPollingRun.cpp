@@ -19,8 +19,6 @@ std::int32_t Incremented(std::int32_t count) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1U);
 }
 
-constexpr int ReadFunctionCode = 0x03;
-
 // Lines wait here while the front end is behind. Beyond this much text a
 // flooding device costs lines, counted, not memory.
 constexpr std::size_t MaxWaitingLineBytes = std::size_t{16} << 20;
@@ -81,7 +79,7 @@ TRunLayout TPollingRun::Layout(const TRunSettings& settings) {
     layout.PollTo = settings.PollTo;
     const std::int64_t positions = std::int64_t{layout.PollTo} - layout.PollFrom + 1;
     layout.Positions = positions > 0 ? static_cast<std::size_t>(positions) : 0;
-    layout.ValueColumns = std::max(0, settings.RegisterCount / 2);
+    layout.ValueColumns = ValuesPerReply(settings.ValueFormat, settings.RegisterCount);
     return layout;
 }
 
@@ -89,6 +87,8 @@ void TPollingRun::UseSettings(const TRunSettings& settings) {
     FSettings = settings;
     std::scoped_lock lock(Mutex);
     CheckRegisterCount = settings.RegisterCount;
+    CheckFunction = settings.FunctionCode;
+    CheckFormat = settings.ValueFormat;
     CheckPollFrom = settings.PollFrom;
     CheckTimeoutNs = std::chrono::nanoseconds(PollTimeoutAtUse(settings)).count();
 }
@@ -168,7 +168,10 @@ TRowSnapshot TPollingRun::Row(std::size_t position) const {
     if (position >= OkCounts.size())
         return row;
     if (position < RowValues.size())
-        row.ValueCells = RowValues[position];
+        for (const TDecodedValue& value : RowValues[position]) {
+            row.ValueCells.push_back(value.Text);
+            row.ValueJson.push_back(value.Json);
+        }
     row.Ok = OkCounts[position];
     row.Fail = FailCounts[position];
     row.Counted = position < CountedInRun.size() && CountedInRun[position];
@@ -395,10 +398,14 @@ void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutco
     using TState = TPendingRequest::TState;
     const std::int64_t arrivedAt = MonotonicNanoseconds();
     std::int32_t registerCount = 0;
+    std::int32_t function = 0;
+    TValueFormat format;
     std::int64_t timeoutNs = 0;
     {
         std::scoped_lock lock(Mutex);
         registerCount = CheckRegisterCount;
+        function = CheckFunction;
+        format = CheckFormat;
         timeoutNs = CheckTimeoutNs;
     }
     // The request in flight names the address the block is checked against;
@@ -411,11 +418,10 @@ void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutco
 
     // Judged and signalled before any text is made: the poll thread goes on
     // with the next poll while this thread still describes the reply.
-    std::vector<std::int32_t> values;
-    const TReplyCheck check = CheckReadReply(block, registerCount, slave, values);
+    const TReplyCheck check = CheckReadReply(block, registerCount, slave, function);
     std::optional<TModbusException> refusal;
     if (check == TReplyCheck::Length)
-        refusal = MatchExceptionReply(block, slave, ReadFunctionCode);
+        refusal = MatchExceptionReply(block, slave, function);
     const bool answer = check == TReplyCheck::Good || refusal.has_value();
     bool decided = false;
     // The rule is the clock's, not the poll thread's: an answer after Poll
@@ -432,10 +438,7 @@ void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutco
     const bool late = answer && !decided && (taken.State == TState::TimedOut || taken.Open());
 
     if (check == TReplyCheck::Good && !late) {
-        std::vector<std::string> cells;
-        cells.reserve(values.size());
-        for (const std::int32_t value : values)
-            cells.push_back(std::to_string(value));
+        std::vector<TDecodedValue> values = DecodeValues(block, registerCount, format);
         std::scoped_lock lock(Mutex);
         const std::optional<std::size_t> p = PositionOf(slave);
         if (decided && p && PollingActive)
@@ -445,7 +448,7 @@ void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutco
         // run) is still the last good reply, as before; only a decided one
         // fills its row.
         if (decided && p)
-            RowValues[*p] = std::move(cells);
+            RowValues[*p] = values;
         RegisterValues = std::move(values);
     }
     // A good reply writes no line: its poll goes on at once. A refusal is

@@ -8,6 +8,7 @@
 #include "TResponseStats.h"
 #include "TRunClock.h"
 #include "TRunSettings.h"
+#include "ValueFormat.h"
 
 #include <atomic>
 #include <cstddef>
@@ -46,7 +47,7 @@ struct TRunLayout {
     std::int32_t PollTo = 0;
     /// Rows: one per address from Poll From to Poll To.
     std::size_t Positions = 0;
-    /// Value columns: Register Count div 2.
+    /// Value columns: as many as the value format makes of Register Count.
     std::int32_t ValueColumns = 0;
 };
 
@@ -64,6 +65,9 @@ struct TRowSnapshot {
     /// The values of the slave's last good reply, as the Value cells show them;
     /// empty before its first one.
     std::vector<std::string> ValueCells;
+    /// The same values as JSON has them: numbers, a string for hex16, null for
+    /// a float that is no number.
+    std::vector<std::string> ValueJson;
     std::int32_t Ok = 0;
     std::int32_t Fail = 0;
     /// Whether any of its results has come in this run (the OK and FAIL cells
@@ -221,6 +225,8 @@ private:
 
     mutable std::mutex Mutex; // guards everything below
     std::int32_t CheckRegisterCount = 2;
+    std::int32_t CheckFunction = ReadHoldingRegisters;
+    TValueFormat CheckFormat;
     std::int32_t CheckPollFrom = 1;
     std::int64_t CheckTimeoutNs = 500'000'000;
     std::vector<std::int32_t> OkCounts;
@@ -229,8 +235,8 @@ private:
     /// The range the counts were made for: Poll From and Poll To.
     std::optional<std::pair<std::int32_t, std::int32_t>> CountsRange;
     /// The values of the last good reply, and of each slave's.
-    std::vector<std::int32_t> RegisterValues;
-    std::vector<std::vector<std::string>> RowValues;
+    std::vector<TDecodedValue> RegisterValues;
+    std::vector<std::vector<TDecodedValue>> RowValues;
     std::vector<TResponseStats> FResponseTimes;
     std::vector<std::size_t> ChangedRows;
     std::vector<bool> RowChanged;

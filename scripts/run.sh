@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Quellmark and the transmitter simulator, then opens the window on a
-# simulated line of ten transmitters, so no hardware is needed: press "开始运行".
+# simulated line of eleven transmitters (ten with integer values, one with floats), so
+# no hardware is needed: press "开始运行".
 # The demo keeps its own copy of the program and its own Config.ini in
 # build/demo, so the Config.ini beside the real program is never touched.
 # The program for real hardware is build/default/app/Quellmark.
@@ -16,9 +17,11 @@ mkdir -p "$demo"
 # A copy, not a link: the program looks for Config.ini beside its own file.
 cp -f build/default/app/Quellmark "$demo/Quellmark"
 
-# A few bad frames now and then, so the error list has something to show.
-build/default/tools/TransmitterSim/quellmark-sim --slaves 1-10 --link "$port" \
-    --bad-crc 0.003 --no-reply 0.003 --seed "$RANDOM" >"$demo/simulator.log" &
+# A few bad frames now and then, so the error list has something to show. Slave 11
+# is a transmitter that reports floats, low word first (数据格式 float32:cdab).
+build/default/tools/TransmitterSim/quellmark-sim --slaves 1-11 --link "$port" \
+    --value-format float32:cdab@11 --bad-crc 0.003 --no-reply 0.003 --seed "$RANDOM" \
+    >"$demo/simulator.log" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do

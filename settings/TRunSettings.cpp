@@ -14,7 +14,15 @@ TRunSettings RunSettingsFromParams() {
     s.ReadInterval = ParamReadInterval->AsInteger();
     s.RegisterBegin = ParamRegisterBegin->AsInteger();
     s.RegisterCount = ParamRegisterCount->AsInteger();
+    s.FunctionCode = ParamFunctionCode->AsInteger();
+    s.ValueFormat = ParseValueFormat(ParamValueFormat->AsString()).value_or(TValueFormat{});
     return s;
+}
+
+std::optional<std::string> ValueFormatProblem() {
+    if (ParseValueFormat(ParamValueFormat->AsString()))
+        return std::nullopt;
+    return ParamValueFormat->AsString();
 }
 
 bool PortSettingsDiffer(const TRunSettings& opened, const TRunSettings& wanted) {

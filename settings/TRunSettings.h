@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ValueFormat.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 /// The settings one run or one coil command works with: read from the
@@ -18,6 +21,9 @@ struct TRunSettings {
     std::int32_t ReadInterval = 20;
     std::int32_t RegisterBegin = 0;
     std::int32_t RegisterCount = 2;
+    /// 3 reads holding registers, 4 input registers.
+    std::int32_t FunctionCode = 3;
+    TValueFormat ValueFormat;
     /// RTS switched by the driver around each transmission (RS-485); not kept in Config.ini.
     bool Rs485 = false;
 
@@ -25,8 +31,12 @@ struct TRunSettings {
     bool operator==(const TRunSettings&) const = default;
 };
 
-/// The settings the ten parameters hold now (after LoadParams).
+/// The settings the parameters hold now (after LoadParams). A Value Format
+/// that names no format counts as the default (see ValueFormatProblem).
 TRunSettings RunSettingsFromParams();
+
+/// The text of Value Format when it names no format; none when it does.
+std::optional<std::string> ValueFormatProblem();
 
 /// Whether a port opened with `opened` must be opened again for `wanted`: the
 /// port, the rate, the framing or the reply length differ. A port opened with

@@ -9,7 +9,7 @@ namespace {
 // broadcast nobody answers; a read carries 1 to 125 registers from any of the
 // 65536 addresses), and bounds that keep a Stop prompt (waits and pauses of
 // at most 10 s). A rate beyond 4 Mbaud no serial adapter offers.
-constexpr std::array<TSettingSpec, 10> Specs{{
+constexpr std::array<TSettingSpec, 12> Specs{{
     {TSettingId::CommPort, "Communication", "Comm Port", TParamKind::pkString, 0, "COM1", 0, 0},
     {TSettingId::BaudRate, "Communication", "Baud Rate", TParamKind::pkInteger, 9600, "", 50,
      4'000'000},
@@ -25,6 +25,11 @@ constexpr std::array<TSettingSpec, 10> Specs{{
      200},
     {TSettingId::RegisterBegin, "Modbus", "Register Begin", TParamKind::pkInteger, 0, "", 0, 65535},
     {TSettingId::RegisterCount, "Modbus", "Register Count", TParamKind::pkInteger, 2, "", 1, 125},
+    // 3 reads holding registers, 4 input registers.
+    {TSettingId::FunctionCode, "Modbus", "Function Code", TParamKind::pkInteger, 3, "", 3, 4},
+    // A text such as "float32:cdab" (ParseValueFormat); the default decodes as before.
+    {TSettingId::ValueFormat, "Modbus", "Value Format", TParamKind::pkString, 0, "int32:abcd", 0,
+     0},
 }};
 
 } // namespace

@@ -6,7 +6,8 @@
 #include <span>
 #include <string>
 
-/// The ten settings of Config.ini.
+/// The settings of Config.ini: the ten the program began with, then the read
+/// function and the format of the values.
 enum class TSettingId : std::uint8_t {
     CommPort,
     BaudRate,
@@ -18,6 +19,8 @@ enum class TSettingId : std::uint8_t {
     ReadInterval,
     RegisterBegin,
     RegisterCount,
+    FunctionCode,
+    ValueFormat,
 };
 
 /// One setting as every part of the program knows it: where Config.ini keeps

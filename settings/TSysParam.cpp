@@ -16,6 +16,8 @@ TSysParam* ParamFrameBreakMode = nullptr;
 TSysParam* ParamReadInterval = nullptr;
 TSysParam* ParamRegisterBegin = nullptr;
 TSysParam* ParamRegisterCount = nullptr;
+TSysParam* ParamFunctionCode = nullptr;
+TSysParam* ParamValueFormat = nullptr;
 TIniFile* ConfigFile = nullptr;
 
 std::optional<std::int32_t> ParseIntegerText(const std::string& text) {
@@ -140,6 +142,11 @@ void TSysParam::SetValue(std::int32_t value) {
     Write();
 }
 
+void TSysParam::SetValueUnsaved(std::int32_t value) {
+    FInvalidText.reset();
+    FValue = value;
+}
+
 void TSysParam::SetValue(const std::string& text) {
     FInvalidText.reset();
     FValue = text;
@@ -168,10 +175,10 @@ void TSysParam::Write() {
     IniFile.WriteString(FSection, FKey, text);
 }
 
-std::array<TSysParam*, 10> AllParams() {
-    return {ParamCommPort,      ParamBaudRate,     ParamPollInterval,   ParamPollTimeout,
-            ParamPollFrom,      ParamPollTo,       ParamFrameBreakMode, ParamReadInterval,
-            ParamRegisterBegin, ParamRegisterCount};
+std::array<TSysParam*, 12> AllParams() {
+    return {ParamCommPort,      ParamBaudRate,      ParamPollInterval,   ParamPollTimeout,
+            ParamPollFrom,      ParamPollTo,        ParamFrameBreakMode, ParamReadInterval,
+            ParamRegisterBegin, ParamRegisterCount, ParamFunctionCode,   ParamValueFormat};
 }
 
 std::string DefaultConfigPath() {
@@ -187,7 +194,7 @@ void LoadParams() {
 void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     // The objects live until the process ends; a second load (tests) replaces them.
     static std::unique_ptr<TIniFile> file;
-    static std::array<std::unique_ptr<TSysParam>, 10> storage;
+    static std::array<std::unique_ptr<TSysParam>, 12> storage;
 
     // A writer killed before its rename leaves its temporary file behind;
     // only a program that may write the settings tidies those up.
@@ -199,7 +206,7 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     TSysParam** const targets[] = {&ParamCommPort,       &ParamBaudRate,     &ParamPollInterval,
                                    &ParamPollTimeout,    &ParamPollFrom,     &ParamPollTo,
                                    &ParamFrameBreakMode, &ParamReadInterval, &ParamRegisterBegin,
-                                   &ParamRegisterCount};
+                                   &ParamRegisterCount,  &ParamFunctionCode, &ParamValueFormat};
     const std::span<const TSettingSpec> definitions = SettingSpecs();
 
     // A refused write or an unreadable file must not leave parameters missing:

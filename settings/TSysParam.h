@@ -35,6 +35,9 @@ public:
     /// new value kept.
     void SetValue(std::int32_t value);
     void SetValue(const std::string& text);
+    /// Stores the value in memory only: the file keeps what it holds until the
+    /// next SetValue (a value corrected for showing, not changed by the user).
+    void SetValueUnsaved(std::int32_t value);
 
     /// The text the file holds for this key when it is not a valid value of
     /// the parameter's kind (the default is used instead); none otherwise.
@@ -56,7 +59,8 @@ private:
     std::optional<std::string> FInvalidText;
 };
 
-/// The ten settings, created by LoadParams and never freed.
+/// The settings, created by LoadParams and never freed: the ten the program
+/// began with, then the read function and the value format.
 extern TSysParam* ParamCommPort;
 extern TSysParam* ParamBaudRate;
 extern TSysParam* ParamPollInterval;
@@ -67,9 +71,11 @@ extern TSysParam* ParamFrameBreakMode;
 extern TSysParam* ParamReadInterval;
 extern TSysParam* ParamRegisterBegin;
 extern TSysParam* ParamRegisterCount;
+extern TSysParam* ParamFunctionCode;
+extern TSysParam* ParamValueFormat;
 
-/// The ten in the order LoadParams creates them (none before it has run).
-std::array<TSysParam*, 10> AllParams();
+/// Every parameter in the order LoadParams creates them (none before it has run).
+std::array<TSysParam*, 12> AllParams();
 
 /// The INI file beside the executable; created by LoadParams and never freed.
 extern TIniFile* ConfigFile;

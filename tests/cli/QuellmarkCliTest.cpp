@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -197,6 +198,42 @@ TEST_F(CliTest, SeededFaultsMatchTheSimulatorAndExitOne) {
     EXPECT_EQ(Occurrences(cli.Err, "] [CRC校验错误!]["), faults) << cli.Err;
 }
 
+// Input registers holding floats, low word first: the request asks for function 4, and
+// the values come out as the transmitter means them, in every output format.
+TEST_F(CliTest, InputRegistersAndFloatsAsTheTransmitterMeansThem) {
+    TSimulatorChild sim({"--slaves", "1-2", "--freeze", "--value-format", "float32:cdab"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    WriteConfig(sim.Path);
+    const auto shown = [](int slave, int index) {
+        char text[32];
+        std::snprintf(
+            text, sizeof text, "%.7g",
+            static_cast<double>(static_cast<float>(SimulatedValue(slave, index, 0) / 100.0)));
+        return std::string(text);
+    };
+    const TCliOutcome cli = RunCli({"--config", Config, "--to", "2", "--function", "4", "--format",
+                                    "float32:cdab", "--cycles", "2", "--json"});
+    EXPECT_EQ(cli.Exit, std::optional<int>{0}) << cli.Err;
+    const std::map<int, TJsonSlave> slaves = JsonSlaves(cli.Out);
+    ASSERT_EQ(slaves.size(), 2U) << cli.Out;
+    for (const auto& [id, slave] : slaves)
+        EXPECT_EQ(slave.Values, shown(id, 0) + ", " + shown(id, 1)) << id;
+    EXPECT_NE(cli.Out.find(R"("function": 4, "format": "float32:cdab")"), std::string::npos);
+
+    const TCliOutcome csv = RunCli({"--config", Config, "--to", "1", "--function", "4", "--format",
+                                    "float32:cdab", "--cycles", "1", "--csv"});
+    EXPECT_NE(csv.Out.find("\n1," + shown(1, 0) + "," + shown(1, 1) + ",1,0,"), std::string::npos)
+        << csv.Out;
+    // A 16-bit format: one value per register, Value1 to Value3 of three registers.
+    const TCliOutcome hex = RunCli({"--config", Config, "--to", "1", "--function", "4", "--format",
+                                    "hex16", "--register-count", "3", "--cycles", "1", "--csv"});
+    EXPECT_EQ(hex.Out.rfind("Id,Value1,Value2,Value3,OK,FAIL,", 0), 0U) << hex.Out;
+    const std::optional<TSimSummary> summary = sim.Stop();
+    ASSERT_TRUE(summary.has_value());
+    EXPECT_EQ(summary->Total("input_requests"), 6);
+    EXPECT_EQ(summary->Total("read_requests"), 0);
+}
+
 TEST_F(CliTest, MissingPortExitsThree) {
     WriteConfig((Dir / "no-such-port").string());
     const TCliOutcome cli = RunCli({"--config", Config, "--cycles", "1"});
@@ -223,6 +260,8 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
     WriteConfig((Dir / "no-such-port").string(), "Poll To=0\n");
     const std::string malformed = (Dir / "malformed.ini").string();
     std::ofstream(malformed) << "[Communication]\nBaud Rate=abc\n";
+    const std::string badFormat = (Dir / "format.ini").string();
+    std::ofstream(badFormat) << "[Modbus]\nValue Format=real\n";
     const std::string fifo = (Dir / "fifo.ini").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct TCase {
@@ -245,6 +284,10 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
         {{"--config", (Dir / "absent.ini").string(), "--cycles", "1"}, "cannot read --config"},
         {{"--cycles", "1", "--duration", "5"}, "--cycles and --duration exclude each other"},
         {{"--port", "--cycles", "1"}, "--port wants a value"},
+        {{"--function", "5", "--cycles", "1"}, "--function wants 3 or 4"},
+        {{"--format", "float64", "--cycles", "1"}, "--format wants int16, uint16, hex16"},
+        {{"--config", badFormat, "--cycles", "1"},
+         "'Value Format' in " + badFormat + " (or --format) is 'real', not a value format"},
         {{"--zero-after", "1", "--cycles", "1"}, "--zero-after wants --zero or --unzero"},
         // A value in the file that is no number is refused, not replaced by the default.
         {{"--config", malformed, "--cycles", "1"},

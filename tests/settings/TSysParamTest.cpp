@@ -42,6 +42,7 @@ TEST_F(SettingsFile, MissingKeysAreAddedAndPresentOnesKeptAsWritten) {
     EXPECT_EQ(ParamRegisterCount->AsInteger(), 6);
     EXPECT_EQ(ParamRegisterBegin->AsInteger(), 0);
     EXPECT_EQ(ReadFile(Path), "[Modbus]\nRegister Count = 6 \nRegister Begin=0\n"
+                              "Function Code=3\nValue Format=int32:abcd\n"
                               "[Communication]\nComm Port=COM1\nBaud Rate=9600\n"
                               "Poll Interval=10\nPoll Timeout=500\nPoll From=1\nPoll To=10\n"
                               "FrameBreakMode=1\nReadInterval=20\n");

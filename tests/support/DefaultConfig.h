@@ -2,7 +2,7 @@
 
 #include <string>
 
-/// Config.ini as the first start writes it: the ten parameters at their defaults, in order.
+/// Config.ini as the first start writes it: the parameters at their defaults, in order.
 inline const std::string DefaultConfigText = "[Communication]\n"
                                              "Comm Port=COM1\n"
                                              "Baud Rate=9600\n"
@@ -14,4 +14,6 @@ inline const std::string DefaultConfigText = "[Communication]\n"
                                              "ReadInterval=20\n"
                                              "[Modbus]\n"
                                              "Register Begin=0\n"
-                                             "Register Count=2\n";
+                                             "Register Count=2\n"
+                                             "Function Code=3\n"
+                                             "Value Format=int32:abcd\n";

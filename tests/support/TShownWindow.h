@@ -26,6 +26,8 @@ struct TWindowSettings {
     int ReadInterval = 20;
     int RegisterBegin = 0;
     int RegisterCount = 2;
+    int FunctionCode = 3;
+    std::string ValueFormat = "int32:abcd";
 
     std::string ConfigText() const {
         return "[Communication]\nComm Port=" + Port +
@@ -35,7 +37,9 @@ struct TWindowSettings {
                "\nFrameBreakMode=" + std::to_string(FrameBreakMode) +
                "\nReadInterval=" + std::to_string(ReadInterval) +
                "\n[Modbus]\nRegister Begin=" + std::to_string(RegisterBegin) +
-               "\nRegister Count=" + std::to_string(RegisterCount) + "\n";
+               "\nRegister Count=" + std::to_string(RegisterCount) +
+               "\nFunction Code=" + std::to_string(FunctionCode) + "\nValue Format=" + ValueFormat +
+               "\n";
     }
 };
 

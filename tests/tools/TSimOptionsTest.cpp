@@ -134,7 +134,8 @@ TEST(TSimOptionsTest, HelpExplainsEveryOption) {
         // takes one.
         const bool accepted = Parse({name}).options.has_value() ||
                               Parse({name, "1"}).options.has_value() ||
-                              Parse({name, "0"}).options.has_value();
+                              Parse({name, "0"}).options.has_value() ||
+                              Parse({name, "float32:cdab@2-3"}).options.has_value();
         EXPECT_TRUE(accepted) << name;
     }
 }

@@ -12,6 +12,7 @@ using TField = std::pair<std::string, std::uint64_t>;
 std::vector<TField> CountFields(const TSimCounts& counts) {
     std::vector<TField> fields{
         {"read_requests", counts.readRequests},
+        {"input_requests", counts.inputRequests},
         {"coil_requests", counts.coilRequests},
         {"other_requests", counts.otherRequests},
         {"replied_good", counts.RepliedGood()},
@@ -30,6 +31,7 @@ std::vector<TField> CountFields(const TSimCounts& counts) {
 
 TSimCounts& TSimCounts::operator+=(const TSimCounts& other) {
     readRequests += other.readRequests;
+    inputRequests += other.inputRequests;
     coilRequests += other.coilRequests;
     otherRequests += other.otherRequests;
     repliedGoodReads += other.repliedGoodReads;
@@ -51,6 +53,8 @@ void TSimCounters::CountRequest(int slave, std::uint8_t function) {
     TSimCounts& counts = perSlave_[slave];
     if (function == 0x03)
         ++counts.readRequests;
+    else if (function == 0x04)
+        ++counts.inputRequests;
     else if (function == 0x05)
         ++counts.coilRequests;
     else

@@ -12,6 +12,7 @@
 /// What one slave (or the whole line) was asked and what it answered.
 struct TSimCounts {
     std::uint64_t readRequests = 0;
+    std::uint64_t inputRequests = 0; ///< reads of input registers (function 4)
     std::uint64_t coilRequests = 0;
     std::uint64_t otherRequests = 0;
     std::uint64_t repliedGoodReads = 0; ///< read replies sent unspoiled and on time

@@ -113,6 +113,23 @@ TSimOptionTable OptionSpecs() {
                         "LAST <= 255";
              return {};
          }},
+        {"--value-format", "FORMAT[@FIRST-LAST]",
+         "The slaves (all, or these) report their values in FORMAT: int16, uint16, hex16, or "
+         "int32, uint32, float32 with a word order :abcd, :cdab, :badc or :dcba; a float is "
+         "the integer value divided by 100. Repeatable; the first that names a slave holds. "
+         "Default int32:abcd.",
+         [](TSimOptions& options, std::string_view text) -> std::string {
+             const std::size_t at = text.find('@');
+             const std::optional<TValueFormat> format = ParseValueFormat(text.substr(0, at));
+             std::optional<TSlaveRange> range = TSlaveRange{1, 255};
+             if (at != std::string_view::npos)
+                 range = RangeOf(text.substr(at + 1));
+             if (!format || !range)
+                 return "--value-format wants a format such as float32:cdab, and after @ "
+                        "FIRST-LAST (or one address)";
+             options.sim.formats.push_back({*range, *format});
+             return {};
+         }},
         {"--late-delay", "MS", "Silence before a late reply (default 700).",
          Milliseconds(&TSimConfig::lateDelay, "--late-delay")},
         {"--noise-gap", "MS",

@@ -1,7 +1,8 @@
 #include "TSimulator.h"
 
 TSimulator::TSimulator(TSimConfig config)
-    : config_(config), responder_(config.range), injector_(config.rates, config.seed) {}
+    : config_(config), responder_(config.range, config.formats),
+      injector_(config.rates, config.seed) {}
 
 std::vector<TReplyPlan> TSimulator::OnReceived(TByteSpan bytes, std::int64_t elapsedMs) {
     counters_.CountReceivedBytes(bytes.size());

@@ -23,6 +23,8 @@ struct TSimConfig {
     bool faultsOnReadsOnly = false;           ///< coil echoes and exceptions stay unspoiled
     /// Slaves whose every read reply is late (after lateDelay), whatever the rates decide.
     std::optional<TSlaveRange> lateSlaves;
+    /// Slaves that report their values in another format than int32:abcd.
+    std::vector<TSlaveFormat> formats;
 };
 
 /// What to put on the line for one request, in order: `delay` of silence, the noise (if any)

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr std::uint8_t ReadHoldingRegisters = 0x03;
 constexpr std::uint8_t WriteSingleCoil = 0x05;
 constexpr int RegisterSpace = 0x10000;
 
@@ -16,18 +15,17 @@ TAnswer Exception(const TFrame8& request, std::uint8_t code) {
     return {TAnswerKind::Exception, BuildExceptionReply(request[0], request[1], code)};
 }
 
-TAnswer ReadReply(const TFrame8& request, std::int64_t elapsedMs) {
+TAnswer ReadReply(const TFrame8& request, std::int64_t elapsedMs, TValueFormat format) {
     const int begin = Field(request, 2);
     const int count = Field(request, 4);
     if (count < 1 || count > MaxReadCount)
         return Exception(request, IllegalDataValue);
     if (begin + count > RegisterSpace)
         return Exception(request, IllegalDataAddress);
-    std::vector<std::uint8_t> reply{request[0], ReadHoldingRegisters,
-                                    static_cast<std::uint8_t>(2 * count)};
+    std::vector<std::uint8_t> reply{request[0], request[1], static_cast<std::uint8_t>(2 * count)};
     reply.reserve(static_cast<std::size_t>(2 * count + 5));
     for (int address = begin; address < begin + count; ++address) {
-        const std::uint16_t value = SimulatedRegister(request[0], address, elapsedMs);
+        const std::uint16_t value = SimulatedRegister(request[0], address, elapsedMs, format);
         reply.push_back(static_cast<std::uint8_t>(value >> 8));
         reply.push_back(static_cast<std::uint8_t>(value & 0xFF));
     }
@@ -51,6 +49,13 @@ std::vector<std::uint8_t> BuildExceptionReply(std::uint8_t slave, std::uint8_t f
     return reply;
 }
 
+TValueFormat TSlaveResponder::FormatOf(int slave) const {
+    for (const TSlaveFormat& f : formats_)
+        if (f.range.Contains(slave))
+            return f.format;
+    return {};
+}
+
 std::optional<TAnswer> TSlaveResponder::Answer(const TFrame8& request,
                                                std::int64_t elapsedMs) const {
     // Nobody answers a broadcast, whatever the range says.
@@ -58,7 +63,8 @@ std::optional<TAnswer> TSlaveResponder::Answer(const TFrame8& request,
         return std::nullopt;
     switch (request[1]) {
     case ReadHoldingRegisters:
-        return ReadReply(request, elapsedMs);
+    case ReadInputRegisters:
+        return ReadReply(request, elapsedMs, FormatOf(request[0]));
     case WriteSingleCoil:
         return CoilEcho(request);
     default:

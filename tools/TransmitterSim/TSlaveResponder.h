@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ModbusRtu.h"
+#include "ValueFormat.h"
 
 #include <cstdint>
 #include <optional>
@@ -33,12 +34,23 @@ inline constexpr std::uint8_t IllegalDataValue = 3;
 std::vector<std::uint8_t> BuildExceptionReply(std::uint8_t slave, std::uint8_t function,
                                               std::uint8_t code);
 
-/// Answers requests the way a line of well-behaved transmitters would: function 3 with the
-/// simulated register values, function 5 by echoing the request (the devices accept F000 as
-/// well as FF00 and 0000), and a Modbus exception for anything they cannot serve.
+/// The format in which some of the slaves report their values.
+struct TSlaveFormat {
+    TSlaveRange range;
+    TValueFormat format;
+};
+
+/// Answers requests the way a line of well-behaved transmitters would: functions 3 and 4
+/// with the simulated register values (holding and input registers hold the same), function
+/// 5 by echoing the request (the devices accept F000 as well as FF00 and 0000), and a Modbus
+/// exception for anything they cannot serve. Values are int32:abcd unless `formats` name
+/// another format for a slave (the first that holds it).
 class TSlaveResponder {
 public:
-    explicit TSlaveResponder(TSlaveRange range) : range_(range) {}
+    explicit TSlaveResponder(TSlaveRange range, std::vector<TSlaveFormat> formats = {})
+        : range_(range), formats_(std::move(formats)) {}
+
+    TValueFormat FormatOf(int slave) const;
 
     /// The answer to `request` (whose CRC is already known to be valid) at `elapsedMs` after
     /// start. Addresses outside the range, broadcast 0 among them, get no answer at all.
@@ -48,4 +60,5 @@ public:
 
 private:
     TSlaveRange range_;
+    std::vector<TSlaveFormat> formats_;
 };

@@ -1,5 +1,6 @@
 #include "TransmitterModel.h"
 
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -40,6 +41,18 @@ std::int32_t SimulatedValue(int slave, int index, std::int64_t elapsedMs) {
 }
 
 std::uint16_t SimulatedRegister(int slave, int address, std::int64_t elapsedMs) {
-    const auto word = static_cast<std::uint32_t>(SimulatedValue(slave, address / 2, elapsedMs));
-    return static_cast<std::uint16_t>(address % 2 == 0 ? word >> 16 : word & 0xFFFFU);
+    return SimulatedRegister(slave, address, elapsedMs, TValueFormat{});
+}
+
+std::uint16_t SimulatedRegister(int slave, int address, std::int64_t elapsedMs,
+                                TValueFormat format) {
+    if (!format.Is32Bit())
+        return static_cast<std::uint16_t>(SimulatedValue(slave, address, elapsedMs));
+    const std::int32_t value = SimulatedValue(slave, address / 2, elapsedMs);
+    const std::uint32_t bits = format.Type == TValueType::Float32
+                                   ? std::bit_cast<std::uint32_t>(static_cast<float>(value / 100.0))
+                                   : static_cast<std::uint32_t>(value);
+    const std::vector<std::uint8_t> wire = EncodeValue32(bits, format.Order);
+    const std::size_t at = address % 2 == 0 ? 0 : 2;
+    return static_cast<std::uint16_t>(wire[at] << 8 | wire[at + 1]);
 }

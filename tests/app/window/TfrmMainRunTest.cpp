@@ -8,18 +8,22 @@
 #include "TSysParam.h"
 #include "TWindowTestKit.h"
 #include "TfrmMain.h"
+#include "ValueFormat.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 
 #include <atomic>
+#include <bit>
 #include <memory>
 #include <thread>
 
@@ -61,6 +65,8 @@ private slots:
     void startOnAMissingPort();
     void startRefusesAnEmptyRange();
     void aStalledWindowCostsNoPoll();
+    void inputRegistersAndValueFormats();
+    void everyValueIsSeenAtTheDefaultSize();
     void closingDuringARunStopsIt();
 };
 
@@ -305,13 +311,13 @@ void TfrmMainRunTest::startOnAMissingPort() {
 }
 
 void TfrmMainRunTest::startRefusesAnEmptyRange() {
-    // From Config.ini only: an empty range, and Poll From 0, which the box shows as 1.
+    // An empty range; the address boxes keep every other address within 1 to 254 (a run
+    // refuses what they cannot show, tested with the run).
     const struct {
         int From;
         int To;
         const char* Message;
-    } cases[] = {{9, 3, "起始从机地址(9)大于结束从机地址(3)，无法开始运行！"},
-                 {0, 2, "从机地址范围(0-2)超出1到254，无法开始运行！"}};
+    } cases[] = {{9, 3, "起始从机地址(9)大于结束从机地址(3)，无法开始运行！"}};
     for (const auto& c : cases) {
         TPtyDevice device;
         TShownWindow w(SettingsFor(device, c.From, c.To, 2), TWindowClock::Fake);
@@ -359,6 +365,72 @@ void TfrmMainRunTest::aStalledWindowCostsNoPoll() {
     w.Click("btnStart");
     QCOMPARE(w.Cell(0, 3), QStringLiteral("0"));
     QVERIFY(w.Cell(0, 2).toInt() > 20);
+}
+
+// Function 4 and a value format from the settings panel: the requests ask for input
+// registers, and the columns follow the format (two floats, then four 16-bit values).
+void TfrmMainRunTest::inputRegistersAndValueFormats() {
+    TPtyDevice device;
+    device.SetScript([](const TFrame8& request) {
+        // 12.5 and -0.75 as floats, low word first.
+        std::vector<std::uint8_t> reply{request[0], request[1], 8};
+        for (const float value : {12.5f, -0.75f})
+            for (const std::uint8_t byte :
+                 EncodeValue32(std::bit_cast<std::uint32_t>(value), TWordOrder::CDAB))
+                reply.push_back(byte);
+        AppendCrc(reply);
+        return std::vector<TDeviceReply>{{reply, {}}};
+    });
+    TWindowSettings settings = SettingsFor(device, 1, 1, 4);
+    settings.FunctionCode = 4;
+    settings.ValueFormat = "float32:cdab";
+    TShownWindow w(settings, TWindowClock::Fake);
+    QCOMPARE(w.Child<QComboBox>("cbbFunctionCode").currentText(),
+             QStringLiteral("04 读输入寄存器"));
+    QCOMPARE(w.Child<QComboBox>("cbbValueFormat").currentText(), QStringLiteral("float32:cdab"));
+    w.Click("btnStart");
+    QCOMPARE(w.Table().columnCount(), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 1), QStringLiteral("12.5"), Patience);
+    QCOMPARE(w.Cell(0, 2), QStringLiteral("-0.75"));
+    QCOMPARE(w.Table().item(0, 1)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
+    QCOMPARE(device.Requests().at(0), BuildReadRequest(1, 0, 4, ReadInputRegisters));
+    w.Click("btnStart");
+
+    // The same registers as 16-bit values: one column each; the choice is written at once.
+    auto& format = w.Child<QComboBox>("cbbValueFormat");
+    format.setCurrentIndex(format.findText(QStringLiteral("hex16")));
+    emit format.activated(format.currentIndex());
+    QVERIFY(w.Config.Contents().find("Value Format=hex16\n") != std::string::npos);
+    w.Click("btnStart");
+    QCOMPARE(w.Table().columnCount(), 7);
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(0, 1), QStringLiteral("0000"), Patience);
+    QCOMPARE(w.Cell(0, 2), QStringLiteral("4148"));
+    w.Click("btnStart");
+}
+
+// Register Count 16 with ten-digit values at the default window size: Id, all eight
+// values, OK and FAIL are seen without scrolling, each value column at least 70 px.
+void TfrmMainRunTest::everyValueIsSeenAtTheDefaultSize() {
+    TPtyDevice device;
+    device.SetScript(AnswerAll([](int) {
+        return std::vector<std::int32_t>{-2147483647, 2147483647, 1234567890, -1234567890,
+                                         1111111111,  -999999999, 2000000000, -2000000000};
+    }));
+    TShownWindow w(SettingsFor(device, 1, 3, 16), TWindowClock::Fake);
+    w.Click("btnStart");
+    QTRY_COMPARE_WITH_TIMEOUT(w.Cell(2, 8), QStringLiteral("-2000000000"), Patience);
+    w.Click("btnStart");
+    QCoreApplication::processEvents();
+    QTableWidget& table = w.Table();
+    for (int column = 1; column <= 8; ++column)
+        QVERIFY(table.columnWidth(column) >= 70);
+    const int needed = table.horizontalHeader()->length();
+    QVERIFY2(needed <= table.viewport()->width(),
+             qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(table.viewport()->width())));
+    QCOMPARE(table.horizontalScrollBar()->maximum(), 0);
+    // The widest value is shown whole.
+    const QString widest = w.Cell(0, 1);
+    QVERIFY(table.fontMetrics().horizontalAdvance(widest) < table.columnWidth(1));
 }
 
 void TfrmMainRunTest::closingDuringARunStopsIt() {
