@@ -50,9 +50,9 @@ const char* const OpenFailedMessage = "串口打开失败！请检查是否被�
 constexpr std::chrono::milliseconds DisplayPeriod(40);
 constexpr int ValueColumnWidth = 70;
 // Room around a cell's text: the grid line and the style's margins.
-constexpr int CellPadding = 8;
+constexpr int CellPadding = 6;
 // The narrowest the error list gets when the table takes room from it.
-constexpr int MinInfoWidth = 80;
+constexpr int MinInfoWidth = 60;
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);

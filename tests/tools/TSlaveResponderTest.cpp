@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 constexpr std::int64_t At = 4321;
@@ -38,6 +40,33 @@ TEST(TSlaveResponderTest, ReadRepliesPassTheMastersChecksForEveryCount) {
             for (std::size_t i = 0; i < values.size(); ++i)
                 EXPECT_EQ(values[i], SimulatedValue(slave, begin / 2 + static_cast<int>(i), At));
         }
+}
+
+// Input registers hold the same values, and a slave given a format reports them in it:
+// decoded in that format they are the simulated values (a float being the value / 100).
+TEST(TSlaveResponderTest, TypedValuesInHoldingAndInputRegisters) {
+    const TSlaveResponder responder({1, 10}, {{{3, 4}, *ParseValueFormat("float32:cdab")},
+                                              {{5, 5}, *ParseValueFormat("int16")}});
+    for (const int function : {ReadHoldingRegisters, ReadInputRegisters}) {
+        const auto floats = responder.Answer(BuildReadRequest(4, 0, 4, function), At);
+        ASSERT_TRUE(floats.has_value());
+        ASSERT_EQ(CheckReadReply(floats->bytes, 4, 4, function), TReplyCheck::Good);
+        const auto values = DecodeValues(floats->bytes, 4, *ParseValueFormat("float32:cdab"));
+        for (int i = 0; i < 2; ++i) {
+            char text[32];
+            std::snprintf(
+                text, sizeof text, "%.7g",
+                static_cast<double>(static_cast<float>(SimulatedValue(4, i, At) / 100.0)));
+            EXPECT_EQ(values.at(static_cast<std::size_t>(i)).Text, text) << function;
+        }
+        const auto words = responder.Answer(BuildReadRequest(5, 1, 2, function), At);
+        ASSERT_TRUE(words.has_value());
+        const auto shorts = DecodeValues(words->bytes, 2, *ParseValueFormat("int16"));
+        EXPECT_EQ(shorts.at(0).Text,
+                  std::to_string(static_cast<std::int16_t>(SimulatedValue(5, 1, At))));
+    }
+    // Slaves no format names keep int32:abcd.
+    EXPECT_EQ(responder.FormatOf(1), TValueFormat{});
 }
 
 TEST(TSlaveResponderTest, OddBeginAndOddCountCarryTheRegistersAsAddressed) {
