@@ -49,17 +49,25 @@ bool TPendingRequest::Resolve(std::uint32_t ticket, TState outcome) {
     }
 }
 
-TPendingRequest::TState TPendingRequest::Expire(std::uint32_t ticket, std::int64_t at) {
-    // Stored first: a late reply that finds the request timed out reads it.
-    FExpiredAt = at;
+TPendingRequest::TState TPendingRequest::Close(std::uint32_t ticket, TState end) {
     std::uint64_t word = Word.load();
     for (;;) {
         const TView view = Unpack(word);
         if (view.Ticket != ticket)
-            return TState::TimedOut;
+            return end;
         if (!view.Open())
             return view.State;
-        if (Word.compare_exchange_weak(word, Pack(TState::TimedOut, view.Slave, ticket)))
-            return TState::TimedOut;
+        if (Word.compare_exchange_weak(word, Pack(end, view.Slave, ticket)))
+            return end;
     }
+}
+
+TPendingRequest::TState TPendingRequest::Expire(std::uint32_t ticket, std::int64_t at) {
+    // Stored first: a late reply that finds the request timed out reads it.
+    FExpiredAt = at;
+    return Close(ticket, TState::TimedOut);
+}
+
+TPendingRequest::TState TPendingRequest::Cancel(std::uint32_t ticket) {
+    return Close(ticket, TState::Cancelled);
 }

@@ -17,6 +17,7 @@ public:
         Good,     ///< a good reply came in time
         Refused,  ///< an exception reply came in time
         TimedOut, ///< the wait ran out first
+        Cancelled ///< the run stopped while it was open: never counted
     };
 
     struct TView {
@@ -44,6 +45,9 @@ public:
     /// Poll thread: the wait for `ticket` ran out at `at`. Returns the state the
     /// request ends in: TimedOut, or what a reply decided in the same instant.
     TState Expire(std::uint32_t ticket, std::int64_t at);
+    /// Poll thread: the run stops while it waits for `ticket`. Returns the state
+    /// the request ends in: Cancelled, or what a reply decided before.
+    TState Cancel(std::uint32_t ticket);
 
     /// When the request last marked was handed over, and when the one last
     /// timed out ran out (monotonic nanoseconds).
@@ -53,6 +57,7 @@ public:
     void Clear() { Word = 0; }
 
 private:
+    TState Close(std::uint32_t ticket, TState end);
     static std::uint64_t Pack(TState state, std::int32_t slave, std::uint32_t ticket);
     static TView Unpack(std::uint64_t word);
 

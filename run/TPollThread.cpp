@@ -62,8 +62,15 @@ void TPollThread::Execute(std::stop_token stopToken) noexcept {
 
             const bool signalled =
                 Run.PollEvent.WaitUntil(Clock::now() + timeout, stopToken, ticket);
-            if (stopToken.stop_requested())
-                break; // a wait cut short by Stop is neither good nor timed out
+            if (stopToken.stop_requested()) {
+                // A wait cut short by Stop is neither good nor timed out; a
+                // reply that decided the request before it still counts, as
+                // its values and time already do.
+                if (const TState outcome = Run.RequestPending.Cancel(ticket);
+                    outcome == TState::Good || outcome == TState::Refused)
+                    Run.CountResult(slave, outcome);
+                break;
+            }
             // The reply decided the request, or the wait ran out first: one
             // atomic step each, so a reply in the same instant is never both.
             const TState outcome = signalled

@@ -263,6 +263,13 @@ TEST(PendingRequestTest, EachRequestIsDecidedOnceByTheReplyOrTheTimeOut) {
     EXPECT_EQ(request.Load().Slave, -3);
     EXPECT_EQ(request.Load().Ticket, ticket);
     EXPECT_TRUE(request.Load().Open());
+    // Stop: a request still open ends cancelled and a reply then decides nothing;
+    // one a reply decided first keeps its outcome, to be counted.
+    EXPECT_EQ(request.Cancel(ticket), TState::Cancelled);
+    EXPECT_FALSE(request.Resolve(ticket, TState::Good));
+    ticket = request.Mark(7, 6);
+    EXPECT_TRUE(request.Resolve(ticket, TState::Refused));
+    EXPECT_EQ(request.Cancel(ticket), TState::Refused);
 }
 
 // ---- Counts and the status line ----
