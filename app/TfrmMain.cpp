@@ -3,6 +3,7 @@
 #include "TCaptionPanel.h"
 #include "TComComboBox.h"
 #include "TComLed.h"
+#include "TLimitsDialog.h"
 #include "TRightAnchor.h"
 #include "TSettingsTable.h"
 #include "TSpinEdit.h"
@@ -14,6 +15,7 @@
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QColor>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -22,13 +24,17 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPageSize>
+#include <QPdfWriter>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableWidgetItem>
+#include <QTextDocument>
 #include <QToolTip>
 
 #include <algorithm>
@@ -158,6 +164,18 @@ void TfrmMain::FormCreate() {
     if (ParamValueFormat != nullptr)
         if (const std::optional<std::string> format = ValueFormatProblem())
             invalid(ParamValueFormat->Key(), *format, ValueFormatName(TValueFormat{}));
+    if (ConfigFile != nullptr) {
+        try {
+            const TLimitsRead read = ReadLimits(*ConfigFile, RunSettingsFromParams().ValueFormat);
+            FLimits = read.Limits;
+            for (const std::string& problem : read.Problems)
+                InfoList->Append(Text(TimeStampText(Clock->Now()) + "[判定条件无效!][" + problem +
+                                      "][不作限制]"));
+        } catch (const EIniReadError&) {
+            // The file could not be read for the settings either, and the
+            // box has said so: no limits then.
+        }
+    }
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -311,27 +329,36 @@ void TfrmMain::btnStartClick() {
 }
 
 void TfrmMain::StartPolling() {
-    const TRunSettings settings = RunSettingsFromParams();
+    TRunSettings settings = RunSettingsFromParams();
+    settings.Limits = FLimits;
     FlushDisplay(); // nothing of an earlier run may land in the new table
     ui->pnlParams->setEnabled(false);
     const TRunLayout layout = TPollingRun::Layout(settings);
     const int values = layout.ValueColumns;
 
+    // With limits a last column gives each slave's verdict.
+    const bool judged = settings.Limits.Any();
+    OkColumn = values + 1;
+    FailColumn = values + 2;
+    VerdictColumn = judged ? values + 3 : -1;
+    const int columns = values + (judged ? 4 : 3);
     QTableWidget& table = *ui->lvResult;
     table.setRowCount(0);
     table.setColumnCount(0);
-    table.setColumnCount(values + 3);
+    table.setColumnCount(columns);
     QStringList captions{QStringLiteral("Id")};
     for (int i = 1; i <= values; ++i) {
         captions << QStringLiteral("Value%1").arg(i);
         table.setColumnWidth(i, ValueColumnWidth);
     }
     captions << QStringLiteral("OK") << QStringLiteral("FAIL");
+    if (judged)
+        captions << QStringLiteral("判定");
     table.setHorizontalHeaderLabels(captions);
     table.setRowCount(static_cast<int>(layout.Positions));
     for (int row = 0; row < static_cast<int>(layout.Positions); ++row) {
         table.setItem(row, 0, new QTableWidgetItem(QString::number(layout.PollFrom + row)));
-        for (int column = 1; column < values + 3; ++column) {
+        for (int column = 1; column < columns; ++column) {
             // Numbers line up on their last digit.
             auto* item = new QTableWidgetItem();
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -448,6 +475,14 @@ QString TfrmMain::ResultCsv() const {
     }
     header << QStringLiteral("响应时间最小(ms)") << QStringLiteral("响应时间平均(ms)")
            << QStringLiteral("响应时间P99(ms)") << QStringLiteral("响应时间最大(ms)");
+    // With limits each value column's least, greatest and mean value follow.
+    const bool judged = VerdictColumn >= 0;
+    const TValueFormat format = Session.Run.Settings().ValueFormat;
+    const int values = OkColumn - 1;
+    if (judged)
+        for (int i = 1; i <= values; ++i)
+            header << QStringLiteral("Value%1最小").arg(i) << QStringLiteral("Value%1最大").arg(i)
+                   << QStringLiteral("Value%1平均").arg(i);
     QStringList lines{header.join(QLatin1Char(','))};
     for (int row = 0; row < table.rowCount(); ++row) {
         QStringList cells;
@@ -462,9 +497,88 @@ QString TfrmMain::ResultCsv() const {
                   << Text(MillisecondsText(static_cast<double>(*times.P99Us()), 3))
                   << Text(MillisecondsText(static_cast<double>(*times.MaxUs()), 3));
         }
+        if (judged) {
+            const TRowSnapshot snapshot = Session.Run.Row(static_cast<std::size_t>(row));
+            for (int i = 0; i < values; ++i) {
+                const auto index = static_cast<std::size_t>(i);
+                if (index < snapshot.Stats.size() && snapshot.Stats[index].Count > 0) {
+                    const TValueStats& st = snapshot.Stats[index];
+                    cells << Text(ValueText(st.Min, format)) << Text(ValueText(st.Max, format))
+                          << Text(ValueText(*st.Mean(), TValueFormat{TValueType::Float32}));
+                } else {
+                    cells << QString() << QString() << QString();
+                }
+            }
+        }
         lines << cells.join(QLatin1Char(','));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void TfrmMain::ShowVerdict(int row, const TVerdict& verdict) {
+    QTableWidgetItem* cell = ui->lvResult->item(row, VerdictColumn);
+    if (cell == nullptr)
+        return;
+    const QString text = verdict.Pass ? QStringLiteral("合格") : QStringLiteral("不合格");
+    QString reasons;
+    for (const TReason& reason : verdict.Reasons)
+        reasons += (reasons.isEmpty() ? QString() : QStringLiteral("\n")) +
+                   Text(ReasonText(reason, Session.Run.Settings().ValueFormat));
+    if (cell->text() != text) {
+        cell->setText(text);
+        cell->setBackground(verdict.Pass ? QColor(0xC8, 0xF0, 0xC8) : QColor(0xF6, 0xC6, 0xC6));
+    }
+    if (cell->toolTip() != reasons)
+        cell->setToolTip(reasons);
+}
+
+void TfrmMain::btnLimitsClick() {
+    const TRunSettings settings = RunSettingsFromParams();
+    const int columns = ValuesPerReply(settings.ValueFormat, settings.RegisterCount);
+    TLimitsDialog dialog(FLimits, settings.ValueFormat, columns, this);
+    if (OpenLimitsDialog ? !OpenLimitsDialog(dialog) : dialog.exec() != QDialog::Accepted)
+        return;
+    const std::optional<TLimits> limits = dialog.Limits();
+    if (!limits)
+        return;
+    FLimits = *limits;
+    // Written only now, when the user has edited them; a refused write keeps
+    // them for this session and says so (the settings' box).
+    if (ConfigFile != nullptr)
+        WriteLimits(*ConfigFile, FLimits, settings.ValueFormat, static_cast<std::size_t>(columns));
+}
+
+void TfrmMain::actResultReportExecute() {
+    FlushDisplay();
+    const QString path =
+        AskSavePath ? AskSavePath(QStringLiteral("导出报告"), QStringLiteral("测试记录.html"),
+                                  QStringLiteral("HTML 文件 (*.html);;PDF 文件 (*.pdf)"))
+                    : QString();
+    if (path.isEmpty())
+        return; // cancelled: nothing is written
+    const std::string html = ReportHtml(Session.Run.Report("Quellmark", QUELLMARK_VERSION));
+    if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+        // Qt's own PDF writer, into a file that takes its place only when whole.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            throw std::runtime_error(
+                ("无法写入文件 " + path + ": " + file.errorString()).toStdString());
+        {
+            QPdfWriter pdf(&file);
+            pdf.setPageSize(QPageSize(QPageSize::A4));
+            pdf.setPageMargins(QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter);
+            pdf.setTitle(QStringLiteral("Quellmark 测试记录"));
+            QTextDocument document;
+            document.setHtml(Text(html));
+            document.print(&pdf);
+        }
+        if (!file.commit())
+            throw std::runtime_error(
+                ("无法写入文件 " + path + ": " + file.errorString()).toStdString());
+        return;
+    }
+    if (const std::error_code error = WriteReportFile(path.toStdString(), html))
+        throw std::runtime_error(("无法写入文件 " + path.toStdString() + ": " + error.message()));
 }
 
 void TfrmMain::actResultExportCsvExecute() {
@@ -549,12 +663,11 @@ void TfrmMain::FlushDisplay() {
     bool widened = false;
     for (const std::size_t p : run.TakeChangedRows()) {
         const int row = static_cast<int>(p);
-        if (row >= table.rowCount() || columns < 3)
+        if (row >= table.rowCount() || FailColumn >= columns)
             continue;
         const TRowSnapshot snapshot = run.Row(p);
         // A slave that timed out keeps the values of its last good reply.
-        for (int i = 0; i < static_cast<int>(snapshot.ValueCells.size()) && i + 1 < columns - 2;
-             ++i) {
+        for (int i = 0; i < static_cast<int>(snapshot.ValueCells.size()) && i + 1 < OkColumn; ++i) {
             const QString value = Text(snapshot.ValueCells[static_cast<std::size_t>(i)]);
             SetCell(table, row, i + 1, value);
             // A value column is as wide as its widest value, never narrower than it began.
@@ -565,9 +678,11 @@ void TfrmMain::FlushDisplay() {
             }
         }
         if (snapshot.Counted) {
-            SetCell(table, row, columns - 2, QString::number(snapshot.Ok));
-            SetCell(table, row, columns - 1, QString::number(snapshot.Fail));
+            SetCell(table, row, OkColumn, QString::number(snapshot.Ok));
+            SetCell(table, row, FailColumn, QString::number(snapshot.Fail));
         }
+        if (VerdictColumn >= 0 && VerdictColumn < columns && snapshot.Verdict && snapshot.Counted)
+            ShowVerdict(row, *snapshot.Verdict);
         if (QTableWidgetItem* id = table.item(row, 0)) {
             const QString tip = Text(run.ResponseTip(p));
             if (id->toolTip() != tip)

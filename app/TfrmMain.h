@@ -21,6 +21,7 @@
 #include <vector>
 
 class QButtonGroup;
+class QDialog;
 class QLabel;
 
 namespace Ui {
@@ -58,6 +59,9 @@ public:
     using TSavePathQuery =
         std::function<QString(const QString& caption, const QString& name, const QString& filter)>;
     TSavePathQuery AskSavePath;
+    /// Runs the limits dialog; true when it was accepted. Its exec() in the
+    /// program; tests fill and accept it themselves.
+    std::function<bool(QDialog& dialog)> OpenLimitsDialog;
 
     // Window events.
     void FormCreate();
@@ -98,6 +102,14 @@ public:
     void actInfoExportExecute();
     void actResultCopyExecute();
     void actResultExportCsvExecute();
+    /// "导出报告…": the run's record as HTML, or PDF when the file is named so.
+    void actResultReportExecute();
+
+    // Limits and verdicts.
+    /// "判定条件…": edits the limits; OK writes them into Config.ini.
+    void btnLimitsClick();
+    /// The limits the next run judges by.
+    const TLimits& Limits() const { return FLimits; }
     /// The result table as CSV: Id, values, OK, FAIL and the response times.
     QString ResultCsv() const;
 
@@ -136,6 +148,8 @@ private:
     void ScheduleDisplay();
     /// Gives the table the width its columns need, from the error list.
     void FitTable();
+    /// The 判定 cell of `row`: 合格 on green or 不合格 on red, the reasons as its tooltip.
+    void ShowVerdict(int row, const TVerdict& verdict);
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;
@@ -156,6 +170,13 @@ private:
     /// Monotonic time of the last flush.
     std::chrono::steady_clock::time_point LastDisplay;
     bool FormShown = false;
+    /// The limits the next run judges by: Config.ini's section Limits, then the
+    /// dialog's.
+    TLimits FLimits;
+    /// The table's OK, FAIL and 判定 columns (-1 for no 判定 column).
+    int OkColumn = 1;
+    int FailColumn = 2;
+    int VerdictColumn = -1;
     /// FormShow is putting the file's values into the controls.
     bool Showing = false;
     /// A box about the settings file was shown and no write has gone through since.

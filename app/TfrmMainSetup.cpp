@@ -131,7 +131,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     ui->Splitter1->setSizes({192, 862 - 192});
 
     new TRightAnchor(*ui->Panel2, {ui->btnStart, ui->btnClear, ui->ComLed1});
-    new TRightAnchor(*ui->Panel4, {ui->btnClearInfo, ui->btnZero, ui->btnUnZero});
+    new TRightAnchor(*ui->Panel4, {ui->btnClearInfo, ui->btnReport, ui->btnZero, ui->btnUnZero});
 
     // The ranges a run accepts, the same the console front end and the checks
     // of Config.ini use: the boxes never rewrite what another part accepts.
@@ -227,6 +227,8 @@ void TfrmMain::ConnectHandlers() {
     onClick(ui->btnStart, &TfrmMain::btnStartClick);
     onClick(ui->btnClear, &TfrmMain::btnClearClick);
     onClick(ui->btnClearInfo, &TfrmMain::btnClearInfoClick);
+    onClick(ui->btnReport, &TfrmMain::actResultReportExecute);
+    onClick(ui->btnLimits, &TfrmMain::btnLimitsClick);
 
     onClick(ui->btnZero, &TfrmMain::btnZeroClick);
     onClick(ui->btnUnZero, &TfrmMain::btnUnZeroClick);
@@ -272,4 +274,6 @@ void TfrmMain::SetupContextMenus() {
               &TfrmMain::actResultCopyExecute);
     addAction(ui->lvResult, "actResultExportCsv", QStringLiteral("导出CSV…"),
               &TfrmMain::actResultExportCsvExecute);
+    addAction(ui->lvResult, "actResultReport", QStringLiteral("导出报告…"),
+              &TfrmMain::actResultReportExecute);
 }

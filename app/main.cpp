@@ -1,11 +1,16 @@
+#include "TQtTexts.h"
 #include "TSysParam.h"
 #include "TTerminationRequests.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
+#include <QTranslator>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    // Qt's own dialogs and buttons speak the window's language.
+    QTranslator qtTexts;
+    InstallQtTexts(qtTexts);
     // Taken before the window exists, so that a request while the settings
     // load is not lost.
     TTerminationRequests termination;

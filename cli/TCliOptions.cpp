@@ -171,6 +171,59 @@ const TCliOptionTable& Specs() {
              o.CoilAfterSeconds = *value;
              return {};
          }},
+        {"--limit", "N:MIN..MAX",
+         "A limit for value column N (1 for Value1): every value of every good reply must lie "
+         "from MIN to MAX, as the value format writes them (either side may be empty). "
+         "Repeatable. With any limit the record gives a verdict per slave, and the exit code "
+         "is 1 when a slave fails. Adds to the section Limits of Config.ini.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const std::size_t colon = v.find(':');
+             const std::size_t dots = v.find("..", colon == std::string::npos ? 0 : colon);
+             const auto column = colon == std::string::npos
+                                     ? std::nullopt
+                                     : ParseNumberIn<std::int32_t>(v.substr(0, colon), 1, 125);
+             if (!column || dots == std::string::npos)
+                 return "--limit wants N:MIN..MAX with N from 1 to 125, not '" + v + "'";
+             o.Limits.push_back(
+                 {*column, v.substr(colon + 1, dots - colon - 1), v.substr(dots + 2)});
+             return {};
+         }},
+        {"--max-fail", "N",
+         "The most failed polls a slave may have and pass (with limits and without this or "
+         "--max-fail-percent: 0).",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const auto value = ParseNumberIn<std::int64_t>(v, 0, MaxCycles);
+             if (!value)
+                 return WantsFromTo<std::int64_t>("--max-fail", "a number of polls", 0, MaxCycles) +
+                        ", not '" + v + "'";
+             o.MaxFail = *value;
+             return {};
+         }},
+        {"--max-fail-percent", "P", "The highest share of failed polls a slave may have, 0 to 100.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const auto value = ParseNumberIn<double>(v, 0.0, 100.0, std::chars_format::fixed);
+             if (!value)
+                 return "--max-fail-percent wants a percentage from 0 to 100, not '" + v + "'";
+             o.MaxFailPercent = *value;
+             return {};
+         }},
+        {"--max-response-ms", "X", "The longest p99 response time a slave may have, in ms.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const auto value = ParseNumberIn<double>(v, 0.0, 1e7, std::chars_format::fixed);
+             if (!value)
+                 return "--max-response-ms wants milliseconds, 0 or more, not '" + v + "'";
+             o.MaxResponseMs = *value;
+             return {};
+         }},
+        {"--report", "FILE",
+         "Write the record of the run to FILE as one HTML page (settings, limits, every slave "
+         "with its statistics and verdict, the error lines by kind), as a whole.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             if (v.empty())
+                 return "--report wants a file name";
+             o.ReportPath = v;
+             return {};
+         }},
         {"--list-ports", "",
          "Print the serial ports of this machine, one a line: the name, then what the system "
          "knows of it (USB identity, serial number, driver, stable name), and exit.",
@@ -197,6 +250,8 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args) {
         return {std::nullopt, std::move(error)};
     if (options.Cycles && options.DurationSeconds)
         return {std::nullopt, "--cycles and --duration exclude each other"};
+    if (options.ReportPath && !options.WantsRun())
+        return {std::nullopt, "--report wants a run (--cycles or --duration)"};
     if (options.CoilAfterSeconds && (!options.Coil || !options.WantsRun()))
         return {std::nullopt, "--zero-after wants --zero or --unzero, and a run (--cycles or "
                               "--duration)"};
@@ -224,7 +279,9 @@ std::string CliHelpText() {
     text += Wrap("0 every poll was good (or the coil command was echoed); 1 at least one poll "
                  "failed (or the coil command timed out); 2 bad command line or settings; 3 the "
                  "port could not be opened, or was lost before the end; 4 interrupted (Ctrl-C, "
-                 "SIGTERM) before the passes or the time were done, the results printed so far.",
+                 "SIGTERM) before the passes or the time were done, the results printed so far; "
+                 "5 the record (--report) could not be written. With limits, 1 means a slave "
+                 "failed its verdict.",
                  2, 79);
     text += "\nExample:\n  quellmark-cli --port /dev/ttyUSB0 --baud 115200 --from 1 --to 10 "
             "--cycles 100 --json\n";

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 /// How the results are printed on standard output.
 enum class TCliFormat : std::uint8_t { Table, Json, Csv };
@@ -36,6 +37,20 @@ struct TCliOptions {
     std::optional<TCoilAction> Coil;
     /// The command goes on the line this many seconds into the run.
     std::optional<double> CoilAfterSeconds;
+
+    /// Limits given on the command line: a value column (1 for Value1) and its
+    /// sides as written (empty for none); read as the value format says at the job.
+    struct TLimitOption {
+        std::int32_t Column = 1;
+        std::string Min;
+        std::string Max;
+    };
+    std::vector<TLimitOption> Limits;
+    std::optional<std::int64_t> MaxFail;
+    std::optional<double> MaxFailPercent;
+    std::optional<double> MaxResponseMs;
+    /// Where to write the run's record as HTML.
+    std::optional<std::string> ReportPath;
 
     bool ListPorts = false;
     bool Help = false;

@@ -3,6 +3,7 @@
 #include "TOptionTable.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ostream>
 #include <sstream>
@@ -22,12 +23,25 @@ std::string CoilLine(const TCliCoil& coil) {
     return coil.Echoed ? "反清零成功！" : "反清零超时！";
 }
 
+// With limits the table and the CSV carry each value column's statistics and
+// the verdict; without, they stay as they were.
+bool Judged(const TCliResult& result) {
+    return result.Settings.Limits.Any();
+}
+
 std::vector<std::string> Header(const TCliResult& result) {
     std::vector<std::string> header{"Id"};
     for (std::int32_t i = 1; i <= result.ValueColumns; ++i)
         header.push_back("Value" + std::to_string(i));
     for (const char* name : {"OK", "FAIL", "min_ms", "mean_ms", "p99_ms", "max_ms"})
         header.emplace_back(name);
+    if (Judged(result)) {
+        for (std::int32_t i = 1; i <= result.ValueColumns; ++i)
+            for (const char* figure : {"_min", "_max", "_mean"})
+                header.push_back("Value" + std::to_string(i) + figure);
+        header.emplace_back("verdict");
+        header.emplace_back("reasons");
+    }
     return header;
 }
 
@@ -52,6 +66,26 @@ std::vector<std::string> Row(const TCliResult& result, const TCliSlave& slave,
     row.push_back(std::to_string(slave.Fail));
     for (std::string& cell : TimeCells(slave.Times, none))
         row.push_back(std::move(cell));
+    if (Judged(result)) {
+        const TValueFormat format = result.Settings.ValueFormat;
+        for (std::int32_t i = 0; i < result.ValueColumns; ++i) {
+            const auto index = static_cast<std::size_t>(i);
+            if (index < slave.Stats.size() && slave.Stats[index].Count > 0) {
+                const TValueStats& s = slave.Stats[index];
+                row.push_back(ValueText(s.Min, format));
+                row.push_back(ValueText(s.Max, format));
+                row.push_back(ValueText(*s.Mean(), TValueFormat{TValueType::Float32}));
+            } else {
+                row.insert(row.end(), {none, none, none});
+            }
+        }
+        row.push_back(slave.Verdict ? (slave.Verdict->Pass ? "pass" : "fail") : none);
+        std::string reasons;
+        if (slave.Verdict)
+            for (const TReason& reason : slave.Verdict->Reasons)
+                reasons += (reasons.empty() ? "" : "; ") + ReasonText(reason, format);
+        row.push_back(reasons.empty() ? none : reasons);
+    }
     return row;
 }
 
@@ -73,13 +107,17 @@ std::string TableText(const TCliResult& result) {
         for (const auto& row : rows)
             for (std::size_t i = 0; i < row.size(); ++i)
                 widths[i] = std::max(widths[i], row[i].size());
+        // The reasons are text, and the last column: left-aligned, unpadded.
+        const std::size_t reasons = Judged(result) ? widths.size() - 1 : widths.size();
         for (const auto& row : rows) {
             std::string line;
             for (std::size_t i = 0; i < row.size(); ++i) {
                 // Numbers are right-aligned under their captions.
                 if (i > 0)
                     line += "  ";
-                line += std::string(widths[i] - row[i].size(), ' ') + row[i];
+                if (i != reasons)
+                    line += std::string(widths[i] - row[i].size(), ' ');
+                line += row[i];
             }
             text += line + '\n';
         }
@@ -95,8 +133,17 @@ std::string TableText(const TCliResult& result) {
 std::string CsvText(const TCliResult& result) {
     const auto join = [](const std::vector<std::string>& cells) {
         std::string line;
-        for (std::size_t i = 0; i < cells.size(); ++i)
-            line += (i > 0 ? "," : "") + cells[i];
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            // A field with a separator or a quote is quoted, its quotes doubled.
+            std::string cell = cells[i];
+            if (cell.find_first_of(",\"\n") != std::string::npos) {
+                std::string quoted = "\"";
+                for (const char c : cell)
+                    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+                cell = quoted + "\"";
+            }
+            line += (i > 0 ? "," : "") + cell;
+        }
         return line + '\n';
     };
     std::string text;
@@ -151,6 +198,14 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
             return 0;
     }
     return length;
+}
+
+/// A statistic as a JSON number: a float value may be infinite, which JSON has no
+/// number for.
+std::string JsonNumber(double value) {
+    if (!std::isfinite(value))
+        return "null";
+    return ValueText(value, TValueFormat{TValueType::Int32});
 }
 
 } // namespace
@@ -278,6 +333,26 @@ void WriteJson(std::ostream& out, const TCliResult& result) {
             json += ", \"values_text\": [";
             for (std::size_t v = 0; v < slave.Values.size(); ++v)
                 json += (v > 0 ? ", " : "") + JsonString(slave.Values[v]);
+            json += "]";
+        }
+        json += ", \"stats\": [";
+        for (std::size_t v = 0; v < slave.Stats.size(); ++v) {
+            const TValueStats& st = slave.Stats[v];
+            json += v > 0 ? ", " : "";
+            if (st.Count == 0) {
+                json += "null";
+                continue;
+            }
+            json += "{\"min\": " + JsonNumber(st.Min) + ", \"max\": " + JsonNumber(st.Max) +
+                    ", \"mean\": " + JsonNumber(*st.Mean()) + "}";
+        }
+        json += "]";
+        if (slave.Verdict) {
+            json += std::string(", \"verdict\": \"") + (slave.Verdict->Pass ? "pass" : "fail") +
+                    "\", \"reasons\": [";
+            for (std::size_t r = 0; r < slave.Verdict->Reasons.size(); ++r)
+                json += (r > 0 ? ", " : "") +
+                        JsonString(ReasonText(slave.Verdict->Reasons[r], s.ValueFormat));
             json += "]";
         }
         json += ", \"response_ms\": ";

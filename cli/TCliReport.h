@@ -5,6 +5,7 @@
 #include "TInfoLine.h"
 #include "TResponseStats.h"
 #include "TRunSettings.h"
+#include "TVerdict.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,10 @@ struct TCliSlave {
     /// The same values as JSON has them (numbers, strings, null for NaN and infinities).
     std::vector<std::string> ValuesJson;
     TResponseStats Times;
+    /// Each value column over the good replies.
+    std::vector<TValueStats> Stats;
+    /// Given only when limits are set.
+    std::optional<TVerdict> Verdict;
 };
 
 /// One line of the error list: its time stamp ("hh:nn:ss"), its text after the

@@ -147,6 +147,7 @@ public:
         const auto [ok, fail] = Session.Run.Totals();
         Result.Polls = ok + fail;
         Result.ValueColumns = layout.ValueColumns;
+        bool judgedFail = false;
         for (std::size_t p = 0; p < layout.Positions; ++p) {
             const TRowSnapshot row = Session.Run.Row(p);
             TCliSlave slave;
@@ -155,6 +156,9 @@ public:
             slave.Fail = static_cast<std::uint32_t>(row.Fail);
             slave.Values = row.ValueCells;
             slave.ValuesJson = row.ValueJson;
+            slave.Stats = row.Stats;
+            slave.Verdict = row.Verdict;
+            judgedFail = judgedFail || (row.Verdict && !row.Verdict->Pass);
             slave.Times = Session.Run.ResponseTimes(p);
             Result.Slaves.push_back(std::move(slave));
         }
@@ -169,7 +173,10 @@ public:
             return ExitInterrupted;
         }
         const bool commandFailed = Result.Coil && !Result.Coil->Echoed;
-        return fail > 0 || commandFailed ? ExitSomeFailed : ExitAllGood;
+        // With limits the verdicts say whether the run failed: a failed poll
+        // the limits allow is no failure.
+        const bool failed = settings.Limits.Any() ? judgedFail : fail > 0;
+        return failed || commandFailed ? ExitSomeFailed : ExitAllGood;
     }
 
     /// A coil command alone, or after a run: to Poll From, waiting for its
@@ -193,6 +200,11 @@ public:
     }
 
     bool CoilDone() const { return CoilStarted; }
+
+    /// The run's record as one HTML page.
+    std::string ReportHtmlText() const {
+        return ReportHtml(Session.Run.Report("quellmark-cli", QUELLMARK_VERSION));
+    }
 
 private:
     bool Open(const TRunSettings& settings) {
@@ -303,6 +315,57 @@ private:
     std::size_t StatusWidth = 0;
 };
 
+/// The limits of a job: the section Limits of Config.ini, then the options
+/// (a --limit replaces its column's limit). Why they cannot be used; empty
+/// when they can, and then they are in `settings`.
+std::string TakeLimits(const TCliOptions& options, const std::string& configPath,
+                       TRunSettings& settings) {
+    const TValueFormat format = settings.ValueFormat;
+    const TLimitsRead read = ReadLimits(*ConfigFile, format);
+    if (!read.Problems.empty())
+        return "'" + read.Problems.front() + "' in section Limits of " + configPath +
+               " is not a limit (a value of the format " + ValueFormatName(format) + ")";
+    TLimits limits = read.Limits;
+    for (const TCliOptions::TLimitOption& option : options.Limits) {
+        TValueLimit limit;
+        for (const bool max : {false, true}) {
+            const std::string& text = max ? option.Max : option.Min;
+            if (text.empty())
+                continue;
+            const std::optional<double> value = ParseValueText(text, format);
+            if (!value)
+                return "--limit " + std::to_string(option.Column) + ": '" + text +
+                       "' is not a value of the format " + ValueFormatName(format);
+            (max ? limit.Max : limit.Min) = value;
+        }
+        const auto column = static_cast<std::size_t>(option.Column - 1);
+        if (limits.Values.size() <= column)
+            limits.Values.resize(column + 1);
+        limits.Values[column] = limit;
+    }
+    if (options.MaxFail)
+        limits.MaxFail = options.MaxFail;
+    if (options.MaxFailPercent)
+        limits.MaxFailPercent = options.MaxFailPercent;
+    if (options.MaxResponseMs)
+        limits.MaxResponseMs = options.MaxResponseMs;
+    switch (LimitsProblem(limits).Kind) {
+    case TLimitsProblem::TKind::None:
+        break;
+    case TLimitsProblem::TKind::MinAboveMax:
+        return "the limit of Value" + std::to_string(LimitsProblem(limits).Column + 1) +
+               " has its minimum above its maximum";
+    case TLimitsProblem::TKind::NegativeFail:
+        return "'Max Fail' in section Limits of " + configPath + " is below 0";
+    case TLimitsProblem::TKind::PercentRange:
+        return "'Max Fail Percent' in section Limits of " + configPath + " is outside 0 to 100";
+    case TLimitsProblem::TKind::NegativeTime:
+        return "'Max Response ms' in section Limits of " + configPath + " is below 0";
+    }
+    settings.Limits = limits;
+    return {};
+}
+
 /// Whether the settings file can be read, looked at as the window does (a
 /// FIFO or a folder is refused at once, never waited on); absent is fine only
 /// for the default path, and then `read` stays false.
@@ -374,6 +437,10 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
 
     TRunSettings settings = RunSettingsFromParams();
     settings.Rs485 = options.Rs485;
+    if (const std::string problem = TakeLimits(options, configPath, settings); !problem.empty()) {
+        err << "quellmark-cli: " << problem << '\n';
+        return ExitUsage;
+    }
     TCliResult result;
     result.Settings = settings;
     result.Version = QUELLMARK_VERSION;
@@ -383,6 +450,7 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
     result.Cycles = options.Cycles;
     result.DurationSeconds = options.DurationSeconds;
     int code = ExitAllGood;
+    std::string report;
     {
         TCliSession session(err, statusLine, interrupted, result);
         if (options.WantsRun())
@@ -390,6 +458,15 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         if (options.Coil && !session.CoilDone() && code != ExitPort && code != ExitInterrupted) {
             const int coil = session.Coil(*options.Coil, settings);
             code = coil == ExitPort ? ExitPort : std::max(code, coil);
+        }
+        if (options.ReportPath && result.Ran)
+            report = session.ReportHtmlText();
+    }
+    if (options.ReportPath && result.Ran) {
+        if (const std::error_code error = WriteReportFile(*options.ReportPath, report)) {
+            err << "quellmark-cli: cannot write the record to " << *options.ReportPath << ": "
+                << error.message() << '\n';
+            code = ExitReport;
         }
     }
     result.ExitCode = code;

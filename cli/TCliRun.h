@@ -11,6 +11,7 @@ inline constexpr int ExitSomeFailed = 1;
 inline constexpr int ExitUsage = 2;
 inline constexpr int ExitPort = 3;
 inline constexpr int ExitInterrupted = 4;
+inline constexpr int ExitReport = 5;
 
 /// One job of the console front end: the settings from Config.ini (read only)
 /// and the options, then a polling run and/or a coil command on the same run

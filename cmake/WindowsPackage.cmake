@@ -28,6 +28,13 @@ if(QUELLMARK_QT_MINGW_PREFIX)
         set(runtime ${QUELLMARK_MINGW_RUNTIME_DLLS})
     endif()
     install(FILES ${runtime} DESTINATION .)
+    # Qt's own dialog and button texts in the window's language: the translation files
+    # are the same on every system, so the build host's serve.
+    find_file(QUELLMARK_QTBASE_ZH qtbase_zh_CN.qm PATHS /usr/share/qt6/translations NO_DEFAULT_PATH
+              NO_CMAKE_FIND_ROOT_PATH)
+    if(QUELLMARK_QTBASE_ZH)
+        install(FILES ${QUELLMARK_QTBASE_ZH} DESTINATION translations)
+    endif()
 else()
     # A native build: windeployqt from the Qt that was found gathers DLLs and plugins.
     get_target_property(qmake Qt6::qmake IMPORTED_LOCATION)
@@ -36,6 +43,8 @@ else()
     if(QUELLMARK_WINDEPLOYQT)
         install(CODE "execute_process(COMMAND \"${QUELLMARK_WINDEPLOYQT}\" --no-translations
                       --no-opengl-sw --no-system-d3d-compiler \"\${CMAKE_INSTALL_PREFIX}/Quellmark.exe\")")
+        get_filename_component(qt_root "${qt_bin}" DIRECTORY)
+        install(FILES ${qt_root}/translations/qtbase_zh_CN.qm DESTINATION translations OPTIONAL)
     endif()
 endif()
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -127,19 +128,20 @@ std::vector<TDecodedValue> DecodeValues(TByteSpan reply, int registerCount, TVal
             switch (format.Type) {
             case TValueType::Int16:
                 text = std::to_string(static_cast<std::int16_t>(word));
-                break;
+                values.push_back(
+                    {text, text, static_cast<double>(static_cast<std::int16_t>(word))});
+                continue;
             case TValueType::Hex16: {
                 char hex[8];
                 std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(word));
-                values.push_back({hex, std::string("\"") + hex + "\""});
+                values.push_back({hex, std::string("\"") + hex + "\"", static_cast<double>(word)});
                 continue;
             }
             default:
                 text = std::to_string(word);
-                break;
+                values.push_back({text, text, static_cast<double>(word)});
+                continue;
             }
-            values.push_back({text, text});
-            continue;
         }
         std::uint32_t word = 0;
         for (std::size_t b = 0; b < 4; ++b)
@@ -147,15 +149,84 @@ std::vector<TDecodedValue> DecodeValues(TByteSpan reply, int registerCount, TVal
         if (format.Type == TValueType::Float32) {
             const float value = std::bit_cast<float>(word);
             const std::string text = FloatText(value);
-            values.push_back({text, std::isfinite(value) ? text : "null"});
+            values.push_back({text, std::isfinite(value) ? text : "null", value});
+        } else if (format.Type == TValueType::Int32) {
+            const auto value = static_cast<std::int32_t>(word);
+            values.push_back(
+                {std::to_string(value), std::to_string(value), static_cast<double>(value)});
         } else {
-            const std::string text = format.Type == TValueType::Int32
-                                         ? std::to_string(static_cast<std::int32_t>(word))
-                                         : std::to_string(word);
-            values.push_back({text, text});
+            values.push_back(
+                {std::to_string(word), std::to_string(word), static_cast<double>(word)});
         }
     }
     return values;
+}
+
+std::optional<double> ParseValueText(std::string_view text, TValueFormat format) {
+    std::string trimmed(text);
+    while (!trimmed.empty() && std::isspace(static_cast<unsigned char>(trimmed.back())))
+        trimmed.pop_back();
+    while (!trimmed.empty() && std::isspace(static_cast<unsigned char>(trimmed.front())))
+        trimmed.erase(trimmed.begin());
+    if (trimmed.empty())
+        return std::nullopt;
+    const char* first = trimmed.data();
+    const char* last = trimmed.data() + trimmed.size();
+    if (format.Type == TValueType::Hex16) {
+        if (trimmed.size() > 2 && trimmed[0] == '0' && (trimmed[1] == 'x' || trimmed[1] == 'X'))
+            first += 2;
+        unsigned value = 0;
+        const auto [end, ec] = std::from_chars(first, last, value, 16);
+        if (ec != std::errc() || end != last || value > 0xFFFF)
+            return std::nullopt;
+        return static_cast<double>(value);
+    }
+    if (format.Type == TValueType::Float32) {
+        double value = 0;
+        const auto [end, ec] = std::from_chars(first, last, value);
+        if (ec != std::errc() || end != last || !std::isfinite(value))
+            return std::nullopt;
+        return value;
+    }
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value, 10);
+    if (ec != std::errc() || end != last)
+        return std::nullopt;
+    const auto [least, most] = [&]() -> std::pair<long long, long long> {
+        switch (format.Type) {
+        case TValueType::Int16:
+            return {-32768, 32767};
+        case TValueType::Uint16:
+            return {0, 65535};
+        case TValueType::Uint32:
+            return {0, 4294967295LL};
+        default:
+            return {-2147483648LL, 2147483647LL};
+        }
+    }();
+    if (value < least || value > most)
+        return std::nullopt;
+    return static_cast<double>(value);
+}
+
+std::string ValueText(double number, TValueFormat format) {
+    if (format.Type == TValueType::Hex16 && number >= 0 && number <= 0xFFFF &&
+        number == std::floor(number)) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(number));
+        return hex;
+    }
+    if (format.Type != TValueType::Float32 && number == std::floor(number) &&
+        std::fabs(number) < 1e15) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.0f", number);
+        return text;
+    }
+    if (!std::isfinite(number))
+        return std::isnan(number) ? "NaN" : number < 0 ? "-inf" : "inf";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7g", number);
+    return text;
 }
 
 std::vector<std::uint8_t> EncodeValue32(std::uint32_t value, TWordOrder order) {

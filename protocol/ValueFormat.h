@@ -46,8 +46,20 @@ int ValuesPerReply(TValueFormat format, int registerCount);
 struct TDecodedValue {
     std::string Text;
     std::string Json;
+    /// The value as a number (NaN for a float that is no number), for
+    /// statistics and limits.
+    double Number = 0;
     bool operator==(const TDecodedValue&) const = default;
 };
+
+/// A number written as a value of `format` shows it: hex digits for hex16
+/// (with or without "0x"), a whole number for the other integer formats, a
+/// decimal for float32. None for anything else, or beyond what the format holds.
+std::optional<double> ParseValueText(std::string_view text, TValueFormat format);
+
+/// A number as a value of `format` shows it (hex digits for hex16, seven
+/// significant digits at most for a float or a mean).
+std::string ValueText(double number, TValueFormat format);
 
 /// The values of a reply already known to be good. Floats show up to 7
 /// significant digits, without trailing zeros; NaN and the infinities as

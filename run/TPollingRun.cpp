@@ -91,6 +91,7 @@ void TPollingRun::UseSettings(const TRunSettings& settings) {
     CheckFormat = settings.ValueFormat;
     CheckPollFrom = settings.PollFrom;
     CheckTimeoutNs = std::chrono::nanoseconds(PollTimeoutAtUse(settings)).count();
+    CheckLimits = settings.Limits;
 }
 
 void TPollingRun::Start(const TRunSettings& settings, std::optional<std::int64_t> cycles) {
@@ -114,6 +115,14 @@ void TPollingRun::Start(const TRunSettings& settings, std::optional<std::int64_t
         OkCounts.resize(layout.Positions);
         FailCounts.resize(layout.Positions);
         FResponseTimes.resize(layout.Positions);
+        // Statistics go on with the counts, as long as the values mean the same.
+        const std::tuple statsLayout{layout.PollFrom, layout.PollTo, settings.ValueFormat,
+                                     settings.RegisterCount};
+        if (StatsLayout != statsLayout || FValueStats.size() != layout.Positions) {
+            FValueStats.assign(layout.Positions, std::vector<TValueStats>(static_cast<std::size_t>(
+                                                     std::max(0, layout.ValueColumns))));
+            StatsLayout = statsLayout;
+        }
         CountedInRun.assign(layout.Positions, false);
         RowValues.assign(layout.Positions, {});
         RowChanged.assign(layout.Positions, false);
@@ -121,6 +130,12 @@ void TPollingRun::Start(const TRunSettings& settings, std::optional<std::int64_t
         RateBaseOkCount = OkCounts[0];
     }
     PollStartTime = Clock->Steady();
+    {
+        std::scoped_lock lock(LinesMutex);
+        LineSummary.clear();
+        StartedAt = Clock->Now();
+        EndedAt.reset();
+    }
     RateOkDelta = 0;
     RateSampleSecond = 0;
     RequestPending.Clear();
@@ -137,6 +152,9 @@ void TPollingRun::Stop() {
         PollThread->Terminate();
         PollThread->WaitFor();
         PollThread.reset();
+        std::scoped_lock lock(LinesMutex);
+        if (!EndedAt)
+            EndedAt = Clock->Now();
     }
 }
 
@@ -175,6 +193,16 @@ TRowSnapshot TPollingRun::Row(std::size_t position) const {
     row.Ok = OkCounts[position];
     row.Fail = FailCounts[position];
     row.Counted = position < CountedInRun.size() && CountedInRun[position];
+    if (position < FValueStats.size())
+        row.Stats = FValueStats[position];
+    if (CheckLimits.Any()) {
+        std::optional<double> p99;
+        if (position < FResponseTimes.size())
+            if (const std::optional<std::int64_t> us = FResponseTimes[position].P99Us())
+                p99 = static_cast<double>(*us) / 1000.0;
+        row.Verdict = Judge(CheckLimits, row.Stats, static_cast<std::uint32_t>(row.Ok),
+                            static_cast<std::uint32_t>(row.Fail), p99);
+    }
     return row;
 }
 
@@ -185,8 +213,19 @@ TResponseStats TPollingRun::ResponseTimes(std::size_t position) const {
 
 std::string TPollingRun::ResponseTip(std::size_t position) const {
     std::scoped_lock lock(Mutex);
-    return position < FResponseTimes.size() ? ResponseTipText(FResponseTimes[position])
-                                            : std::string();
+    std::string tip = position < FResponseTimes.size() ? ResponseTipText(FResponseTimes[position])
+                                                       : std::string();
+    if (position < FValueStats.size())
+        for (std::size_t i = 0; i < FValueStats[position].size(); ++i) {
+            const TValueStats& s = FValueStats[position][i];
+            if (s.Count == 0)
+                continue;
+            tip += std::string(tip.empty() ? "" : "\n") + "Value" + std::to_string(i + 1) +
+                   " 最小/最大/平均: " + ValueText(s.Min, CheckFormat) + " / " +
+                   ValueText(s.Max, CheckFormat) + " / " +
+                   ValueText(*s.Mean(), TValueFormat{TValueType::Float32});
+        }
+    return tip;
 }
 
 std::string TPollingRun::ReceiveCaption() const {
@@ -211,6 +250,13 @@ void TPollingRun::AddLine(TInfoLine line) {
     bool notify = false;
     {
         std::scoped_lock lock(LinesMutex);
+        // The record's summary: every line counted by kind, the first few kept.
+        constexpr std::size_t KeptOfAKind = 5;
+        TReportLines& summary = LineSummary[line.Kind];
+        summary.Kind = line.Kind;
+        ++summary.Count;
+        if (summary.First.size() < KeptOfAKind)
+            summary.First.push_back(line.Text);
         if (LineBytes + line.Text.size() > MaxWaitingLineBytes) {
             ++DroppedLines;
             return;
@@ -272,6 +318,10 @@ void TPollingRun::CountResult(std::int32_t slave, TPendingRequest::TState outcom
 }
 
 void TPollingRun::MarkEnded() {
+    {
+        std::scoped_lock lock(LinesMutex);
+        EndedAt = Clock->Now();
+    }
     FEnded = true;
     Queue.Post([self = std::weak_ptr<TPollingRun*>(Self)] {
         if (const auto run = self.lock())
@@ -286,6 +336,8 @@ void TPollingRun::ResetCounts() {
         std::fill(FailCounts.begin(), FailCounts.end(), 0);
         for (TResponseStats& stats : FResponseTimes)
             stats.Clear();
+        for (std::vector<TValueStats>& stats : FValueStats)
+            std::fill(stats.begin(), stats.end(), TValueStats{});
         // Every row shows its zeros at once.
         std::fill(CountedInRun.begin(), CountedInRun.end(), true);
         for (std::size_t p = 0; p < RowChanged.size(); ++p)
@@ -298,6 +350,32 @@ void TPollingRun::ResetCounts() {
     // no sample would be taken until the count had passed its old value.
     RateBaseOkCount = 0;
     NotifyDisplay();
+}
+
+TRunReport TPollingRun::Report(const std::string& tool, const std::string& version) const {
+    TRunReport report;
+    report.Tool = tool;
+    report.Version = version;
+    report.Settings = FSettings;
+    const TRunLayout layout = Layout();
+    for (std::size_t p = 0; p < layout.Positions; ++p) {
+        const TRowSnapshot row = Row(p);
+        TReportSlave slave;
+        slave.Id = layout.PollFrom + static_cast<std::int32_t>(p);
+        slave.Values = row.ValueCells;
+        slave.Stats = row.Stats;
+        slave.Ok = static_cast<std::uint32_t>(row.Ok);
+        slave.Fail = static_cast<std::uint32_t>(row.Fail);
+        slave.Times = ResponseTimes(p);
+        slave.Verdict = row.Verdict;
+        report.Slaves.push_back(std::move(slave));
+    }
+    std::scoped_lock lock(LinesMutex);
+    report.Started = StartedAt;
+    report.Ended = EndedAt.value_or(Clock->Now());
+    for (const auto& [kind, lines] : LineSummary)
+        report.Lines.push_back(lines);
+    return report;
 }
 
 std::pair<std::int64_t, std::int64_t> TPollingRun::Totals() const {
@@ -447,8 +525,12 @@ void TPollingRun::ReceiveReadReply(TByteSpan block, TDateTime now, TReceiveOutco
         // A good block with no request open (a second reply, or one outside a
         // run) is still the last good reply, as before; only a decided one
         // fills its row.
-        if (decided && p)
+        if (decided && p) {
+            std::vector<TValueStats>& stats = FValueStats[*p];
+            for (std::size_t i = 0; i < values.size() && i < stats.size(); ++i)
+                stats[i].Add(values[i].Number, CheckLimits.ValueLimit(i));
             RowValues[*p] = values;
+        }
         RegisterValues = std::move(values);
     }
     // A good reply writes no line: its poll goes on at once. A refusal is

@@ -7,17 +7,21 @@
 #include "TPollEvent.h"
 #include "TResponseStats.h"
 #include "TRunClock.h"
+#include "TRunReport.h"
 #include "TRunSettings.h"
+#include "TVerdict.h"
 #include "ValueFormat.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -73,6 +77,10 @@ struct TRowSnapshot {
     /// Whether any of its results has come in this run (the OK and FAIL cells
     /// are filled from the first one).
     bool Counted = false;
+    /// Each value column over the good replies (kept and reset with the counts).
+    std::vector<TValueStats> Stats;
+    /// Given only while limits are set.
+    std::optional<TVerdict> Verdict;
 };
 
 /// The caption the receive panel shows when a poll has timed out.
@@ -134,7 +142,8 @@ public:
     TRowSnapshot Row(std::size_t position) const;
     /// The response times of the slave at `position` (empty outside the table).
     TResponseStats ResponseTimes(std::size_t position) const;
-    /// The same as ResponseTipText gives it, without copying the histogram.
+    /// The Id cell's tooltip: the response times (as ResponseTipText gives
+    /// them) and each value column's least, greatest and mean value.
     std::string ResponseTip(std::size_t position) const;
     std::string ReceiveCaption() const;
     std::string SendCaption() const;
@@ -146,6 +155,10 @@ public:
     void ResetCounts();
     /// Good and failed polls of the whole table in this run.
     std::pair<std::int64_t, std::int64_t> Totals() const;
+
+    /// The record of the run: its settings, every row with its statistics and
+    /// verdict, and its error lines by kind; `tool` and `version` name who made it.
+    TRunReport Report(const std::string& tool, const std::string& version) const;
 
     /// The elapsed time of the run and, from 10 s on, the first slave's reply
     /// rate; takes a rate sample at each 10-second point. `now` is monotonic.
@@ -237,14 +250,21 @@ private:
     /// The values of the last good reply, and of each slave's.
     std::vector<TDecodedValue> RegisterValues;
     std::vector<std::vector<TDecodedValue>> RowValues;
+    std::vector<std::vector<TValueStats>> FValueStats;
+    /// What the statistics were made for: the range, the format, the count.
+    std::optional<std::tuple<std::int32_t, std::int32_t, TValueFormat, std::int32_t>> StatsLayout;
+    TLimits CheckLimits;
     std::vector<TResponseStats> FResponseTimes;
     std::vector<std::size_t> ChangedRows;
     std::vector<bool> RowChanged;
     std::string FReceiveCaption = "接收: ";
     std::string FSendCaption = SendCaptionPrefix;
 
-    std::mutex LinesMutex; // guards the outbox
+    mutable std::mutex LinesMutex; // guards the outbox and the summary of the lines
     std::deque<TInfoLine> Lines;
+    std::map<TInfoKind, TReportLines> LineSummary;
+    TDateTime StartedAt;
+    std::optional<TDateTime> EndedAt;
     std::size_t LineBytes = 0;
     std::uint64_t DroppedLines = 0;
     bool LinesNotified = false;

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 common=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-        fonts-wqy-microhei)
+        fonts-wqy-microhei qt6-translations-l10n)
 case "${1:-test}" in
 run) pkgs=("${common[@]}") ;;
 test) pkgs=("${common[@]}" libgtest-dev libgmock-dev libmodbus-dev) ;;
@@ -14,7 +14,8 @@ shot) pkgs=("${common[@]}" xvfb xdotool imagemagick) ;;
 # tools for the window, python3 for the COM-port pair relay, xz for the Qt archive.
 windows) pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
                mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64 googletest
-               qt6-base-dev-tools python3 xz-utils fonts-wqy-microhei xvfb xauth) ;;
+               qt6-base-dev-tools python3 xz-utils fonts-wqy-microhei xvfb xauth
+               qt6-translations-l10n) ;;
 *) echo "usage: $0 run|test|fuzz|shot|windows" >&2; exit 2 ;;
 esac
 

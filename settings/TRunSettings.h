@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TLimits.h"
 #include "ValueFormat.h"
 
 #include <cstdint>
@@ -24,6 +25,8 @@ struct TRunSettings {
     /// 3 reads holding registers, 4 input registers.
     std::int32_t FunctionCode = 3;
     TValueFormat ValueFormat;
+    /// What a transmitter must do to pass; none set, no verdict.
+    TLimits Limits;
     /// RTS switched by the driver around each transmission (RS-485); not kept in Config.ini.
     bool Rs485 = false;
 

@@ -54,13 +54,20 @@ struct TJsonSlave {
 };
 
 std::map<int, TJsonSlave> JsonSlaves(const std::string& json) {
-    static const std::regex slave(
-        R"re(\{"id": (\d+), "ok": (\d+), "fail": (\d+), "values": \[([^\]]*)\], "response_ms": (null|\{"min": [0-9.]+, "mean": [0-9.]+, "p99": [0-9.]+, "max": [0-9.]+\})\})re");
+    static const std::regex head(
+        R"re(^\{"id": (\d+), "ok": (\d+), "fail": (\d+), "values": \[([^\]]*)\])re");
+    static const std::regex times(R"re("response_ms": (null|\{"min": [0-9.]+, "mean": [0-9.]+, )re"
+                                  R"re("p99": [0-9.]+, "max": [0-9.]+\})\})re");
     std::map<int, TJsonSlave> slaves;
-    for (auto it = std::sregex_iterator(json.begin(), json.end(), slave);
-         it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        slaves[std::stoi(m[1])] = {std::stoll(m[2]), std::stoll(m[3]), m[4], m[5] != "null"};
+    const std::string mark = R"({"id": )";
+    for (std::size_t at = json.find(mark); at != std::string::npos;) {
+        const std::size_t next = json.find(mark, at + 1);
+        const std::string slave = json.substr(at, next == std::string::npos ? next : next - at);
+        std::smatch h;
+        std::smatch t;
+        if (std::regex_search(slave, h, head) && std::regex_search(slave, t, times))
+            slaves[std::stoi(h[1])] = {std::stoll(h[2]), std::stoll(h[3]), h[4], t[1] != "null"};
+        at = next;
     }
     return slaves;
 }
@@ -234,6 +241,52 @@ TEST_F(CliTest, InputRegistersAndFloatsAsTheTransmitterMeansThem) {
     EXPECT_EQ(summary->Total("read_requests"), 0);
 }
 
+// Limits give each slave a verdict: the one whose value leaves its limit fails, with its
+// reason, the exit code says so, and the record written with --report holds both rows.
+TEST_F(CliTest, ASlaveOutsideItsLimitFailsItsVerdictAndTheRecordSaysWhy) {
+    TSimulatorChild sim({"--slaves", "1-2", "--freeze"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    // Slave 1 reads 100000 in Value1, slave 2 200000: a limit at 150000 parts them.
+    WriteConfig(sim.Path, "[Limits]\nValue1 Max=150000\n");
+    const std::string report = (Dir / "record.html").string();
+    const TCliOutcome cli = RunCli({"--config", Config, "--to", "2", "--cycles", "3", "--json",
+                                    "--limit", "2:-20000..20000", "--report", report});
+    EXPECT_EQ(cli.Exit, std::optional<int>{1}) << cli.Err;
+    EXPECT_NE(cli.Out.find(R"("result": "fail")"), std::string::npos);
+    EXPECT_NE(cli.Out.find(R"("verdict": "pass", "reasons": [])"), std::string::npos) << cli.Out;
+    const std::string reason =
+        "Value1高于上限150000：3次中3次，最高" + std::to_string(SimulatedValue(2, 0, 0));
+    EXPECT_NE(cli.Out.find(R"("verdict": "fail", "reasons": [")" + reason + R"("])"),
+              std::string::npos)
+        << cli.Out;
+    EXPECT_TRUE(std::regex_search(cli.Out, std::regex(R"("stats": \[\{"min": \d+, "max": \d+, )"
+                                                      R"("mean": [0-9.e+]+\}, \{)")))
+        << cli.Out;
+
+    // The record, read back: one row a slave with its verdict.
+    std::ifstream in(report);
+    std::stringstream html;
+    html << in.rdbuf();
+    const std::string page = html.str();
+    EXPECT_EQ(Occurrences(page, "<tr class=\"slave\">"), 2);
+    EXPECT_EQ(Occurrences(page, "<td class=\"verdict pass\"><pre>合格</pre></td>"), 1) << page;
+    EXPECT_NE(page.find("<td class=\"verdict fail\"><pre>不合格\n" + reason + "</pre></td>"),
+              std::string::npos);
+    EXPECT_NE(page.find("合格 1 台，不合格 1 台"), std::string::npos);
+
+    // Without limits the table looks as it always did; a limit adds the statistics and
+    // the verdict.
+    WriteConfig(sim.Path);
+    const TCliOutcome plain = RunCli({"--config", Config, "--to", "1", "--cycles", "1", "--csv"});
+    EXPECT_EQ(plain.Out.rfind("Id,Value1,Value2,OK,FAIL,min_ms,mean_ms,p99_ms,max_ms\n", 0), 0U)
+        << plain.Out;
+    const TCliOutcome limited =
+        RunCli({"--config", Config, "--to", "1", "--cycles", "1", "--csv", "--limit", "1:0..1"});
+    EXPECT_EQ(limited.Out.rfind("Id,Value1,Value2,OK,FAIL,min_ms,mean_ms,p99_ms,max_ms,", 0), 0U)
+        << limited.Out;
+    EXPECT_NE(limited.Out.find(",verdict"), std::string::npos) << limited.Out;
+}
+
 TEST_F(CliTest, MissingPortExitsThree) {
     WriteConfig((Dir / "no-such-port").string());
     const TCliOutcome cli = RunCli({"--config", Config, "--cycles", "1"});
@@ -284,6 +337,12 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
         {{"--config", (Dir / "absent.ini").string(), "--cycles", "1"}, "cannot read --config"},
         {{"--cycles", "1", "--duration", "5"}, "--cycles and --duration exclude each other"},
         {{"--port", "--cycles", "1"}, "--port wants a value"},
+        {{"--limit", "1:5..4", "--to", "1", "--cycles", "1"},
+         "the limit of Value1 has its minimum above"},
+        {{"--limit", "0:1..2", "--cycles", "1"}, "--limit wants N:MIN..MAX"},
+        {{"--limit", "1:x..2", "--to", "1", "--cycles", "1"},
+         "--limit 1: 'x' is not a value of the format"},
+        {{"--report", "r.html", "--zero"}, "--report wants a run"},
         {{"--function", "5", "--cycles", "1"}, "--function wants 3 or 4"},
         {{"--format", "float64", "--cycles", "1"}, "--format wants int16, uint16, hex16"},
         {{"--config", badFormat, "--cycles", "1"},

@@ -28,6 +28,7 @@ struct TWindowSettings {
     int RegisterCount = 2;
     int FunctionCode = 3;
     std::string ValueFormat = "int32:abcd";
+    std::string Extra = {}; ///< more of Config.ini, after the settings
 
     std::string ConfigText() const {
         return "[Communication]\nComm Port=" + Port +
@@ -39,7 +40,7 @@ struct TWindowSettings {
                "\n[Modbus]\nRegister Begin=" + std::to_string(RegisterBegin) +
                "\nRegister Count=" + std::to_string(RegisterCount) +
                "\nFunction Code=" + std::to_string(FunctionCode) + "\nValue Format=" + ValueFormat +
-               "\n";
+               "\n" + Extra;
     }
 };
 

@@ -5,6 +5,7 @@
 #include "ListSerialPorts.h"
 #include "TComComboBox.h"
 #include "TComLed.h"
+#include "TQtTexts.h"
 #include "TSpinEdit.h"
 #include "TSysParam.h"
 #include "TTempConfig.h"
@@ -12,6 +13,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -29,6 +31,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QToolTip>
+#include <QTranslator>
 
 #include <filesystem>
 
@@ -64,6 +67,7 @@ private slots:
     void cleanup() { TComComboBox::SetPortListSource({}); }
 
     void windowAndFont();
+    void qtTextsInTheWindowsLanguage();
     void controlsCaptionsHintsRanges();
     void rightEdgeControlsFollowAResize();
     void statusBarPanels();
@@ -100,6 +104,17 @@ void TfrmMainTest::windowAndFont() {
     QVERIFY2(QFontInfo(window.font()).exactMatch() || used.contains(QStringLiteral("WenQuanYi")) ||
                  used.contains(QStringLiteral("Sim")),
              qPrintable(used));
+}
+
+void TfrmMainTest::qtTextsInTheWindowsLanguage() {
+    // Qt's own buttons in a Chinese window: no English "Cancel" beside "确定".
+    QTranslator texts;
+    QVERIFY(InstallQtTexts(texts));
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
+                             QDialogButtonBox::Save);
+    QCOMPARE(buttons.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
+    QCOMPARE(buttons.button(QDialogButtonBox::Save)->text(), QStringLiteral("保存"));
+    QCoreApplication::removeTranslator(&texts);
 }
 
 void TfrmMainTest::controlsCaptionsHintsRanges() {
