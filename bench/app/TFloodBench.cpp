@@ -4,7 +4,7 @@
 // thread; after the flood, Stop is clicked through the window's event queue
 // and timed from the moment it was asked for; then the error list is cleared
 // and the memory sampled again.
-#include "RawPty.h"
+#include "TFloodDevice.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
@@ -45,68 +45,6 @@ double ResidentMiB() {
     }
     return 0;
 }
-
-/// A device gone mad: random bytes, as fast as the line takes them; whatever
-/// is sent to it is read and ignored.
-class TFloodDevice {
-public:
-    TFloodDevice() {
-        Path = OpenRawPty(Master, Slave);
-        ::fcntl(Master, F_SETFL, ::fcntl(Master, F_GETFL) | O_NONBLOCK);
-        std::uint32_t x = 2463534242u;
-        Noise.resize(1 << 20);
-        for (char& c : Noise) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            c = static_cast<char>(x);
-        }
-    }
-    ~TFloodDevice() {
-        Stop();
-        ::close(Master);
-        ::close(Slave);
-    }
-
-    void Start() {
-        Thread = std::jthread([this](std::stop_token stop) { Run(stop); });
-    }
-    void Stop() {
-        if (Thread.joinable()) {
-            Thread.request_stop();
-            Thread.join();
-        }
-    }
-
-    std::string Path;
-    std::atomic<std::uint64_t> Sent{0};
-
-private:
-    void Run(std::stop_token stop) {
-        std::size_t at = 0;
-        char sink[4096];
-        while (!stop.stop_requested()) {
-            pollfd fd{Master, POLLIN | POLLOUT, 0};
-            if (::poll(&fd, 1, 20) <= 0)
-                continue;
-            if (fd.revents & POLLIN)
-                (void)!::read(Master, sink, sizeof sink);
-            if (fd.revents & POLLOUT) {
-                const std::size_t chunk = std::min<std::size_t>(4096, Noise.size() - at);
-                const ssize_t n = ::write(Master, Noise.data() + at, chunk);
-                if (n > 0) {
-                    Sent += static_cast<std::uint64_t>(n);
-                    at = (at + static_cast<std::size_t>(n)) % Noise.size();
-                }
-            }
-        }
-    }
-
-    int Master = -1;
-    int Slave = -1;
-    std::vector<char> Noise;
-    std::jthread Thread;
-};
 
 } // namespace
 

@@ -1,11 +1,7 @@
 // The zero and un-zero commands, as both front ends send them, against a device
 // played on a pseudo-terminal: alone, during a run, in both framings, and many
 // at random moments of a loaded run.
-#include "TFakeClock.h"
-#include "TPtyDevice.h"
-#include "TRunSession.h"
-
-#include <gtest/gtest.h>
+#include "TSessionTest.h"
 
 #include <atomic>
 #include <random>
@@ -29,27 +25,9 @@ std::vector<TDeviceReply> EchoAndAnswer(const TFrame8& request) {
     return {{GoodReply(request[0], request[5], {42}), {}}};
 }
 
-class CoilCommandTest : public ::testing::Test, protected TRunListener {
+class CoilCommandTest : public TSessionTest {
 protected:
-    CoilCommandTest() {
-        Session.SetClock(FakeClock);
-        Settings.CommName = Device.Path();
-        Settings.BaudRate = 115200;
-        Settings.PollFrom = Settings.PollTo = 1;
-        Settings.PollTimeout = 100;
-        Settings.PollInterval = 1;
-        Settings.FrameBreakMode = 1;
-    }
-    ~CoilCommandTest() override {
-        Device.SetScript({});
-        Session.StopRun();
-        Session.ClosePort();
-    }
-
-    void LinesReady() override {
-        for (const TInfoLine& line : Session.Run.TakeLines())
-            Lines.push_back(line.Text);
-    }
+    CoilCommandTest() { Settings.PollTimeout = 100; }
 
     /// Sends a command and pumps until its result has come.
     std::optional<TCoilResult> Send(TCoilAction action, int slave = 1) {
@@ -68,13 +46,6 @@ protected:
                 coils.push_back(request);
         return coils;
     }
-
-    TPtyDevice Device;
-    TFakeClock FakeClock;
-    TManualNoticeQueue Queue;
-    TRunSession Session{Queue, *this};
-    TRunSettings Settings;
-    std::vector<std::string> Lines;
 };
 
 // Alone (the port closed first): the port is opened with the settings and stays

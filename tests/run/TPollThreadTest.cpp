@@ -1,11 +1,7 @@
 // A run driven through the real serial link against a device played on a
 // pseudo-terminal: the session's reader judges the replies, the poll thread
 // counts, and the test thread pumps the notice queue as a front end would.
-#include "TFakeClock.h"
-#include "TPtyDevice.h"
-#include "TRunSession.h"
-
-#include <gtest/gtest.h>
+#include "TSessionTest.h"
 
 #include <atomic>
 #include <memory>
@@ -19,30 +15,8 @@ namespace {
 
 constexpr auto Patience = 5s; // upper bound of every wait; reached only on failure
 
-class PollThreadTest : public ::testing::Test, protected TRunListener {
+class PollThreadTest : public TSessionTest {
 protected:
-    PollThreadTest() {
-        Session.SetClock(FakeClock);
-        Settings.CommName = Device.Path();
-        Settings.BaudRate = 115200;
-        Settings.PollFrom = 1;
-        Settings.PollTo = 1;
-        Settings.PollTimeout = 150;
-        Settings.PollInterval = 1;
-        Settings.FrameBreakMode = 1;
-        Settings.RegisterCount = 2;
-    }
-
-    ~PollThreadTest() override {
-        Device.SetScript({});
-        Session.StopRun();
-        Session.ClosePort();
-    }
-
-    void LinesReady() override {
-        for (const TInfoLine& line : Session.Run.TakeLines())
-            Lines.push_back(line.Text);
-    }
     void RunEnded() override { Ended = true; }
 
     void StartRun(std::optional<std::int64_t> cycles = std::nullopt) {
@@ -73,12 +47,6 @@ protected:
     }
     TRowSnapshot Row(std::size_t p) { return Session.Run.Row(p); }
 
-    TPtyDevice Device;
-    TFakeClock FakeClock;
-    TManualNoticeQueue Queue;
-    TRunSession Session{Queue, *this};
-    TRunSettings Settings;
-    std::vector<std::string> Lines;
     bool Ended = false;
 };
 
