@@ -158,6 +158,9 @@ void TfrmMain::FormCreate() {
     if (ParamValueFormat != nullptr)
         if (const std::optional<std::string> format = ValueFormatProblem())
             invalid(ParamValueFormat->Key(), *format, ValueFormatName(TValueFormat{}));
+    if (ParamParity != nullptr)
+        if (const std::optional<std::string> parity = ParityProblem())
+            invalid(ParamParity->Key(), *parity, std::string(1, ParityLetter(TLineParity::None)));
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -188,6 +191,7 @@ void TfrmMain::FormShow() {
     const std::optional<TValueFormat> format = ParseValueFormat(ParamValueFormat->AsString());
     ui->cbbValueFormat->setCurrentIndex(
         format ? ui->cbbValueFormat->findText(Text(ValueFormatName(*format))) : -1);
+    ShowLineFraming();
     ui->speRBegin->setValue(ParamRegisterBegin->AsInteger());
     ui->speRCount->setValue(ParamRegisterCount->AsInteger());
     ui->spePollInterval->setValue(ParamPollInterval->AsInteger());

@@ -107,6 +107,10 @@ public:
     /// Puts the rows with new results and the panels' captions on screen.
     void FlushDisplay();
 
+    // Commissioning (TfrmMainCommission.cpp): the line's parity and stop bits.
+    void cbbParityChange();
+    void cbbStopBitsChange();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -136,6 +140,9 @@ private:
     void ScheduleDisplay();
     /// Gives the table the width its columns need, from the error list.
     void FitTable();
+    /// The commissioning controls' wiring; FormShow's part for them.
+    void SetupCommissioning();
+    void ShowLineFraming();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;

@@ -188,6 +188,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     DisplayTimer->setSingleShot(true);
 
     ConnectHandlers();
+    SetupCommissioning();
     // The panels show what comes in whether or not a run is on.
     Session.Run.ArmDisplay();
     FormCreate();

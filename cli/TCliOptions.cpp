@@ -1,5 +1,6 @@
 #include "TCliOptions.h"
 
+#include "TLineParity.h"
 #include "TOptionTable.h"
 #include "TSettingsTable.h"
 #include "ValueFormat.h"
@@ -50,6 +51,18 @@ const TCliOptionTable& Specs() {
          }},
         {"--baud", "N", "Baud rate, " + RangeText(TSettingId::BaudRate) + " (Baud Rate).",
          Integer(&TCliOptions::Baud, "--baud", "a baud rate", TSettingId::BaudRate)},
+        {"--parity", "N|E|O",
+         "Parity of the line: none (N, the default), even (E) or odd (O) (Parity); 8 data bits "
+         "always.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const std::optional<TLineParity> parity = ParseParity(v);
+             if (!parity)
+                 return "--parity wants N, E or O, not '" + v + "'";
+             o.Parity = std::string(1, ParityLetter(*parity));
+             return {};
+         }},
+        {"--stop-bits", "1|2", "Stop bits of the line, 1 (the default) or 2 (Stop Bits).",
+         Integer(&TCliOptions::StopBits, "--stop-bits", "stop bits", TSettingId::StopBits)},
         {"--from", "N", "First slave address, " + RangeText(TSettingId::PollFrom) + " (Poll From).",
          Integer(&TCliOptions::From, "--from", "a slave address", TSettingId::PollFrom)},
         {"--to", "N", "Last slave address, " + RangeText(TSettingId::PollTo) + " (Poll To).",

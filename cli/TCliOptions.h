@@ -27,6 +27,9 @@ struct TCliOptions {
     std::optional<std::int32_t> Function; ///< 3 holding registers, 4 input registers
     /// The value format as ParseValueFormat takes it, in its canonical name.
     std::optional<std::string> ValueFormat;
+    /// "N", "E" or "O".
+    std::optional<std::string> Parity;
+    std::optional<std::int32_t> StopBits;
     /// RTS switched by the driver for each transmission (RS-485 direction control).
     bool Rs485 = false;
 

@@ -75,6 +75,9 @@ std::string SettingsProblem(const std::string& configPath, std::span<const TOver
         return source(overrides[1]) + " (" + std::to_string(ParamPollFrom->AsInteger()) +
                ") is above " + source(overrides[2]) + " (" +
                std::to_string(ParamPollTo->AsInteger()) + ")";
+    if (const std::optional<std::string> parity = ParityProblem())
+        return "'Parity' in " + configPath + " (or --parity) is '" + *parity +
+               "', not a parity (N, E or O)";
     if (const std::optional<std::string> format = ValueFormatProblem())
         return "'Value Format' in " + configPath + " (or --format) is '" + *format +
                "', not a value format (" + ValueFormatsText() + ")";
@@ -346,6 +349,8 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         ParamCommPort->SetValue(*options.Port);
     if (options.ValueFormat)
         ParamValueFormat->SetValue(*options.ValueFormat);
+    if (options.Parity)
+        ParamParity->SetValue(*options.Parity);
     // Poll From and Poll To come second and third: the range message names them.
     const TOverride overrides[] = {
         {TSettingId::BaudRate, options.Baud, "--baud"},
@@ -358,6 +363,7 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         {TSettingId::FrameBreakMode, options.FrameBreak, "--frame-break"},
         {TSettingId::ReadInterval, options.ReadInterval, "--read-interval"},
         {TSettingId::FunctionCode, options.Function, "--function"},
+        {TSettingId::StopBits, options.StopBits, "--stop-bits"},
     };
     for (const TOverride& o : overrides)
         if (o.Value)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TLineParity.h"
 #include "ValueFormat.h"
 
 #include <cstdint>
@@ -24,6 +25,9 @@ struct TRunSettings {
     /// 3 reads holding registers, 4 input registers.
     std::int32_t FunctionCode = 3;
     TValueFormat ValueFormat;
+    /// The line's parity and stop bits; 8 data bits always.
+    TLineParity Parity = TLineParity::None;
+    std::int32_t StopBits = 1;
     /// RTS switched by the driver around each transmission (RS-485); not kept in Config.ini.
     bool Rs485 = false;
 
@@ -32,13 +36,17 @@ struct TRunSettings {
 };
 
 /// The settings the parameters hold now (after LoadParams). A Value Format
-/// that names no format counts as the default (see ValueFormatProblem).
+/// that names no format counts as the default (see ValueFormatProblem), and
+/// so does a Parity that is no parity (ParityProblem).
 TRunSettings RunSettingsFromParams();
 
 /// The text of Value Format when it names no format; none when it does.
 std::optional<std::string> ValueFormatProblem();
 
+/// The text of Parity when it is not N, E or O; none when it is.
+std::optional<std::string> ParityProblem();
+
 /// Whether a port opened with `opened` must be opened again for `wanted`: the
-/// port, the rate, the framing or the reply length differ. A port opened with
+/// port, the line settings, the framing or the reply length differ. A port opened with
 /// other ones would cut replies to a stale length or talk on a stale port.
 bool PortSettingsDiffer(const TRunSettings& opened, const TRunSettings& wanted);
