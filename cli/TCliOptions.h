@@ -1,11 +1,13 @@
 #pragma once
 
 #include "ModbusRtu.h"
+#include "TLineParity.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 /// How the results are printed on standard output.
 enum class TCliFormat : std::uint8_t { Table, Json, Csv };
@@ -40,6 +42,13 @@ struct TCliOptions {
     /// The command goes on the line this many seconds into the run.
     std::optional<double> CoilAfterSeconds;
 
+    /// Look for the devices on the line instead of polling (TBusScan).
+    bool Scan = false;
+    std::optional<std::vector<std::int32_t>> ScanBauds;
+    std::optional<std::vector<TLineParity>> ScanParities;
+    std::optional<std::int32_t> ScanTimeout;
+    std::optional<std::int32_t> ScanTurnaround;
+
     bool ListPorts = false;
     bool Help = false;
     bool Version = false;
@@ -58,6 +67,11 @@ struct TCliParseResult {
 TCliParseResult ParseCliOptions(std::span<const std::string> args);
 
 inline constexpr std::int64_t MaxCycles = 2'000'000'000;
+/// The longest wait or allowance of one probe of a scan, ms.
+inline constexpr std::int32_t MaxScanWaitMs = 10'000;
+
+/// "a,b,c" as its items; an empty text is one empty item.
+std::vector<std::string> SplitList(const std::string& text);
 inline constexpr double MaxDurationSeconds = 10'000'000;
 
 /// "int16, uint16, hex16, int32[:ORDER], uint32[:ORDER], float32[:ORDER] with ORDER
