@@ -226,6 +226,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::ShutDown() {
+    CloseScan();
     // A coil command still waiting ends as timed out; nothing it waits for can come now.
     if (Session.Run.Running())
         StopPolling();

@@ -8,6 +8,8 @@
 #include "TRunClock.h"
 #include "TRunSession.h"
 
+#include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -107,9 +109,13 @@ public:
     /// Puts the rows with new results and the panels' captions on screen.
     void FlushDisplay();
 
-    // Commissioning (TfrmMainCommission.cpp): the line's parity and stop bits.
+    // Commissioning (TfrmMainCommission.cpp): the line's parity and stop bits,
+    // the scan for the devices on the line and the use of one it found.
     void cbbParityChange();
     void cbbStopBitsChange();
+    void btnScanClick();
+    /// The device's rate, parity, stop bits and address into the boxes and Config.ini.
+    void UseScanFind(const TScanFind& find);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -140,9 +146,11 @@ private:
     void ScheduleDisplay();
     /// Gives the table the width its columns need, from the error list.
     void FitTable();
-    /// The commissioning controls' wiring; FormShow's part for them.
+    /// The commissioning controls' wiring; FormShow's part for them; the scan
+    /// dialog closed, before the window goes.
     void SetupCommissioning();
     void ShowLineFraming();
+    void CloseScan();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;
@@ -167,4 +175,6 @@ private:
     bool Showing = false;
     /// A box about the settings file was shown and no write has gone through since.
     bool SettingsBoxShown = false;
+    /// The scan dialog while it is open.
+    QPointer<QDialog> ScanDialog;
 };
