@@ -184,7 +184,7 @@ void TfrmMain::FormShow() {
     // A port name matches its item as the system compares port names; a
     // device path or a stable link (/dev/serial/by-id/...) matches the port it
     // leads to, and stays the saved name until the user picks another.
-    ui->cbbComPort->setCurrentIndex(ui->cbbComPort->FindPort(Text(ParamCommPort->AsString())));
+    ui->cbbComPort->ShowPort(Text(ParamCommPort->AsString()));
     ui->cbbBaud->setCurrentIndex(ui->cbbBaud->findText(Text(ParamBaudRate->AsString())));
     const std::int32_t function = ParamFunctionCode->AsInteger();
     ui->cbbFunctionCode->setCurrentIndex(function == 3 ? 0 : function == 4 ? 1 : -1);

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -42,6 +43,7 @@ private slots:
     void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
 
     void parityAndStopBitsPicksGoToConfigIni();
+    void aTypedPortNameGoesToConfigIniAndComesBack();
     void useThisSettingPutsTheFoundDeviceIntoTheMainWindow();
 };
 
@@ -62,6 +64,28 @@ void TfrmScanTest::parityAndStopBitsPicksGoToConfigIni() {
     const std::string contents = config.Contents();
     QVERIFY2(contents.find("Parity=O\n") != std::string::npos, contents.c_str());
     QVERIFY2(contents.find("Stop Bits=1\n") != std::string::npos, contents.c_str());
+}
+
+void TfrmScanTest::aTypedPortNameGoesToConfigIniAndComesBack() {
+    TTempConfig config(ConfigFor("COM1"));
+    {
+        TfrmMain window(config.Path());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QLineEdit* field = Child<QComboBox>(window, "cbbComPort")->lineEdit();
+        QVERIFY(field != nullptr);
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, QStringLiteral("COM17"));
+        QTest::keyClick(field, Qt::Key_Return);
+        const std::string contents = config.Contents();
+        QVERIFY2(contents.find("Comm Port=COM17\n") != std::string::npos, contents.c_str());
+        QCOMPARE(window.ComPort().Port(), std::string("COM17"));
+    }
+    TfrmMain again(config.Path());
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QCOMPARE(Child<QComboBox>(again, "cbbComPort")->currentText(), QStringLiteral("COM17"));
 }
 
 void TfrmScanTest::useThisSettingPutsTheFoundDeviceIntoTheMainWindow() {
