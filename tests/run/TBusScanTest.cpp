@@ -95,6 +95,34 @@ TEST(TBusScanTest, AStrayFrameIsNotADeviceAndAnExceptionIs) {
     EXPECT_EQ(recorder.Last->Total, 6U);
 }
 
+// 停止 in the window, Ctrl-C on the console: the scan ends within a probe, and what it
+// found so far still comes.
+TEST(TBusScanTest, StopEndsTheScanAtOnceWithWhatItFound) {
+    TPtyDevice device;
+    // Slaves 1 and 2 answer; the rest of the line is silent, each probe waiting its time out.
+    device.SetScript([](const TFrame8& request) {
+        return request[0] <= 2 ? std::vector<TDeviceReply>{{GoodReply(request[0], 1, {}), 0ms}}
+                               : std::vector<TDeviceReply>{};
+    });
+    TManualNoticeQueue queue;
+    TBusScan scan(queue);
+    TRecorder recorder;
+    TScanPlan plan;
+    plan.CommName = device.Path();
+    plan.BaudRates = {19200};
+    plan.Parities = {TLineParity::None};
+    ASSERT_TRUE(scan.Start(plan, recorder));
+    ASSERT_TRUE(queue.RunUntil([&] { return !recorder.Found.empty(); }, Patience));
+    const auto stopping = std::chrono::steady_clock::now();
+    scan.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2s);
+    ASSERT_TRUE(queue.RunUntil([&] { return recorder.End.has_value(); }, Patience));
+    EXPECT_EQ(recorder.End->Outcome, TScanOutcome::Stopped);
+    EXPECT_EQ(recorder.End->Found, recorder.Found.size());
+    EXPECT_LT(recorder.End->Probes, 247U);
+    EXPECT_FALSE(scan.Busy());
+}
+
 TEST(TBusScanTest, APortThatDoesNotOpenEndsTheScanWithItsReason) {
     TManualNoticeQueue queue;
     TBusScan scan(queue);
