@@ -9,6 +9,19 @@ namespace {
 
 using TCliOptionTable = TOptionTable<TCliOptions>;
 
+/// "a,b,c" as its items; an empty text is one empty item.
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', at);
+        items.push_back(text.substr(at, comma == std::string::npos ? comma : comma - at));
+        if (comma == std::string::npos)
+            return items;
+        at = comma + 1;
+    }
+}
+
 /// The range a setting accepts, as the settings table gives it.
 std::string RangeText(TSettingId id) {
     return ::RangeText(SettingSpec(id).Min, SettingSpec(id).Max);
@@ -255,18 +268,6 @@ const TCliOptionTable& Specs() {
 }
 
 } // namespace
-
-std::vector<std::string> SplitList(const std::string& text) {
-    std::vector<std::string> items;
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', at);
-        items.push_back(text.substr(at, comma == std::string::npos ? comma : comma - at));
-        if (comma == std::string::npos)
-            return items;
-        at = comma + 1;
-    }
-}
 
 std::string ValueFormatsText() {
     return "int16, uint16, hex16, int32[:ORDER], uint32[:ORDER] or float32[:ORDER] with ORDER "

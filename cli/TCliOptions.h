@@ -70,8 +70,6 @@ inline constexpr std::int64_t MaxCycles = 2'000'000'000;
 /// The longest wait or allowance of one probe of a scan, ms.
 inline constexpr std::int32_t MaxScanWaitMs = 10'000;
 
-/// "a,b,c" as its items; an empty text is one empty item.
-std::vector<std::string> SplitList(const std::string& text);
 inline constexpr double MaxDurationSeconds = 10'000'000;
 
 /// "int16, uint16, hex16, int32[:ORDER], uint32[:ORDER], float32[:ORDER] with ORDER
