@@ -18,10 +18,12 @@ namespace {
 using TClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-/// A probe's request and the longest reply to it: a one-register read reply.
+/// A probe's request and the replies it can have: a one-register read reply or an
+/// exception reply.
 constexpr int RequestCharacters = 8;
 constexpr int ReplyCharacters = 7;
-/// Room for any frame a byte count can announce (3 + 255 + 2).
+constexpr std::size_t ExceptionCharacters = 5;
+/// Room for any block a device may send before the line is quiet again.
 constexpr std::size_t ReplyBuffer = 260;
 /// The quiet that ends bytes nobody asked for, at the least: longer than the gap between two
 /// bytes at the slowest rate, and than a USB adapter's wait before it hands bytes on.
@@ -31,23 +33,26 @@ constexpr auto LongestDrain = 1s;
 /// How often progress is told.
 constexpr auto ProgressPeriod = 100ms;
 
-/// Whether the bytes so far make a whole reply by their length: an exception reply's five,
-/// or a read reply's byte count and five. The CRC and the rest are checked afterwards.
-bool IsWholeProbeReply(const char* data, std::size_t count) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-    if (count >= 2 && (bytes[1] & 0x80) != 0)
-        return count >= 5;
-    return count >= 3 && count >= 5u + bytes[2];
+/// The length of the reply whose first bytes are `bytes`: an exception reply's, else a
+/// one-register read reply's. No longer reply can answer a probe.
+std::size_t ExpectedLength(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 2 && (bytes[1] & 0x80) != 0 ? ExceptionCharacters : ReplyCharacters;
 }
 
-/// The length the reply that begins with `bytes` will have: as far as its first bytes tell,
-/// else a one-register read reply's.
-std::size_t ExpectedLength(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() >= 2 && (bytes[1] & 0x80) != 0)
-        return 5;
-    if (bytes.size() >= 3)
-        return 5u + bytes[2];
-    return ReplyCharacters;
+/// Whether the bytes so far are as long as a reply to a probe can be: the block ends there,
+/// and the checks decide what it is.
+bool IsWholeProbeReply(const char* data, std::size_t count) {
+    return count >= 2 &&
+           count >= ExpectedLength({reinterpret_cast<const std::uint8_t*>(data), count});
+}
+
+/// Whether `bytes` can still grow into a reply of `slave` to a read with `function`.
+bool CouldBeReply(std::span<const std::uint8_t> bytes, std::int32_t slave, std::int32_t function) {
+    if (bytes.empty() || bytes[0] != slave)
+        return false;
+    if (bytes.size() >= 2 && bytes[1] != function && bytes[1] != (function | 0x80))
+        return false;
+    return bytes.size() < 3 || (bytes[1] & 0x80) != 0 || bytes[2] == 2;
 }
 
 std::chrono::milliseconds CeilMs(std::chrono::nanoseconds time) {
@@ -274,12 +279,11 @@ private:
                 reinterpret_cast<const std::uint8_t*>(buffer.data()), received);
         };
         // The wait ran out while a reply was coming: a slave that began within it is heard
-        // to the end of its frame.
-        if (received > 0 && !IsWholeProbeReply(buffer.data(), received)) {
-            const std::size_t expected = std::min(ExpectedLength(bytes()), buffer.size());
-            if (expected > received && !Finish(buffer, received, expected))
-                return probe;
-        }
+        // to the end of its frame. Bytes that cannot be its reply are not waited for.
+        if (received > 0 && !IsWholeProbeReply(buffer.data(), received) &&
+            CouldBeReply(bytes(), slave, Plan.FunctionCode) &&
+            !Finish(buffer, received, ExpectedLength(bytes())))
+            return probe;
         probe.Ms = std::chrono::duration<double, std::milli>(TClock::now() - sent).count();
         probe.HeardBytes = received > 0;
         const TByteSpan reply = bytes();
@@ -297,12 +301,12 @@ private:
     }
 
     /// Reads the rest of a frame begun before the wait ran out: its characters' time and the
-    /// least quiet; false when the scan is to end.
+    /// quiet between frames; false when the scan is to end.
     bool Finish(std::array<char, ReplyBuffer>& buffer, std::size_t& received,
                 std::size_t expected) {
         const auto rest = CharacterTime(Rate, Parity, Plan.StopBits) *
                               static_cast<std::int64_t>(expected - received) +
-                          LeastQuiet;
+                          Quiet;
         Device->SetBlockEndRule(nullptr);
         Device->ApplyTimeouts({0, 0, static_cast<std::uint32_t>(CeilMs(rest).count()), 0, 0});
         std::size_t more = 0;

@@ -115,4 +115,20 @@ TEST(ScanEndToEndTest, TheAllowanceDecidesWhoIsHeard) {
     EXPECT_TRUE(Scan(plan).Found.empty());
 }
 
+// At 300 baud a one-register reply takes 233 ms on the line: one that begins 100 ms before
+// the wait runs out (15 characters, 500 ms, no allowance) is read to its end.
+TEST(ScanEndToEndTest, AReplyThatBeganInTimeIsReadToItsEnd) {
+    TSimulatorChild sim({"--slaves", "2", "--turnaround", "400", "--baud", "300"});
+    ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
+    TScanPlan plan = PlanFor(sim.Path);
+    plan.From = plan.To = 2;
+    plan.BaudRates = {300};
+    plan.Parities = {TLineParity::None};
+    plan.Turnaround = 0ms;
+    ASSERT_EQ(ProbeTimeout(300, TLineParity::None, 1, 0ms), 500ms);
+    const TRecorder result = Scan(plan);
+    ASSERT_EQ(result.Found.size(), 1U);
+    EXPECT_GT(result.Found[0].ResponseMs, 500.0);
+}
+
 } // namespace
