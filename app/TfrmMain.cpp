@@ -164,6 +164,9 @@ void TfrmMain::FormCreate() {
     if (ParamValueFormat != nullptr)
         if (const std::optional<std::string> format = ValueFormatProblem())
             invalid(ParamValueFormat->Key(), *format, ValueFormatName(TValueFormat{}));
+    if (ParamParity != nullptr)
+        if (const std::optional<std::string> parity = ParityProblem())
+            invalid(ParamParity->Key(), *parity, std::string(1, ParityLetter(TLineParity::None)));
     if (ConfigFile != nullptr) {
         try {
             const TLimitsRead read = ReadLimits(*ConfigFile, RunSettingsFromParams().ValueFormat);
@@ -199,13 +202,14 @@ void TfrmMain::FormShow() {
     // A port name matches its item as the system compares port names; a
     // device path or a stable link (/dev/serial/by-id/...) matches the port it
     // leads to, and stays the saved name until the user picks another.
-    ui->cbbComPort->setCurrentIndex(ui->cbbComPort->FindPort(Text(ParamCommPort->AsString())));
+    ui->cbbComPort->ShowPort(Text(ParamCommPort->AsString()));
     ui->cbbBaud->setCurrentIndex(ui->cbbBaud->findText(Text(ParamBaudRate->AsString())));
     const std::int32_t function = ParamFunctionCode->AsInteger();
     ui->cbbFunctionCode->setCurrentIndex(function == 3 ? 0 : function == 4 ? 1 : -1);
     const std::optional<TValueFormat> format = ParseValueFormat(ParamValueFormat->AsString());
     ui->cbbValueFormat->setCurrentIndex(
         format ? ui->cbbValueFormat->findText(Text(ValueFormatName(*format))) : -1);
+    ShowLineFraming();
     ui->speRBegin->setValue(ParamRegisterBegin->AsInteger());
     ui->speRCount->setValue(ParamRegisterCount->AsInteger());
     ui->spePollInterval->setValue(ParamPollInterval->AsInteger());
@@ -240,6 +244,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::ShutDown() {
+    CloseScan();
     // A coil command still waiting ends as timed out; nothing it waits for can come now.
     if (Session.Run.Running())
         StopPolling();
@@ -333,6 +338,7 @@ void TfrmMain::StartPolling() {
     settings.Limits = FLimits;
     FlushDisplay(); // nothing of an earlier run may land in the new table
     ui->pnlParams->setEnabled(false);
+    ui->btnLimits->setEnabled(false); // a run keeps the limits it started with
     const TRunLayout layout = TPollingRun::Layout(settings);
     const int values = layout.ValueColumns;
 
@@ -378,6 +384,7 @@ void TfrmMain::StopPolling() {
     // What the run counted up to its end is shown now, captions included.
     FlushDisplay();
     ui->pnlParams->setEnabled(true);
+    ui->btnLimits->setEnabled(true);
     Timer1->stop();
 }
 

@@ -8,6 +8,8 @@
 #include "TRunClock.h"
 #include "TRunSession.h"
 
+#include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -119,6 +121,14 @@ public:
     /// Puts the rows with new results and the panels' captions on screen.
     void FlushDisplay();
 
+    // Commissioning (TfrmMainCommission.cpp): the line's parity and stop bits,
+    // the scan for the devices on the line and the use of one it found.
+    void cbbParityChange();
+    void cbbStopBitsChange();
+    void btnScanClick();
+    /// The device's rate, parity, stop bits and address into the boxes and Config.ini.
+    void UseScanFind(const TScanFind& find);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -150,6 +160,11 @@ private:
     void FitTable();
     /// The 判定 cell of `row`: 合格 on green or 不合格 on red, the reasons as its tooltip.
     void ShowVerdict(int row, const TVerdict& verdict);
+    /// The commissioning controls' wiring; FormShow's part for them; the scan
+    /// dialog closed, before the window goes.
+    void SetupCommissioning();
+    void ShowLineFraming();
+    void CloseScan();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     std::string ConfigPath;
@@ -181,4 +196,6 @@ private:
     bool Showing = false;
     /// A box about the settings file was shown and no write has gone through since.
     bool SettingsBoxShown = false;
+    /// The scan dialog while it is open.
+    QPointer<QDialog> ScanDialog;
 };

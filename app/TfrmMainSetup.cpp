@@ -130,7 +130,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     ui->Splitter1->setStretchFactor(1, 1);
     ui->Splitter1->setSizes({192, 862 - 192});
 
-    new TRightAnchor(*ui->Panel2, {ui->btnStart, ui->btnClear, ui->ComLed1});
+    new TRightAnchor(*ui->Panel2, {ui->btnStart, ui->btnClear, ui->btnLimits, ui->ComLed1});
     new TRightAnchor(*ui->Panel4, {ui->btnClearInfo, ui->btnReport, ui->btnZero, ui->btnUnZero});
 
     // The ranges a run accepts, the same the console front end and the checks
@@ -188,6 +188,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
     DisplayTimer->setSingleShot(true);
 
     ConnectHandlers();
+    SetupCommissioning();
     // The panels show what comes in whether or not a run is on.
     Session.Run.ArmDisplay();
     FormCreate();

@@ -1,5 +1,6 @@
 #include "TCliOptions.h"
 
+#include "TLineParity.h"
 #include "TOptionTable.h"
 #include "TSettingsTable.h"
 #include "ValueFormat.h"
@@ -7,6 +8,19 @@
 namespace {
 
 using TCliOptionTable = TOptionTable<TCliOptions>;
+
+/// "a,b,c" as its items; an empty text is one empty item.
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', at);
+        items.push_back(text.substr(at, comma == std::string::npos ? comma : comma - at));
+        if (comma == std::string::npos)
+            return items;
+        at = comma + 1;
+    }
+}
 
 /// The range a setting accepts, as the settings table gives it.
 std::string RangeText(TSettingId id) {
@@ -50,6 +64,18 @@ const TCliOptionTable& Specs() {
          }},
         {"--baud", "N", "Baud rate, " + RangeText(TSettingId::BaudRate) + " (Baud Rate).",
          Integer(&TCliOptions::Baud, "--baud", "a baud rate", TSettingId::BaudRate)},
+        {"--parity", "N|E|O",
+         "Parity of the line: none (N, the default), even (E) or odd (O) (Parity); 8 data bits "
+         "always.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const std::optional<TLineParity> parity = ParseParity(v);
+             if (!parity)
+                 return "--parity wants N, E or O, not '" + v + "'";
+             o.Parity = std::string(1, ParityLetter(*parity));
+             return {};
+         }},
+        {"--stop-bits", "1|2", "Stop bits of the line, 1 (the default) or 2 (Stop Bits).",
+         Integer(&TCliOptions::StopBits, "--stop-bits", "stop bits", TSettingId::StopBits)},
         {"--from", "N", "First slave address, " + RangeText(TSettingId::PollFrom) + " (Poll From).",
          Integer(&TCliOptions::From, "--from", "a slave address", TSettingId::PollFrom)},
         {"--to", "N", "Last slave address, " + RangeText(TSettingId::PollTo) + " (Poll To).",
@@ -224,6 +250,65 @@ const TCliOptionTable& Specs() {
              o.ReportPath = v;
              return {};
          }},
+        {"--scan", "",
+         "Look for the devices on the line instead of polling: every address from --from to "
+         "--to (default 1 to 247) at each rate of --scan-bauds and each parity of "
+         "--scan-parities, with a one-register read (--function, --register-begin); an address "
+         "that answers twice, with a reply or an exception, is a device. Prints each device "
+         "with its rate, parity, stop bits (--stop-bits), reply and response time.",
+         TCliOptionTable::Sets(&TCliOptions::Scan)},
+        {"--scan-bauds", "LIST",
+         "Rates to try, comma-separated, in that order; default --baud if given, else "
+         "4800,9600,19200,38400,57600,115200.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             std::vector<std::int32_t> rates;
+             const TSettingSpec& spec = SettingSpec(TSettingId::BaudRate);
+             for (const std::string& item : SplitList(v)) {
+                 const auto rate = ParseNumberIn<std::int32_t>(item, spec.Min, spec.Max);
+                 if (!rate)
+                     return "--scan-bauds wants rates from " + ::RangeText(spec.Min, spec.Max) +
+                            " separated by commas, not '" + v + "'";
+                 rates.push_back(*rate);
+             }
+             o.ScanBauds = std::move(rates);
+             return {};
+         }},
+        {"--scan-parities", "LIST",
+         "Parities to try with each rate, comma-separated (N, E, O); default --parity if "
+         "given, else N,E.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             std::vector<TLineParity> parities;
+             for (const std::string& item : SplitList(v)) {
+                 const std::optional<TLineParity> parity = ParseParity(item);
+                 if (!parity)
+                     return "--scan-parities wants N, E or O separated by commas, not '" + v + "'";
+                 parities.push_back(*parity);
+             }
+             o.ScanParities = std::move(parities);
+             return {};
+         }},
+        {"--scan-timeout", "MS",
+         "Wait this long for each probe's reply, 1 to 10000 ms; default: the time the request "
+         "and the reply take on the line at the rate tried, and --scan-turnaround.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const auto value = ParseNumberIn<std::int32_t>(v, 1, MaxScanWaitMs);
+             if (!value)
+                 return WantsFromTo("--scan-timeout", "milliseconds", 1, MaxScanWaitMs) +
+                        ", not '" + v + "'";
+             o.ScanTimeout = *value;
+             return {};
+         }},
+        {"--scan-turnaround", "MS",
+         "What the sized wait allows a slave between request and reply, 0 to 10000 ms "
+         "(default 30); a slave that answers within it is never missed.",
+         [](TCliOptions& o, const std::string& v) -> std::string {
+             const auto value = ParseNumberIn<std::int32_t>(v, 0, MaxScanWaitMs);
+             if (!value)
+                 return WantsFromTo("--scan-turnaround", "milliseconds", 0, MaxScanWaitMs) +
+                        ", not '" + v + "'";
+             o.ScanTurnaround = *value;
+             return {};
+         }},
         {"--list-ports", "",
          "Print the serial ports of this machine, one a line: the name, then what the system "
          "knows of it (USB identity, serial number, driver, stable name), and exit.",
@@ -252,6 +337,17 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args) {
         return {std::nullopt, "--cycles and --duration exclude each other"};
     if (options.ReportPath && !options.WantsRun())
         return {std::nullopt, "--report wants a run (--cycles or --duration)"};
+    if ((!options.Limits.empty() || options.MaxFail || options.MaxFailPercent ||
+         options.MaxResponseMs) &&
+        !options.WantsRun())
+        return {std::nullopt, "--limit, --max-fail, --max-fail-percent and --max-response-ms "
+                              "want a run (--cycles or --duration)"};
+    if (options.Scan && (options.WantsRun() || options.Coil))
+        return {std::nullopt, "--scan excludes --cycles, --duration, --zero and --unzero"};
+    if (!options.Scan && (options.ScanBauds || options.ScanParities || options.ScanTimeout ||
+                          options.ScanTurnaround))
+        return {std::nullopt, "--scan-bauds, --scan-parities, --scan-timeout and "
+                              "--scan-turnaround want --scan"};
     if (options.CoilAfterSeconds && (!options.Coil || !options.WantsRun()))
         return {std::nullopt, "--zero-after wants --zero or --unzero, and a run (--cycles or "
                               "--duration)"};
@@ -261,6 +357,7 @@ TCliParseResult ParseCliOptions(std::span<const std::string> args) {
 std::string CliHelpText() {
     std::string text = "Usage: quellmark-cli [OPTION]... (--cycles N | --duration SECONDS)\n"
                        "       quellmark-cli [OPTION]... --zero | --unzero\n"
+                       "       quellmark-cli [OPTION]... --scan\n"
                        "       quellmark-cli --list-ports | --help | --version\n\n";
     text += Wrap("Polls Modbus RTU transmitters on a serial port with function 3 (read holding "
                  "registers) or 4 (input registers), slave by slave from the first to the last "
@@ -281,9 +378,11 @@ std::string CliHelpText() {
                  "port could not be opened, or was lost before the end; 4 interrupted (Ctrl-C, "
                  "SIGTERM) before the passes or the time were done, the results printed so far; "
                  "5 the record (--report) could not be written. With limits, 1 means a slave "
-                 "failed its verdict.",
+                 "failed its verdict. A scan: 0 a device was found, 1 none.",
                  2, 79);
-    text += "\nExample:\n  quellmark-cli --port /dev/ttyUSB0 --baud 115200 --from 1 --to 10 "
-            "--cycles 100 --json\n";
+    text += "\nExamples:\n  quellmark-cli --port /dev/ttyUSB0 --baud 115200 --from 1 --to 10 "
+            "--cycles 100 --json\n"
+            "  quellmark-cli --port /dev/ttyUSB0 --scan --scan-bauds 9600,19200 "
+            "--scan-parities N,E\n";
     return text;
 }

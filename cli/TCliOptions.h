@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ModbusRtu.h"
+#include "TLineParity.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,9 @@ struct TCliOptions {
     std::optional<std::int32_t> Function; ///< 3 holding registers, 4 input registers
     /// The value format as ParseValueFormat takes it, in its canonical name.
     std::optional<std::string> ValueFormat;
+    /// "N", "E" or "O".
+    std::optional<std::string> Parity;
+    std::optional<std::int32_t> StopBits;
     /// RTS switched by the driver for each transmission (RS-485 direction control).
     bool Rs485 = false;
 
@@ -51,6 +55,12 @@ struct TCliOptions {
     std::optional<double> MaxResponseMs;
     /// Where to write the run's record as HTML.
     std::optional<std::string> ReportPath;
+    /// Look for the devices on the line instead of polling (TBusScan).
+    bool Scan = false;
+    std::optional<std::vector<std::int32_t>> ScanBauds;
+    std::optional<std::vector<TLineParity>> ScanParities;
+    std::optional<std::int32_t> ScanTimeout;
+    std::optional<std::int32_t> ScanTurnaround;
 
     bool ListPorts = false;
     bool Help = false;
@@ -70,6 +80,9 @@ struct TCliParseResult {
 TCliParseResult ParseCliOptions(std::span<const std::string> args);
 
 inline constexpr std::int64_t MaxCycles = 2'000'000'000;
+/// The longest wait or allowance of one probe of a scan, ms.
+inline constexpr std::int32_t MaxScanWaitMs = 10'000;
+
 inline constexpr double MaxDurationSeconds = 10'000'000;
 
 /// "int16, uint16, hex16, int32[:ORDER], uint32[:ORDER], float32[:ORDER] with ORDER

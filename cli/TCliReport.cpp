@@ -303,7 +303,8 @@ void WriteJson(std::ostream& out, const TCliResult& result) {
     head += ", \"result\": \"" + std::string(ResultName(result.ExitCode)) + "\"";
     head += ", \"interrupted\": " + std::string(result.Interrupted ? "true" : "false");
     head += ", \"settings\": {\"port\": " + JsonString(s.CommName) +
-            ", \"baud\": " + std::to_string(s.BaudRate) +
+            ", \"baud\": " + std::to_string(s.BaudRate) + ", \"parity\": \"" +
+            ParityLetter(s.Parity) + "\", \"stop_bits\": " + std::to_string(s.StopBits) +
             ", \"from\": " + std::to_string(s.PollFrom) + ", \"to\": " + std::to_string(s.PollTo) +
             ", \"register_begin\": " + std::to_string(s.RegisterBegin) +
             ", \"register_count\": " + std::to_string(s.RegisterCount) +

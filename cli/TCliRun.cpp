@@ -2,6 +2,7 @@
 
 #include "FileReplace.h"
 #include "TCliReport.h"
+#include "TCliScan.h"
 #include "TNoticeQueue.h"
 #include "TRunSession.h"
 #include "TSettingsTable.h"
@@ -75,6 +76,9 @@ std::string SettingsProblem(const std::string& configPath, std::span<const TOver
         return source(overrides[1]) + " (" + std::to_string(ParamPollFrom->AsInteger()) +
                ") is above " + source(overrides[2]) + " (" +
                std::to_string(ParamPollTo->AsInteger()) + ")";
+    if (const std::optional<std::string> parity = ParityProblem())
+        return "'Parity' in " + configPath + " (or --parity) is '" + *parity +
+               "', not a parity (N, E or O)";
     if (const std::optional<std::string> format = ValueFormatProblem())
         return "'Value Format' in " + configPath + " (or --format) is '" + *format +
                "', not a value format (" + ValueFormatsText() + ")";
@@ -383,6 +387,31 @@ std::string ConfigProblem(const std::string& path, bool given, bool& read) {
     return "cannot read " + path + ": " + content.Error.message();
 }
 
+/// A scan instead of a run: its own result, printed as the options say.
+int ScanJob(const TCliOptions& options, const TRunSettings& settings,
+            std::optional<std::string> configPath, std::ostream& out, std::ostream& err,
+            const std::atomic<bool>& interrupted, bool statusLine) {
+    TCliScanResult result;
+    result.Plan = CliScanPlan(options, settings);
+    result.Version = QUELLMARK_VERSION;
+    result.Started = SystemClock().Now();
+    result.ConfigPath = std::move(configPath);
+    const int code = RunCliScan(result, err, interrupted, statusLine);
+    switch (options.Format) {
+    case TCliFormat::Table:
+        out << ScanTableText(result);
+        break;
+    case TCliFormat::Json:
+        out << ScanJsonText(result);
+        break;
+    case TCliFormat::Csv:
+        out << ScanCsvText(result);
+        break;
+    }
+    out << std::flush;
+    return code;
+}
+
 } // namespace
 
 int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
@@ -409,6 +438,13 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         ParamCommPort->SetValue(*options.Port);
     if (options.ValueFormat)
         ParamValueFormat->SetValue(*options.ValueFormat);
+    if (options.Parity)
+        ParamParity->SetValue(*options.Parity);
+    // A scan covers the whole bus unless --from or --to say otherwise, whatever the file's range.
+    if (options.Scan) {
+        ParamPollFrom->SetValue(DefaultScanFrom);
+        ParamPollTo->SetValue(DefaultScanTo);
+    }
     // Poll From and Poll To come second and third: the range message names them.
     const TOverride overrides[] = {
         {TSettingId::BaudRate, options.Baud, "--baud"},
@@ -421,6 +457,7 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         {TSettingId::FrameBreakMode, options.FrameBreak, "--frame-break"},
         {TSettingId::ReadInterval, options.ReadInterval, "--read-interval"},
         {TSettingId::FunctionCode, options.Function, "--function"},
+        {TSettingId::StopBits, options.StopBits, "--stop-bits"},
     };
     for (const TOverride& o : overrides)
         if (o.Value)
@@ -429,7 +466,7 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         err << "quellmark-cli: " << problem << '\n';
         return ExitUsage;
     }
-    if (!options.WantsRun() && !options.Coil) {
+    if (!options.WantsRun() && !options.Coil && !options.Scan) {
         err << "quellmark-cli: say how long to poll (--cycles N or --duration SECONDS), or "
                "give --zero or --unzero\nTry 'quellmark-cli --help'.\n";
         return ExitUsage;
@@ -437,6 +474,9 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
 
     TRunSettings settings = RunSettingsFromParams();
     settings.Rs485 = options.Rs485;
+    if (options.Scan)
+        return ScanJob(options, settings, configRead ? std::optional(configPath) : std::nullopt,
+                       out, err, interrupted, statusLine);
     if (const std::string problem = TakeLimits(options, configPath, settings); !problem.empty()) {
         err << "quellmark-cli: " << problem << '\n';
         return ExitUsage;

@@ -3,7 +3,9 @@
 #include "ListSerialPorts.h"
 #include "TPortInfo.h"
 
+#include <QAbstractItemView>
 #include <QHelpEvent>
+#include <QLineEdit>
 #include <QToolTip>
 
 #include <array>
@@ -18,6 +20,20 @@ TPortListSource& PortListSource() {
 TPortDetailSource& PortDetailSource() {
     static TPortDetailSource source;
     return source;
+}
+
+std::string& PortWatchPlace() {
+    static std::string place;
+    return place;
+}
+
+std::vector<std::string> PortNames() {
+    std::vector<std::string> names;
+    if (PortListSource())
+        PortListSource()(names);
+    else
+        ListSerialPorts(names);
+    return names;
 }
 
 /// The drop-down item's tool tip: the name, then one detail a line; empty
@@ -161,14 +177,131 @@ void TComSelect::ApplyToPort() {
 
 TComComboBox::TComComboBox(QWidget* parent)
     : QComboBox(parent), FSelect(std::make_unique<TComSelect>(*this)) {
-    setEditable(false); // a drop-down list: the user can only pick an item
+    setEditable(false); // a drop-down list until it lists ports
     // `activated` comes from the user's pick only, never from code.
     connect(this, &QComboBox::activated, this, [this](int) { Change(); });
+    Settle.setSingleShot(true);
+    Settle.setInterval(SettleMs);
+    connect(&Settle, &QTimer::timeout, this, [this] { RefreshPorts(); });
+    LookAgain.setInterval(LookAgainMs);
+    connect(&LookAgain, &QTimer::timeout, this, [this] { RefreshPorts(); });
 }
 
 TComComboBox::~TComComboBox() {
+    // The watch's thread posts to this box: it ends before the box does.
+    Watch.reset();
     if (FSelect->ComPort != nullptr)
         FSelect->ComPort->RemoveFreeNotification(*this);
+}
+
+void TComComboBox::SetPortWatchPlace(std::string place) {
+    PortWatchPlace() = std::move(place);
+}
+
+void TComComboBox::FollowPorts(bool on) {
+    if (!on) {
+        Watch.reset();
+        LookAgain.stop();
+        Settle.stop();
+        return;
+    }
+    if (Watch)
+        return;
+    // A change is told on the watch's thread; the list is read on the box's,
+    // once the burst of changes of one plug has settled.
+    Watch = std::make_unique<TPortWatch>(
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { Settle.start(); }, Qt::QueuedConnection);
+        },
+        PortWatchPlace());
+    if (!Watch->Watching())
+        LookAgain.start();
+}
+
+void TComComboBox::FillPorts(const std::vector<std::string>& names) {
+    clear();
+    for (const std::string& name : names) {
+        // Read from the system's device records; the ports are not opened.
+        addItem(QString::fromLocal8Bit(name));
+        if (const QString tip = PortToolTip(name); !tip.isEmpty())
+            setItemData(count() - 1, tip, Qt::ToolTipRole);
+    }
+    Listed = names;
+}
+
+void TComComboBox::RefreshPorts() {
+    if (FSelect->ComProperty != TComProperty::cpPort)
+        return;
+    std::vector<std::string> names = PortNames();
+    if (names == Listed)
+        return;
+    // Items that change under the open drop-down or a name being typed would
+    // pull the ground from under the user: later.
+    const bool typing = isEditable() && lineEdit()->hasFocus() && Typed;
+    if ((view() != nullptr && view()->isVisible()) || typing) {
+        RefreshWaiting = true;
+        return;
+    }
+    RefreshWaiting = false;
+    const QString shown = currentText();
+    FillPorts(names);
+    const int index = shown.isEmpty() ? -1 : FindPortName(*this, shown);
+    setCurrentIndex(index);
+    if (index < 0 && isEditable())
+        setEditText(shown);
+    Settled = currentText();
+}
+
+void TComComboBox::hideEvent(QHideEvent* event) {
+    // A name half typed when the window goes is dropped, not taken as it loses the focus.
+    Typed = false;
+    QComboBox::hideEvent(event);
+}
+
+void TComComboBox::hidePopup() {
+    QComboBox::hidePopup();
+    if (RefreshWaiting)
+        Settle.start();
+}
+
+void TComComboBox::ShowPort(const QString& name) {
+    const int index = FindPort(name);
+    setCurrentIndex(index);
+    if (index < 0 && isEditable())
+        setEditText(name);
+    Settled = currentText();
+}
+
+void TComComboBox::TakeTypedName() {
+    // Only what the user typed: a selection made from code, or a field left as
+    // it was, is no pick.
+    if (!Typed)
+        return;
+    Typed = false;
+    const QString typed = currentText().trimmed();
+    if (typed.isEmpty()) {
+        // An emptied field names no port: the one before stays.
+        setEditText(currentIndex() >= 0 ? itemText(currentIndex()) : Settled);
+        return;
+    }
+    // A listed name typed in full is a pick of that item.
+    if (const int index = FindPortName(*this, typed); index >= 0) {
+        setCurrentIndex(index);
+        Change();
+        return;
+    }
+    setCurrentIndex(-1);
+    setEditText(typed);
+    FSelect->ChosenPort = typed.toLocal8Bit().toStdString();
+    Settled = typed;
+    if (FSelect->AutoApply)
+        FSelect->ApplyToPort();
+    if (OnChange)
+        OnChange(*this);
+    emit changed();
+    if (RefreshWaiting)
+        Settle.start();
 }
 
 void TComComboBox::SetPortListSource(TPortListSource source) {
@@ -201,24 +334,25 @@ bool TComComboBox::event(QEvent* e) {
 
 void TComComboBox::SetComProperty(TComProperty property) {
     FSelect->ComProperty = property;
+    FollowPorts(property == TComProperty::cpPort);
+    if (property != TComProperty::cpPort)
+        setEditable(false);
+    Listed.clear();
     clear();
     switch (property) {
     case TComProperty::cpNone:
         break;
-    case TComProperty::cpPort: {
-        std::vector<std::string> names;
-        if (PortListSource())
-            PortListSource()(names);
-        else
-            ListSerialPorts(names);
-        for (const std::string& name : names) {
-            // Read from the system's device records; the ports are not opened.
-            addItem(QString::fromLocal8Bit(name));
-            if (const QString tip = PortToolTip(name); !tip.isEmpty())
-                setItemData(count() - 1, tip, Qt::ToolTipRole);
+    case TComProperty::cpPort:
+        if (!isEditable()) {
+            // A name the list lacks may be typed; it is never added as an item.
+            setEditable(true);
+            setInsertPolicy(QComboBox::NoInsert);
+            setCompleter(nullptr);
+            connect(lineEdit(), &QLineEdit::textEdited, this, [this] { Typed = true; });
+            connect(lineEdit(), &QLineEdit::editingFinished, this, [this] { TakeTypedName(); });
         }
+        FillPorts(PortNames());
         break;
-    }
     case TComProperty::cpBaudRate:
         addItems(TextsOf(BaudRateTexts));
         break;
@@ -235,12 +369,13 @@ void TComComboBox::SetComProperty(TComProperty property) {
         addItems(TextsOf(FlowControlTexts));
         break;
     }
-    if (count() == 0)
-        return;
-    if (FSelect->ComPort == nullptr)
-        setCurrentIndex(0);
-    else
-        FSelect->SelectFromPort();
+    if (count() > 0) {
+        if (FSelect->ComPort == nullptr)
+            setCurrentIndex(0);
+        else
+            FSelect->SelectFromPort();
+    }
+    Settled = currentText();
 }
 
 void TComComboBox::SetComPort(TCustomComPort* port) {
@@ -264,6 +399,9 @@ void TComComboBox::ComPortRemoved(TCustomComPort& Port) {
 }
 
 QString TComComboBox::Text() const {
+    // With an edit field, what it shows: the picked item's text or a typed name.
+    if (isEditable())
+        return currentText();
     const int index = currentIndex();
     return index < 0 ? QString() : itemText(index);
 }
@@ -284,6 +422,8 @@ void TComComboBox::SetText(const QString& text) {
 
 void TComComboBox::Change() {
     FSelect->TakeChoice();
+    Settled = currentText();
+    Typed = false; // a name typed in full may have been picked already
     if (FSelect->AutoApply)
         FSelect->ApplyToPort();
     if (OnChange)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "TComPort.h"
+#include "TPortWatch.h"
 
 #include <QComboBox>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -55,10 +57,15 @@ public:
     bool AutoApply = false;
 };
 
-/// A drop-down list (no edit field) of the serial ports, or of another port
-/// setting, bound to a port-settings component. A pick by the user is stored,
-/// written into the bound port when AutoApply is set, and then reported
-/// through OnChange and changed(); a selection made from code reports nothing.
+/// A drop-down list of the serial ports, or of another port setting, bound to
+/// a port-settings component. A pick by the user is stored, written into the
+/// bound port when AutoApply is set, and then reported through OnChange and
+/// changed(); a selection made from code reports nothing. The list of ports
+/// follows the adapters: it is read again when the system's ports change
+/// (TPortWatch; where the system does not tell, every few seconds), and the
+/// port shown stays shown. It also takes a port name typed into its edit
+/// field (a stable link, a pseudo-terminal, "COM17"), as a pick once the
+/// field is left or Enter is pressed.
 class TComComboBox : public QComboBox, private TComPortObserver {
     Q_OBJECT
     Q_PROPERTY(bool AutoApply READ AutoApply WRITE SetAutoApply)
@@ -81,11 +88,19 @@ public:
     bool AutoApply() const { return FSelect->AutoApply; }
     void SetAutoApply(bool on) { FSelect->AutoApply = on; }
 
-    /// The selected item's text, empty with no item selected.
+    /// The selected item's text, empty with no item selected; with the edit
+    /// field of a port list, the text it shows (a typed name too).
     QString Text() const;
     /// Selects the first item naming the same port as `text` (see
     /// FindPort); otherwise nothing changes.
     void SetText(const QString& text);
+    /// Shows `name` as the port: the item that names it or leads to it (see
+    /// FindPort), else the name itself in the edit field. Reports nothing.
+    void ShowPort(const QString& name);
+    /// Reads the port list again; when it changed, the items follow and the
+    /// port shown stays shown (in the edit field while it is not listed).
+    /// Waits while the drop-down is open or a name is being typed.
+    void RefreshPorts();
     /// Index of the first item naming the same port as `name`: ignoring case
     /// on Windows, exactly on Linux (PortNamesIgnoreCase); failing that, the
     /// port that a device path or a stable link such as /dev/serial/by-id/...
@@ -106,6 +121,16 @@ public:
     /// Where every box gets the details of its ports; an empty function
     /// restores the system's (DescribePort). Tests set their own.
     static void SetPortDetailSource(TPortDetailSource source);
+    /// Where boxes made from now on watch for ports that come and go (see
+    /// TPortWatch); empty for the system's own place. Tests set their own.
+    static void SetPortWatchPlace(std::string place);
+    /// How long a box lets a burst of changes settle before it reads the list.
+    static constexpr int SettleMs = 300;
+    /// How often a box reads the list where the system does not tell of changes.
+    static constexpr int LookAgainMs = 2000;
+
+    /// Closes the drop-down; a list that changed meanwhile is read again.
+    void hidePopup() override;
 
     /// Fired after a pick by the user, once the pick is applied to the port.
     std::function<void(TComComboBox& Sender)> OnChange;
@@ -116,10 +141,26 @@ signals:
 
 protected:
     bool event(QEvent* e) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void ComPortRemoved(TCustomComPort& Port) override;
     void Change();
+    /// The edit field was left or Enter pressed: a typed name is a pick.
+    void TakeTypedName();
+    /// The item list of `names`, with each port's details as its tool tip.
+    void FillPorts(const std::vector<std::string>& names);
+    void FollowPorts(bool on);
 
     std::unique_ptr<TComSelect> FSelect;
+    /// The names the items were made of.
+    std::vector<std::string> Listed;
+    /// What the edit field held when it last showed a port, picked or not.
+    QString Settled;
+    bool RefreshWaiting = false;
+    /// The user has typed into the edit field since it last showed a port.
+    bool Typed = false;
+    QTimer Settle;
+    QTimer LookAgain;
+    std::unique_ptr<TPortWatch> Watch; // its thread ends first, in the destructor
 };

@@ -26,6 +26,8 @@ std::string_view InfoKindName(TInfoKind kind) {
         return "port_open";
     case TInfoKind::Rate:
         return "rate";
+    case TInfoKind::LineSetting:
+        return "line_setting";
     case TInfoKind::Overflow:
         return "overflow";
     case TInfoKind::Sent:

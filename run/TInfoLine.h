@@ -22,6 +22,7 @@ enum class TInfoKind : std::uint8_t {
     PortRestored, ///< the vanished port opened again
     PortOpen,     ///< the port did not open
     Rate,         ///< the device did not take the baud rate
+    LineSetting,  ///< the device did not take the parity or the stop bits
     Overflow,     ///< received data dropped while the reader of the notices was behind
     Sent,         ///< the request a wrong-slave line answers
     Other,        ///< anything else (coil command results, settings, RS-485)

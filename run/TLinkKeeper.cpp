@@ -27,6 +27,29 @@ const char* KindText(TDeviceError::TKind kind) {
     return "系统错误";
 }
 
+const char* ParityText(std::uint8_t parity) {
+    static const char* const letters[] = {"N", "O", "E", "M", "S"};
+    return parity < 5 ? letters[parity] : "?";
+}
+
+const char* StopBitsText(std::uint8_t stopBits) {
+    static const char* const texts[] = {"1", "1.5", "2"};
+    return stopBits < 3 ? texts[stopBits] : "?";
+}
+
+/// "[<what>未生效!][设定:x][实际:y]", and the system's reason when the call failed.
+std::string RefusedLine(const char* what, const char* asked, const char* held,
+                        const TStateResult& result, TDateTime now) {
+    std::string line =
+        TimeStampText(now) + "[" + what + "未生效!][设定:" + asked + "][实际:" + held + "]";
+    if (result.Error) {
+        line += " " + result.Error.Text;
+        if (result.Error.Code != 0)
+            line += " (" + std::to_string(result.Error.Code) + ")";
+    }
+    return line;
+}
+
 } // namespace
 
 std::string OpenFailureLine(const std::string& port, const TDeviceError& error, TDateTime now) {
@@ -52,6 +75,18 @@ std::string RateRefusedLine(std::uint32_t asked, const TStateResult& result, TDa
     if (result.InputBaudRate != result.BaudRate && result.InputBaudRate != 0)
         line += "[接收:" + std::to_string(result.InputBaudRate) + "]";
     return line;
+}
+
+std::string ParityRefusedLine(std::uint8_t asked, const TStateResult& result, TDateTime now) {
+    if (!result.Parity || *result.Parity == asked)
+        return {};
+    return RefusedLine("校验位", ParityText(asked), ParityText(*result.Parity), result, now);
+}
+
+std::string StopBitsRefusedLine(std::uint8_t asked, const TStateResult& result, TDateTime now) {
+    if (!result.StopBits || *result.StopBits == asked)
+        return {};
+    return RefusedLine("停止位", StopBitsText(asked), StopBitsText(*result.StopBits), result, now);
 }
 
 std::string DataDroppedLine(std::uint64_t blocks, std::uint64_t bytes, TDateTime now) {
@@ -171,9 +206,15 @@ void TLinkKeeper::Retry(std::uint32_t generation) {
 
 void TLinkKeeper::ReportRate() {
     const TDateTime now = Clock->Now();
-    std::string line = RateRefusedLine(Comm.BaudRate(), Comm.AppliedState(), now);
+    const TStateResult& applied = Comm.AppliedState();
+    std::string line = RateRefusedLine(Comm.BaudRate(), applied, now);
     if (!line.empty())
         Emit(TInfoKind::Rate, std::move(line), now);
+    for (std::string framing :
+         {ParityRefusedLine(static_cast<std::uint8_t>(Comm.Parity()), applied, now),
+          StopBitsRefusedLine(static_cast<std::uint8_t>(Comm.StopBits()), applied, now)})
+        if (!framing.empty())
+            Emit(TInfoKind::LineSetting, std::move(framing), now);
 }
 
 void TLinkKeeper::Emit(TInfoKind kind, std::string text, TDateTime at) {

@@ -23,6 +23,14 @@ std::string OpenFailureLine(const std::string& port, const TDeviceError& error, 
 /// rate; empty when it did or cannot tell.
 std::string RateRefusedLine(std::uint32_t asked, const TStateResult& result, TDateTime now);
 
+/// The parity asked for and the one in force ("[校验位未生效!][设定:E][实际:N]"),
+/// numbered as in TCommState, with the system's reason when the settings call
+/// failed; empty when the device took it or cannot tell.
+std::string ParityRefusedLine(std::uint8_t asked, const TStateResult& result, TDateTime now);
+
+/// The same for the stop bits ("[停止位未生效!][设定:2][实际:1]").
+std::string StopBitsRefusedLine(std::uint8_t asked, const TStateResult& result, TDateTime now);
+
 /// How many received blocks and bytes were dropped while the window was behind.
 std::string DataDroppedLine(std::uint64_t blocks, std::uint64_t bytes, TDateTime now);
 
@@ -33,12 +41,13 @@ std::string LinkLostLine(const std::string& port, TDateTime now);
 std::string LinkBackLine(const std::string& port, TDateTime now);
 
 /// Looks after the serial link for a front end, on its window thread. It
-/// opens the port and says in the error list why it failed or which rate the
-/// device refused. It takes over the link's hang-up and dropped-data notices:
-/// a vanished device becomes one line and the port is let go of at once, so
-/// that the system can give the same name to the device when it returns;
-/// while a run is on, the same port is opened again about once a second
-/// until it succeeds, and polling goes on without Stop and Start.
+/// opens the port and says in the error list why it failed or which rate,
+/// parity or stop bits the device refused. It takes over the link's hang-up
+/// and dropped-data notices: a vanished device becomes one line and the port
+/// is let go of at once, so that the system can give the same name to the
+/// device when it returns; while a run is on, the same port is opened again
+/// about once a second until it succeeds, and polling goes on without Stop
+/// and Start.
 ///
 /// `comm` and `queue` must outlive it; `queue` is the notice queue of `comm`.
 /// Every call and every line comes on the thread that pumps `queue`.
@@ -56,7 +65,8 @@ public:
     void SetRetryPeriod(std::chrono::milliseconds period) { RetryPeriod = period; }
 
     /// OpenPort with the settings already in the component. A failure, or a
-    /// rate the device did not take, becomes a line. True when the port is open.
+    /// line setting the device did not take, becomes a line. True when the
+    /// port is open.
     bool OpenPort();
 
     /// A run has started: a vanished port is opened again from now on.

@@ -70,6 +70,9 @@ std::string TPollingRun::SettingsError(const TRunSettings& s) {
     const TSettingSpec& begin = SettingSpec(TSettingId::RegisterBegin);
     if (s.RegisterBegin < begin.Min || s.RegisterBegin > begin.Max)
         return RangeError("起始寄存器地址", s.RegisterBegin, begin);
+    const TSettingSpec& stopBits = SettingSpec(TSettingId::StopBits);
+    if (s.StopBits < stopBits.Min || s.StopBits > stopBits.Max)
+        return RangeError("停止位", s.StopBits, stopBits);
     return {};
 }
 
@@ -635,6 +638,17 @@ void ApplyCommSettings(TComm& comm, const TRunSettings& settings) {
     }
     comm.SetRtsControl(settings.Rs485 ? TComm::TRtsControl::RtsTransmissionAvailable
                                       : TComm::TRtsControl::RtsEnable);
+    ApplyLineFraming(comm, settings.Parity, settings.StopBits);
+}
+
+void ApplyLineFraming(TComm& comm, TLineParity parity, std::int32_t stopBits) {
+    comm.SetParity(parity == TLineParity::Even  ? TComm::TParity::Even
+                   : parity == TLineParity::Odd ? TComm::TParity::Odd
+                                                : TComm::TParity::None);
+    // A line with parity has it checked too: a character that fails the check
+    // reaches the reply checks as a damaged byte rather than as a good one.
+    comm.SetParityCheck(parity != TLineParity::None);
+    comm.SetStopBits(stopBits == 2 ? TComm::TStopBits::_2 : TComm::TStopBits::_1);
 }
 
 std::optional<TInfoLine> DirectionControlLine(const TComm& comm, TDateTime now) {

@@ -283,9 +283,13 @@ std::string ResponseTipText(const TResponseStats& stats);
 /// and RTS asserted, no flow control, no time-outs, blocks of 9 bytes.
 void ApplyLinkDefaults(TComm& comm);
 
-/// Copies the port name, the baud rate, the frame-break settings and the
+/// Copies the port name, the line settings, the frame-break settings and the
 /// RS-485 choice of `settings` into `comm`.
 void ApplyCommSettings(TComm& comm, const TRunSettings& settings);
+
+/// The parity (checked on input when there is one) and the stop bits; 8 data
+/// bits always. A stop-bits value other than 2 counts as 1.
+void ApplyLineFraming(TComm& comm, TLineParity parity, std::int32_t stopBits);
 
 /// The error line for a port that opened without the RS-485 direction control
 /// its settings ask for, with the system's reason; none when there is none.

@@ -73,6 +73,8 @@ const char* KindTitle(TInfoKind kind) {
         return "串口打开失败";
     case TInfoKind::Rate:
         return "波特率未生效";
+    case TInfoKind::LineSetting:
+        return "校验位或停止位未生效";
     case TInfoKind::Overflow:
         return "丢弃的信息";
     case TInfoKind::Sent:
@@ -115,6 +117,8 @@ std::string ReportHtml(const TRunReport& r) {
     row("结束", DateTimeText(r.Ended));
     row("串口", s.CommName);
     row("波特率", std::to_string(s.BaudRate));
+    row("数据位 / 校验位 / 停止位",
+        "8 / " + std::string(1, ParityLetter(s.Parity)) + " / " + std::to_string(s.StopBits));
     row("从机地址", std::to_string(s.PollFrom) + " - " + std::to_string(s.PollTo));
     row("功能码", s.FunctionCode == 4 ? "04 读输入寄存器" : "03 读保持寄存器");
     row("起始寄存器地址 / 请求寄存器数量",

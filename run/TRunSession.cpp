@@ -4,7 +4,8 @@
 
 TRunSession::TRunSession(TNoticeQueue& queue, TRunListener& listener)
     : Comm1(queue), Run(Comm1, queue, listener),
-      Link(Comm1, queue, [this](const TInfoLine& line) { Run.AddLine(line); }), Coil(Run, queue) {
+      Link(Comm1, queue, [this](const TInfoLine& line) { Run.AddLine(line); }), Coil(Run, queue),
+      Scan(queue) {
     ApplyLinkDefaults(Comm1);
     // Every block is judged on the reader's thread as it arrives: the verdict
     // never waits for the owning loop, however busy it is.
@@ -15,6 +16,7 @@ TRunSession::TRunSession(TNoticeQueue& queue, TRunListener& listener)
 }
 
 TRunSession::~TRunSession() {
+    Scan.Cancel();
     Coil.Cancel();
     Run.Stop();
     Link.RunStopped();
@@ -25,6 +27,14 @@ TRunSession::~TRunSession() {
 void TRunSession::SetClock(const TRunClock& clock) {
     Run.SetClock(clock);
     Link.SetClock(clock);
+    Scan.SetClock(clock);
+}
+
+bool TRunSession::StartScan(TScanPlan plan, TScanListener& listener) {
+    if (Run.Running() || Scan.Busy())
+        return false;
+    ClosePort();
+    return Scan.Start(std::move(plan), listener);
 }
 
 bool TRunSession::OpenAsSet(const TRunSettings& settings) {

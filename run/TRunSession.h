@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TBusScan.h"
 #include "TCoilCommand.h"
 #include "TComm.h"
 #include "TLinkKeeper.h"
@@ -45,11 +46,16 @@ public:
     bool SendCoil(TCoilAction action, std::int32_t slave, const TRunSettings& settings,
                   TCoilCommand::TDone done);
 
+    /// Looks for the devices on the line of `plan`, with the port let go of
+    /// first; the scan opens it itself. False during a run or a scan.
+    bool StartScan(TScanPlan plan, TScanListener& listener);
+
     // Destroyed in reverse: the command and the run before the link they use.
     TComm Comm1;
     TPollingRun Run;
     TLinkKeeper Link;
     TCoilCommand Coil;
+    TBusScan Scan;
 
 private:
     std::optional<TRunSettings> OpenedWith;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Quellmark and the transmitter simulator, then opens the window on a
-# simulated line of eleven transmitters (ten with integer values, one with floats), so
-# no hardware is needed: press "开始运行".
+# simulated line of twelve transmitters (ten with integer values, one with floats, one at
+# other line settings), so no hardware is needed: press "开始运行".
 # The demo keeps its own copy of the program and its own Config.ini in
 # build/demo, so the Config.ini beside the real program is never touched.
 # The program for real hardware is build/default/app/Quellmark.
@@ -18,8 +18,11 @@ mkdir -p "$demo"
 cp -f build/default/app/Quellmark "$demo/Quellmark"
 
 # A few bad frames now and then, so the error list has something to show. Slave 11
-# is a transmitter that reports floats, low word first (数据格式 float32:cdab).
-build/default/tools/TransmitterSim/quellmark-sim --slaves 1-11 --link "$port" \
+# is a transmitter that reports floats, low word first (数据格式 float32:cdab). The
+# slaves answer only at 115200 baud 8N1, as real ones are set, except slave 12, which is
+# set to 9600 baud 8E1: the scan (扫描…) finds it.
+build/default/tools/TransmitterSim/quellmark-sim --slaves 1-12 --link "$port" \
+    --baud 115200 --line 9600:E:1@12 \
     --value-format float32:cdab@11 --bad-crc 0.003 --no-reply 0.003 --seed "$RANDOM" \
     >"$demo/simulator.log" &
 sim=$!

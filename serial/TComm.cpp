@@ -270,6 +270,15 @@ void TComm::DoDataDropped(std::uint64_t blocks, std::uint64_t bytes) {
 void TComm::ApplyDeviceState() {
     if (!Link)
         return;
+    const TCommState state = DeviceState();
+    TStateResult result = Link->Device->ApplyState(state);
+    if (StateResultFilter)
+        StateResultFilter(state, result);
+    FAppliedState = std::move(result);
+    ApplyDirectionControl(state.Rts == TRtsLine::Toggle);
+}
+
+TCommState TComm::DeviceState() const {
     TCommState state;
     state.BaudRate = FBaudRate;
     state.ParityCheck = FParityCheck;
@@ -291,11 +300,7 @@ void TComm::ApplyDeviceState() {
     state.XonChar = FXonChar;
     state.XoffChar = FXoffChar;
     state.ErrorChar = FReplacedChar;
-    TStateResult result = Link->Device->ApplyState(state);
-    if (StateResultFilter)
-        StateResultFilter(state, result);
-    FAppliedState = std::move(result);
-    ApplyDirectionControl(state.Rts == TRtsLine::Toggle);
+    return state;
 }
 
 void TComm::ApplyDirectionControl(bool toggle) {

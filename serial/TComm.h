@@ -78,6 +78,9 @@ public:
     /// The line settings as the device reported them after they were last
     /// applied (at OpenPort or on a change while open).
     const TStateResult& AppliedState() const { return FAppliedState; }
+    /// The line settings as the component writes them into its device, open
+    /// or not: what a user of the device itself needs to set it alike.
+    TCommState DeviceState() const;
     /// Plays a driver that refuses or rounds settings: every later
     /// configuration result passes through `filter`. For tests.
     void SetStateResultFilter(TStateResultFilter filter) { StateResultFilter = std::move(filter); }

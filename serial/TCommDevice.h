@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -70,6 +71,10 @@ struct TDeviceError {
 struct TStateResult {
     std::uint32_t BaudRate = 0;      ///< output rate in force
     std::uint32_t InputBaudRate = 0; ///< input rate in force
+    /// Parity and stop bits in force, numbered as in TCommState; none when the
+    /// device cannot tell (a pseudo-terminal has no parity to tell of).
+    std::optional<std::uint8_t> Parity;
+    std::optional<std::uint8_t> StopBits;
     /// Set when the settings call itself failed; the device then keeps what it had.
     TDeviceError Error;
 };

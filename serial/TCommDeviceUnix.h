@@ -34,6 +34,11 @@ bool ReadLineCounters(int fd, TLineCounters& counters);
 /// when this system cannot tell; the caller then reads the speed constants.
 bool ReadRates(int fd, std::uint32_t& output, std::uint32_t& input);
 
+/// Whether `fd` is the terminal end of a pseudo-terminal, whose driver keeps
+/// no parity (Linux clears PARENB at every change). False when this system
+/// cannot tell.
+bool IsPseudoTerminal(int fd);
+
 /// Whether some opener holds the terminal exclusively (TIOCEXCL). False when
 /// this system cannot tell.
 bool HeldExclusively(int fd);

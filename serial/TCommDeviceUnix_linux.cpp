@@ -10,7 +10,9 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -106,6 +108,16 @@ bool CommDeviceUnix::ReadRates(int fd, std::uint32_t& output, std::uint32_t& inp
     output = settings.c_ospeed;
     input = settings.c_ispeed;
     return true;
+}
+
+bool CommDeviceUnix::IsPseudoTerminal(int fd) {
+    // The terminal ends of Unix98 pseudo-terminals have majors 136 to 143
+    // (UNIX98_PTY_SLAVE_MAJOR and the seven after it).
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned major = ::major(info.st_rdev);
+    return major >= 136 && major <= 143;
 }
 
 bool CommDeviceUnix::HeldExclusively(int fd) {

@@ -33,6 +33,10 @@ bool CommDeviceUnix::ReadRates(int /*fd*/, std::uint32_t& /*output*/, std::uint3
     return false;
 }
 
+bool CommDeviceUnix::IsPseudoTerminal(int /*fd*/) {
+    return false;
+}
+
 bool CommDeviceUnix::HeldExclusively(int /*fd*/) {
     return false;
 }

@@ -114,6 +114,26 @@ void ReadBackRates(int fd, TStateResult& result) {
     result.InputBaudRate = RateOf(::cfgetispeed(&settings));
 }
 
+/// The parity and stop bits in force, numbered as TCommState numbers them. A
+/// pseudo-terminal's driver clears PARENB whatever was asked: it cannot tell.
+void ReadBackFraming(int fd, TStateResult& result) {
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0)
+        return;
+    result.StopBits = static_cast<std::uint8_t>((settings.c_cflag & CSTOPB) != 0 ? 2 : 0);
+    if (CommDeviceUnix::IsPseudoTerminal(fd))
+        return;
+    std::uint8_t parity = 0;
+    if ((settings.c_cflag & PARENB) != 0) {
+        const bool odd = (settings.c_cflag & PARODD) != 0;
+        if ((settings.c_cflag & CommDeviceUnix::MarkSpaceParityFlag()) != 0)
+            parity = odd ? 3 : 4;
+        else
+            parity = odd ? 1 : 2;
+    }
+    result.Parity = parity;
+}
+
 tcflag_t CharacterSize(std::uint8_t byteSize) {
     switch (byteSize) {
     case 5:
@@ -350,9 +370,11 @@ TStateResult TCommDevice::ApplyState(const TCommState& state) {
     if (state.Rts != TRtsLine::Handshake)
         SetModemLine(fd, TIOCM_RTS, state.Rts == TRtsLine::Enable);
 
-    // Only the rate is read back: every pseudo-terminal refuses parity, data
-    // bits and the modem lines, and a refusal of those says nothing about the line.
+    // The rate, the parity and the stop bits are read back; not the data bits
+    // or the modem lines, which every pseudo-terminal refuses, so that their
+    // refusal says nothing about a line.
     ReadBackRates(fd, result);
+    ReadBackFraming(fd, result);
     return result;
 }
 

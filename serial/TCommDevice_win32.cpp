@@ -449,8 +449,11 @@ TStateResult TCommDevice::ApplyState(const TCommState& state) {
     // under wine reports 0: it cannot tell.)
     DCB now{};
     now.DCBlength = sizeof now;
-    if (::GetCommState(handle, &now))
+    if (::GetCommState(handle, &now)) {
         result.BaudRate = result.InputBaudRate = now.BaudRate;
+        result.Parity = now.Parity;
+        result.StopBits = now.StopBits;
+    }
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TLimits.h"
+#include "TLineParity.h"
 #include "ValueFormat.h"
 
 #include <cstdint>
@@ -25,6 +26,9 @@ struct TRunSettings {
     /// 3 reads holding registers, 4 input registers.
     std::int32_t FunctionCode = 3;
     TValueFormat ValueFormat;
+    /// The line's parity and stop bits; 8 data bits always.
+    TLineParity Parity = TLineParity::None;
+    std::int32_t StopBits = 1;
     /// What a transmitter must do to pass; none set, no verdict.
     TLimits Limits;
     /// RTS switched by the driver around each transmission (RS-485); not kept in Config.ini.
@@ -35,13 +39,17 @@ struct TRunSettings {
 };
 
 /// The settings the parameters hold now (after LoadParams). A Value Format
-/// that names no format counts as the default (see ValueFormatProblem).
+/// that names no format counts as the default (see ValueFormatProblem), and
+/// so does a Parity that is no parity (ParityProblem).
 TRunSettings RunSettingsFromParams();
 
 /// The text of Value Format when it names no format; none when it does.
 std::optional<std::string> ValueFormatProblem();
 
+/// The text of Parity when it is not N, E or O; none when it is.
+std::optional<std::string> ParityProblem();
+
 /// Whether a port opened with `opened` must be opened again for `wanted`: the
-/// port, the rate, the framing or the reply length differ. A port opened with
+/// port, the line settings, the framing or the reply length differ. A port opened with
 /// other ones would cut replies to a stale length or talk on a stale port.
 bool PortSettingsDiffer(const TRunSettings& opened, const TRunSettings& wanted);

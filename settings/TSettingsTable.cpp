@@ -9,7 +9,7 @@ namespace {
 // broadcast nobody answers; a read carries 1 to 125 registers from any of the
 // 65536 addresses), and bounds that keep a Stop prompt (waits and pauses of
 // at most 10 s). A rate beyond 4 Mbaud no serial adapter offers.
-constexpr std::array<TSettingSpec, 12> Specs{{
+constexpr std::array<TSettingSpec, 14> Specs{{
     {TSettingId::CommPort, "Communication", "Comm Port", TParamKind::pkString, 0, "COM1", 0, 0},
     {TSettingId::BaudRate, "Communication", "Baud Rate", TParamKind::pkInteger, 9600, "", 50,
      4'000'000},
@@ -30,6 +30,9 @@ constexpr std::array<TSettingSpec, 12> Specs{{
     // A text such as "float32:cdab" (ParseValueFormat); the default decodes as before.
     {TSettingId::ValueFormat, "Modbus", "Value Format", TParamKind::pkString, 0, "int32:abcd", 0,
      0},
+    // N, E or O (ParseParity); 8 data bits throughout, as every Modbus RTU device has.
+    {TSettingId::Parity, "Communication", "Parity", TParamKind::pkString, 0, "N", 0, 0},
+    {TSettingId::StopBits, "Communication", "Stop Bits", TParamKind::pkInteger, 1, "", 1, 2},
 }};
 
 } // namespace

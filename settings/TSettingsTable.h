@@ -7,7 +7,7 @@
 #include <string>
 
 /// The settings of Config.ini: the ten the program began with, then the read
-/// function and the format of the values.
+/// function and the format of the values, then the parity and the stop bits.
 enum class TSettingId : std::uint8_t {
     CommPort,
     BaudRate,
@@ -21,6 +21,8 @@ enum class TSettingId : std::uint8_t {
     RegisterCount,
     FunctionCode,
     ValueFormat,
+    Parity,
+    StopBits,
 };
 
 /// One setting as every part of the program knows it: where Config.ini keeps

@@ -18,6 +18,8 @@ TSysParam* ParamRegisterBegin = nullptr;
 TSysParam* ParamRegisterCount = nullptr;
 TSysParam* ParamFunctionCode = nullptr;
 TSysParam* ParamValueFormat = nullptr;
+TSysParam* ParamParity = nullptr;
+TSysParam* ParamStopBits = nullptr;
 TIniFile* ConfigFile = nullptr;
 
 std::optional<std::int32_t> ParseIntegerText(const std::string& text) {
@@ -175,10 +177,11 @@ void TSysParam::Write() {
     IniFile.WriteString(FSection, FKey, text);
 }
 
-std::array<TSysParam*, 12> AllParams() {
+std::array<TSysParam*, 14> AllParams() {
     return {ParamCommPort,      ParamBaudRate,      ParamPollInterval,   ParamPollTimeout,
             ParamPollFrom,      ParamPollTo,        ParamFrameBreakMode, ParamReadInterval,
-            ParamRegisterBegin, ParamRegisterCount, ParamFunctionCode,   ParamValueFormat};
+            ParamRegisterBegin, ParamRegisterCount, ParamFunctionCode,   ParamValueFormat,
+            ParamParity,        ParamStopBits};
 }
 
 std::string DefaultConfigPath() {
@@ -194,7 +197,7 @@ void LoadParams() {
 void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     // The objects live until the process ends; a second load (tests) replaces them.
     static std::unique_ptr<TIniFile> file;
-    static std::array<std::unique_ptr<TSysParam>, 12> storage;
+    static std::array<std::unique_ptr<TSysParam>, 14> storage;
 
     // A writer killed before its rename leaves its temporary file behind;
     // only a program that may write the settings tidies those up.
@@ -206,7 +209,8 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     TSysParam** const targets[] = {&ParamCommPort,       &ParamBaudRate,     &ParamPollInterval,
                                    &ParamPollTimeout,    &ParamPollFrom,     &ParamPollTo,
                                    &ParamFrameBreakMode, &ParamReadInterval, &ParamRegisterBegin,
-                                   &ParamRegisterCount,  &ParamFunctionCode, &ParamValueFormat};
+                                   &ParamRegisterCount,  &ParamFunctionCode, &ParamValueFormat,
+                                   &ParamParity,         &ParamStopBits};
     const std::span<const TSettingSpec> definitions = SettingSpecs();
 
     // A refused write or an unreadable file must not leave parameters missing:

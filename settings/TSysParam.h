@@ -60,7 +60,8 @@ private:
 };
 
 /// The settings, created by LoadParams and never freed: the ten the program
-/// began with, then the read function and the value format.
+/// began with, then the read function and the value format, then the parity
+/// and the stop bits.
 extern TSysParam* ParamCommPort;
 extern TSysParam* ParamBaudRate;
 extern TSysParam* ParamPollInterval;
@@ -73,9 +74,11 @@ extern TSysParam* ParamRegisterBegin;
 extern TSysParam* ParamRegisterCount;
 extern TSysParam* ParamFunctionCode;
 extern TSysParam* ParamValueFormat;
+extern TSysParam* ParamParity;
+extern TSysParam* ParamStopBits;
 
 /// Every parameter in the order LoadParams creates them (none before it has run).
-std::array<TSysParam*, 12> AllParams();
+std::array<TSysParam*, 14> AllParams();
 
 /// The INI file beside the executable; created by LoadParams and never freed.
 extern TIniFile* ConfigFile;

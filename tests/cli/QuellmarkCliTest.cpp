@@ -315,6 +315,8 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
     std::ofstream(malformed) << "[Communication]\nBaud Rate=abc\n";
     const std::string badFormat = (Dir / "format.ini").string();
     std::ofstream(badFormat) << "[Modbus]\nValue Format=real\n";
+    const std::string badParity = (Dir / "parity.ini").string();
+    std::ofstream(badParity) << "[Communication]\nParity=X\n";
     const std::string fifo = (Dir / "fifo.ini").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct TCase {
@@ -344,6 +346,10 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
          "--limit 1: 'x' is not a value of the format"},
         {{"--report", "r.html", "--zero"}, "--report wants a run"},
         {{"--function", "5", "--cycles", "1"}, "--function wants 3 or 4"},
+        {{"--parity", "M", "--cycles", "1"}, "--parity wants N, E or O, not 'M'"},
+        {{"--stop-bits", "3", "--cycles", "1"}, "--stop-bits wants stop bits from 1 to 2"},
+        {{"--config", badParity, "--cycles", "1"},
+         "'Parity' in " + badParity + " (or --parity) is 'X', not a parity (N, E or O)"},
         {{"--format", "float64", "--cycles", "1"}, "--format wants int16, uint16, hex16"},
         {{"--config", badFormat, "--cycles", "1"},
          "'Value Format' in " + badFormat + " (or --format) is 'real', not a value format"},

@@ -4,7 +4,10 @@
 #include "TComLed.h"
 
 #include <QAbstractItemView>
+#include <QFile>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -52,9 +55,9 @@ QStringList Items(const QComboBox& box) {
     return items;
 }
 
-/// Opens the drop-down with a click and clicks the item, as a user does.
+/// Opens the drop-down with a click on its arrow and clicks the item, as a user does.
 bool PickWithMouse(TComComboBox& box, int index) {
-    QTest::mouseClick(&box, Qt::LeftButton);
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(box.width() - 6, box.height() / 2));
     QAbstractItemView* view = box.view();
     if (!QTest::qWaitFor([view] { return view->isVisible(); }, 5000))
         return false;
@@ -87,6 +90,8 @@ private slots:
     void offersTheOtherSettingsToo();
     void pickingAPortChangesOnlyThePortName();
     void portsShowTheirDetailsAndStableNamesFindTheirPort();
+    void theListFollowsThePortsAndKeepsTheShownOne();
+    void aTypedNameIsTakenAsAPick();
 
 private:
     /// A shown window with a box offering the registered ports, set up as the
@@ -94,9 +99,13 @@ private:
     TComComboBox* MakeBox(TComPort* port, bool autoApply = true);
 
     std::unique_ptr<QWidget> FWindow;
+    /// Where the boxes watch for ports that come and go: a folder of the test's own.
+    std::unique_ptr<QTemporaryDir> FDevices;
 };
 
 void TComComboBoxTest::init() {
+    FDevices = std::make_unique<QTemporaryDir>();
+    TComComboBox::SetPortWatchPlace(FDevices->path().toStdString());
     RegisteredPorts = {"COM2", "COM10", "COM1"};
     ListCalls = 0;
     TComComboBox::SetPortListSource([](std::vector<std::string>& target) {
@@ -107,8 +116,11 @@ void TComComboBoxTest::init() {
 }
 
 void TComComboBoxTest::cleanup() {
+    FWindow.reset();
     TComComboBox::SetPortListSource({});
     TComComboBox::SetPortDetailSource({});
+    TComComboBox::SetPortWatchPlace({});
+    FDevices.reset();
 }
 
 TComComboBox* TComComboBoxTest::MakeBox(TComPort* port, bool autoApply) {
@@ -142,8 +154,10 @@ void TComComboBoxTest::isADropDownListOfThePortsFilledOnce() {
     QCOMPARE(Items(box), QStringList({"COM1", "COM10", "COM2"}));
     QCOMPARE(box.currentIndex(), 0); // unbound: the first item
     QCOMPARE(box.Text(), QString("COM1"));
+    QVERIFY(box.isEditable()); // a port name may be typed too
 
     box.SetComProperty(TComProperty::cpNone);
+    QVERIFY(!box.isEditable());
     QCOMPARE(box.count(), 0);
     QCOMPARE(box.Text(), QString());
     QCOMPARE(ListCalls, 1);
@@ -380,6 +394,72 @@ void TComComboBoxTest::portsShowTheirDetailsAndStableNamesFindTheirPort() {
     QCOMPARE(box.FindPort(QStringLiteral("ttyS0")), 1);
     QCOMPARE(box.FindPort(dir.filePath("missing")), -1);
     QCOMPARE(box.FindPort(QString()), -1);
+}
+
+// An adapter plugged in or pulled out: the list follows once the watched place changes
+// (where the system tells nothing, within a few seconds all the same), and the port
+// shown stays shown, listed or not, without a pick.
+void TComComboBoxTest::theListFollowsThePortsAndKeepsTheShownOne() {
+    TComPort port;
+    auto box = MakeBox(&port);
+    TChangeLog log(*box);
+    QVERIFY(PickWithMouse(*box, 2)); // COM2
+    const auto touch = [this](const char* name) {
+        QFile device(FDevices->filePath(QString::fromLatin1(name)));
+        if (device.exists())
+            QVERIFY(device.remove());
+        else
+            QVERIFY(device.open(QIODevice::WriteOnly));
+    };
+    const int patience = TComComboBox::LookAgainMs + 5000;
+
+    RegisteredPorts = {"COM2", "COM10", "COM1", "ttyUSB0"};
+    touch("ttyUSB0");
+    QTRY_COMPARE_WITH_TIMEOUT(Items(*box), QStringList({"COM1", "COM10", "COM2", "ttyUSB0"}),
+                              patience);
+    QCOMPARE(box->Text(), QString("COM2"));
+    QCOMPARE(box->currentIndex(), 2);
+
+    RegisteredPorts = {"COM10", "COM1", "ttyUSB0"}; // the shown port is pulled out
+    touch("ttyUSB0");
+    QTRY_COMPARE_WITH_TIMEOUT(Items(*box), QStringList({"COM1", "COM10", "ttyUSB0"}), patience);
+    QCOMPARE(box->currentIndex(), -1);
+    QCOMPARE(box->Text(), QString("COM2"));
+
+    RegisteredPorts = {"COM2", "COM10", "COM1"}; // and back
+    touch("ttyUSB0");
+    QTRY_COMPARE_WITH_TIMEOUT(Items(*box), QStringList({"COM1", "COM10", "COM2"}), patience);
+    QCOMPARE(box->currentIndex(), 2);
+    QCOMPARE(box->Text(), QString("COM2"));
+    QCOMPARE(log.PortNames, std::vector<std::string>({"COM2"})); // the pick alone
+    QCOMPARE(port.Port(), std::string("COM2"));
+}
+
+// A name the list lacks is taken as typed when the field is left; a listed one typed in
+// full is a pick of its item; a field left as it was changes nothing.
+void TComComboBoxTest::aTypedNameIsTakenAsAPick() {
+    TComPort port;
+    auto box = MakeBox(&port);
+    TChangeLog log(*box);
+    const auto type = [&](const QString& text) {
+        box->lineEdit()->setFocus();
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), text);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+    };
+    type(QStringLiteral("COM17"));
+    QCOMPARE(log.Texts, QStringList({"COM17"}));
+    QCOMPARE(port.Port(), std::string("COM17"));
+    QCOMPARE(box->ChosenPort(), std::string("COM17"));
+    QCOMPARE(box->currentIndex(), -1);
+    QCOMPARE(Items(*box), QStringList({"COM1", "COM10", "COM2"})); // not made an item
+    box->clearFocus();
+    QCOMPARE(log.Texts.size(), 1); // left as it was: nothing
+
+    type(QStringLiteral("COM2"));
+    QCOMPARE(log.Texts, QStringList({"COM17", "COM2"}));
+    QCOMPARE(box->currentIndex(), 2);
+    QCOMPARE(port.Port(), std::string("COM2"));
 }
 
 QTEST_MAIN(TComComboBoxTest)

@@ -142,6 +142,25 @@ TEST_F(LinkKeeperTest, OpenFailuresAndARefusedRateBecomeLines) {
     EXPECT_TRUE(Lines.empty()) << Lines.front();
 }
 
+TEST_F(LinkKeeperTest, ARefusedParityOrStopBitsBecomesALineWithTheSystemsReason) {
+    Settings.Parity = TLineParity::Even;
+    Settings.StopBits = 2;
+    ApplyCommSettings(Comm, Settings);
+    // A driver that keeps 8N1 and says why.
+    Comm.SetStateResultFilter([](const TCommState&, TStateResult& result) {
+        result.Parity = 0;
+        result.StopBits = 0;
+        result.Error.Kind = TDeviceError::TKind::Unsupported;
+        result.Error.Code = EINVAL;
+        result.Error.Text = "Invalid argument";
+    });
+    ASSERT_TRUE(Keeper.OpenPort());
+    Queue.RunPending();
+    EXPECT_EQ(Lines, (std::vector<std::string>{
+                         "[10:20:30] [校验位未生效!][设定:E][实际:N] Invalid argument (22)",
+                         "[10:20:30] [停止位未生效!][设定:2][实际:1] Invalid argument (22)"}));
+}
+
 TEST(LinkLinesTest, TextsOfTheLinkLines) {
     TFakeClock clock{TFakeClock::LocalDateTime(2026, 3, 14, 10, 20, 30)};
     TDeviceError denied;

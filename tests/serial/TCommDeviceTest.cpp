@@ -90,6 +90,30 @@ TEST_F(TDeviceSettingsTest, AnUnchangedValueNeverTouchesTheDevice) {
     EXPECT_EQ(Settings().c_cflag & CSTOPB, 0u);
 }
 
+TEST_F(TDeviceSettingsTest, ParityAndStopBitsReachTheTerminalAndAreReadBack) {
+    // Linux's pseudo-terminal driver clears PARENB at every change; what the
+    // program asked for still shows in PARODD and in the input check INPCK.
+    const struct {
+        TComm::TParity Parity;
+        TComm::TStopBits StopBits;
+        bool Odd;
+        bool Two;
+    } cases[] = {{TComm::TParity::Even, TComm::TStopBits::_2, false, true},
+                 {TComm::TParity::Odd, TComm::TStopBits::_1, true, false}};
+    OpenFixedLength(9);
+    for (const auto& c : cases) {
+        Comm.SetParity(c.Parity);
+        Comm.SetParityCheck(true);
+        Comm.SetStopBits(c.StopBits);
+        const termios settings = Settings();
+        EXPECT_NE(settings.c_iflag & INPCK, 0u);
+        EXPECT_EQ((settings.c_cflag & PARODD) != 0, c.Odd);
+        EXPECT_EQ((settings.c_cflag & CSTOPB) != 0, c.Two);
+        EXPECT_EQ(Comm.AppliedState().StopBits, std::optional<std::uint8_t>(c.Two ? 2 : 0));
+        EXPECT_FALSE(Comm.AppliedState().Parity.has_value()) << "a pseudo-terminal cannot tell";
+    }
+}
+
 TEST_F(TDeviceSettingsTest, ARateWithoutASpeedConstantIsSetExactly) {
     Comm.SetBaudRate(250000);
     OpenFixedLength(9);

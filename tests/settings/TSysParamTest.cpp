@@ -45,7 +45,7 @@ TEST_F(SettingsFile, MissingKeysAreAddedAndPresentOnesKeptAsWritten) {
                               "Function Code=3\nValue Format=int32:abcd\n"
                               "[Communication]\nComm Port=COM1\nBaud Rate=9600\n"
                               "Poll Interval=10\nPoll Timeout=500\nPoll From=1\nPoll To=10\n"
-                              "FrameBreakMode=1\nReadInterval=20\n");
+                              "FrameBreakMode=1\nReadInterval=20\nParity=N\nStop Bits=1\n");
 }
 
 TEST_F(SettingsFile, IntegerTextForms) {

@@ -19,7 +19,7 @@ TEST(TSimOptionsTest, DefaultsServeTenCleanSlavesUntilStopped) {
     EXPECT_EQ(options.sim.rates.ExclusiveSum(), 0.0);
     EXPECT_EQ(options.sim.rates.noise, 0.0);
     EXPECT_EQ(options.durationSeconds, 0.0);
-    EXPECT_EQ(options.baud, 0);
+    EXPECT_EQ(options.sim.line.baud, 0);
     EXPECT_TRUE(options.linkPath.empty());
     EXPECT_FALSE(options.help || options.freeze || options.verbose);
 }
@@ -54,6 +54,13 @@ TEST(TSimOptionsTest, EveryOptionReachesItsField) {
                                "--turnaround=5",
                                "--baud",
                                "19200",
+                               "--parity",
+                               "E",
+                               "--stop-bits",
+                               "2",
+                               "--line",
+                               "9600:O:1@4-5",
+                               "--line=0:N:2@6",
                                "--duration",
                                "2.5",
                                "--freeze",
@@ -79,7 +86,10 @@ TEST(TSimOptionsTest, EveryOptionReachesItsField) {
     EXPECT_EQ(options.sim.lateSlaves->last, 3);
     EXPECT_EQ(options.sim.noiseGap, 30ms);
     EXPECT_EQ(options.sim.turnaround, 5ms);
-    EXPECT_EQ(options.baud, 19200);
+    EXPECT_EQ(options.sim.line, (TSimLine{19200, 'E', 2}));
+    EXPECT_EQ(options.sim.LineOf(3), (TSimLine{19200, 'E', 2}));
+    EXPECT_EQ(options.sim.LineOf(5), (TSimLine{9600, 'O', 1}));
+    EXPECT_EQ(options.sim.LineOf(6), (TSimLine{0, 'N', 2}));
     EXPECT_DOUBLE_EQ(options.durationSeconds, 2.5);
     EXPECT_TRUE(options.freeze);
     EXPECT_TRUE(options.sim.faultsOnReadsOnly);
@@ -109,6 +119,11 @@ TEST(TSimOptionsTest, BadCommandLinesAreRefusedNamingTheOption) {
         {{"--late-slaves", "0"}, "--late-slaves"},
         {{"--turnaround", "10ms"}, "--turnaround"},
         {{"--baud", "10"}, "--baud"},
+        {{"--parity", "M"}, "--parity"},
+        {{"--stop-bits", "1.5"}, "--stop-bits"},
+        {{"--line", "9600:E:1"}, "--line"},
+        {{"--line", "9600:X:1@3"}, "--line"},
+        {{"--line", "9600:E@3"}, "--line"},
         {{"--duration", "-1"}, "--duration"},
         {{"--link", ""}, "--link"},
         {{"--bad-crc", "0.6", "--late", "0.5"}, "add up to more than 1"},
@@ -135,7 +150,9 @@ TEST(TSimOptionsTest, HelpExplainsEveryOption) {
         const bool accepted = Parse({name}).options.has_value() ||
                               Parse({name, "1"}).options.has_value() ||
                               Parse({name, "0"}).options.has_value() ||
-                              Parse({name, "float32:cdab@2-3"}).options.has_value();
+                              Parse({name, "float32:cdab@2-3"}).options.has_value() ||
+                              Parse({name, "E"}).options.has_value() ||
+                              Parse({name, "9600:E:1@2-3"}).options.has_value();
         EXPECT_TRUE(accepted) << name;
     }
 }

@@ -48,6 +48,41 @@ std::vector<TFrame8> Traffic(int cycles) {
     return frames;
 }
 
+// A slave locked to its line answers a master that set the line otherwise with garbage of
+// its reply's length, which no check takes for a reply.
+TEST(TSimulatorTest, ASlaveAnswersOnlyTheLineItIsLockedTo) {
+    TSimConfig config;
+    config.range = {1, 2};
+    config.line = {9600, 'E', 1};
+    config.lines = {{{2, 2}, {0, 'N', 2}}};
+    const struct {
+        int Slave;
+        TSimLine Seen;
+        bool Garbled;
+    } cases[] = {{1, {9600, 'E', 1}, false}, {1, {19200, 'E', 1}, true},
+                 {1, {9600, 'N', 1}, true},  {1, {9600, 'E', 2}, true},
+                 {2, {1200, 'N', 2}, false}, {2, {115200, 'N', 2}, false},
+                 {2, {1200, 'O', 2}, true}};
+    TSimulator simulator(config);
+    int garbled = 0;
+    for (const auto& c : cases) {
+        const TFrame8 request = BuildReadRequest(c.Slave, 0, 1);
+        const auto plans = simulator.OnReceived(request, 0, c.Seen);
+        ASSERT_EQ(plans.size(), 1U);
+        EXPECT_EQ(plans[0].garbled, c.Garbled) << c.Slave << ' ' << c.Seen.baud;
+        EXPECT_EQ(plans[0].reply.size(), 7U);
+        EXPECT_EQ(plans[0].baud, c.Slave == 1 ? 9600 : 0) << "sent at the slave's own rate";
+        EXPECT_EQ(CheckReadReply(plans[0].reply, 1, c.Slave, ReadHoldingRegisters) ==
+                      TReplyCheck::Good,
+                  !c.Garbled);
+        simulator.OnPlanDone(plans[0], true);
+        garbled += c.Garbled ? 1 : 0;
+    }
+    EXPECT_EQ(simulator.Counters().Totals().garbledReplies, static_cast<std::uint64_t>(garbled));
+    // A line that is not looked at is not held against anyone.
+    EXPECT_FALSE(simulator.OnReceived(BuildReadRequest(1, 0, 1), 0)[0].garbled);
+}
+
 TEST(TSimulatorTest, PlansGoodRepliesForTheRangeAndCountsTheRest) {
     TSimConfig config;
     config.range = {1, 3};

@@ -24,6 +24,7 @@ std::vector<TField> CountFields(const TSimCounts& counts) {
         fields.emplace_back("injected_" + std::string(FaultName(kind)), counts.Injected(kind));
     fields.emplace_back("injected_noise", counts.injectedNoise);
     fields.emplace_back("aborted_replies", counts.abortedReplies);
+    fields.emplace_back("garbled_replies", counts.garbledReplies);
     return fields;
 }
 
@@ -41,6 +42,7 @@ TSimCounts& TSimCounts::operator+=(const TSimCounts& other) {
         injected[i] += other.injected[i];
     injectedNoise += other.injectedNoise;
     abortedReplies += other.abortedReplies;
+    garbledReplies += other.garbledReplies;
     return *this;
 }
 
@@ -85,6 +87,14 @@ void TSimCounters::CountOutcome(int slave, TAnswerKind answer, const TFaultDecis
         ++counts.repliedException;
         break;
     }
+}
+
+void TSimCounters::CountGarbled(int slave, bool completed) {
+    TSimCounts& counts = perSlave_[slave];
+    if (completed)
+        ++counts.garbledReplies;
+    else
+        ++counts.abortedReplies;
 }
 
 TSimCounts TSimCounters::Totals() const {

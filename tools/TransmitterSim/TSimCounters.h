@@ -22,6 +22,8 @@ struct TSimCounts {
         injected{}; ///< by fault kind; the entry of None stays 0
     std::uint64_t injectedNoise = 0;
     std::uint64_t abortedReplies = 0; ///< cut short by the end of the run
+    /// Answers to a master whose line was not set as the slave is locked to.
+    std::uint64_t garbledReplies = 0;
 
     std::uint64_t RepliedGood() const { return repliedGoodReads + repliedGoodCoils; }
     std::uint64_t Injected(TFaultKind kind) const {
@@ -46,6 +48,9 @@ public:
     /// before all of its bytes were sent.
     void CountOutcome(int slave, TAnswerKind answer, const TFaultDecision& decision,
                       bool completed);
+
+    /// An answer that went out as garbage: the line was not set as the slave is locked to.
+    void CountGarbled(int slave, bool completed);
 
     TSimCounts Totals() const;
     const std::map<int, TSimCounts>& PerSlave() const { return perSlave_; }

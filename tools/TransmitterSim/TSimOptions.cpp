@@ -31,6 +31,52 @@ std::optional<TSlaveRange> RangeOf(std::string_view text) {
     return TSlaveRange{*first, *last};
 }
 
+std::optional<int> BaudOf(std::string_view text) {
+    const auto value = ParseNumber<int>(text);
+    if (!value || *value < 0 || (*value > 0 && *value < 50) || *value > 4'000'000)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<char> ParityOf(std::string_view text) {
+    if (text.size() != 1)
+        return std::nullopt;
+    switch (text[0]) {
+    case 'N':
+    case 'E':
+    case 'O':
+        return text[0];
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<int> StopBitsOf(std::string_view text) {
+    if (text == "1" || text == "2")
+        return text == "1" ? 1 : 2;
+    return std::nullopt;
+}
+
+/// "BAUD:PARITY:STOP@FIRST-LAST", as --line takes it.
+std::optional<TSlaveLine> SlaveLineOf(std::string_view text) {
+    const std::size_t at = text.find('@');
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    const std::optional<TSlaveRange> range = RangeOf(text.substr(at + 1));
+    const std::string_view setting = text.substr(0, at);
+    const std::size_t first = setting.find(':');
+    const std::size_t second =
+        first == std::string_view::npos ? first : setting.find(':', first + 1);
+    if (!range || second == std::string_view::npos)
+        return std::nullopt;
+    const std::optional<int> baud = BaudOf(setting.substr(0, first));
+    const std::optional<char> parity = ParityOf(setting.substr(first + 1, second - first - 1));
+    const std::optional<int> stopBits = StopBitsOf(setting.substr(second + 1));
+    if (!baud || !parity || !stopBits)
+        return std::nullopt;
+    return TSlaveLine{*range, TSimLine{*baud, *parity, *stopBits}};
+}
+
 std::string ParseRange(TSimOptions& options, std::string_view text) {
     const std::optional<TSlaveRange> range = RangeOf(text);
     if (!range)
@@ -139,13 +185,44 @@ TSimOptionTable OptionSpecs() {
         {"--turnaround", "MS", "Silence before an ordinary reply (default 0).",
          Milliseconds(&TSimConfig::turnaround, "--turnaround")},
         {"--baud", "N",
-         "Send at most N/10 bytes a second (10 bits a byte), so that line time is real; 0 "
-         "(default) sends every reply at once.",
+         "The slaves' rate: they answer only a master that has set the line to N, and send at "
+         "most N/10 bytes a second (10 bits a byte), so that line time is real; 0 (default) "
+         "takes any rate and sends every reply at once.",
          [](TSimOptions& options, std::string_view text) -> std::string {
-             const auto value = ParseNumber<int>(text);
-             if (!value || *value < 0 || (*value > 0 && *value < 50) || *value > 4'000'000)
+             const std::optional<int> value = BaudOf(text);
+             if (!value)
                  return "--baud wants 0 or a rate from 50 to 4000000";
-             options.baud = *value;
+             options.sim.line.baud = *value;
+             return {};
+         }},
+        {"--parity", "N|E|O",
+         "The slaves' parity (default N): a master that has set the line otherwise gets "
+         "garbage, as from a real device. Read from the terminal: Linux's pseudo-terminals "
+         "drop PARENB, so a master with parity shows it by checking it (INPCK), odd by PARODD.",
+         [](TSimOptions& options, std::string_view text) -> std::string {
+             const std::optional<char> parity = ParityOf(text);
+             if (!parity)
+                 return "--parity wants N, E or O";
+             options.sim.line.parity = *parity;
+             return {};
+         }},
+        {"--stop-bits", "1|2", "The slaves' stop bits (default 1), held as --parity is.",
+         [](TSimOptions& options, std::string_view text) -> std::string {
+             const std::optional<int> stopBits = StopBitsOf(text);
+             if (!stopBits)
+                 return "--stop-bits wants 1 or 2";
+             options.sim.line.stopBits = *stopBits;
+             return {};
+         }},
+        {"--line", "BAUD:PARITY:STOP@FIRST-LAST",
+         "These slaves (or one address) are locked to their own line setting instead, for "
+         "example 19200:E:1@3; BAUD 0 takes any rate. Repeatable; the first that names a "
+         "slave holds.",
+         [](TSimOptions& options, std::string_view text) -> std::string {
+             const std::optional<TSlaveLine> line = SlaveLineOf(text);
+             if (!line)
+                 return "--line wants BAUD:PARITY:STOP@FIRST-LAST, such as 19200:E:1@3";
+             options.sim.lines.push_back(*line);
              return {};
          }},
         {"--duration", "S",
@@ -222,7 +299,10 @@ std::string SimHelpText(std::string_view program) {
     text += Wrap("Exit status: 0 after a normal end, 1 when the pseudo-terminal cannot be made "
                  "or served, 2 for a bad command line.",
                  0, 79);
-    text += "\nExample:\n  " + std::string(program) +
-            " --link /tmp/ttyQM0 --slaves 1-10 --baud 9600 --seed 7 --bad-crc 0.05\n";
+    text += "\nExamples:\n  " + std::string(program) +
+            " --link /tmp/ttyQM0 --slaves 1-10 --baud 9600 --seed 7 --bad-crc 0.05\n  " +
+            std::string(program) +
+            " --slaves 3-5 --baud 9600 --parity E --line 19200:N:2@5   (3 and 4 at 9600 8E1, 5 at "
+            "19200 8N2)\n";
     return text;
 }

@@ -11,7 +11,6 @@
 /// The simulator's command line.
 struct TSimOptions {
     TSimConfig sim;
-    int baud = 0;               ///< pace output at 10 bits a byte; 0 sends at once
     double durationSeconds = 0; ///< 0 runs until SIGINT or SIGTERM
     std::string linkPath;       ///< symbolic link to the pseudo-terminal; empty for none
     bool freeze = false;        ///< values stay at their start values

@@ -1,5 +1,7 @@
 #include "TSimRunner.h"
 
+#include "TLineRate.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -7,6 +9,7 @@
 #include <iomanip>
 #include <ostream>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -18,17 +21,28 @@ constexpr std::chrono::seconds StalledWriteLimit{2};
 
 enum class TWait : std::uint8_t { Ready, Stop };
 
+/// How the master has set the line, as the terminal's settings say; none when the line is no
+/// terminal. Linux's pseudo-terminal driver clears PARENB at every change, so a master with
+/// parity shows it by checking it (INPCK), and PARODD tells odd from even.
+std::optional<TSimLine> SeenLine(int fd) {
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0)
+        return std::nullopt;
+    TSimLine line;
+    line.baud = TerminalRate(fd);
+    if ((settings.c_cflag & PARENB) != 0 || (settings.c_iflag & INPCK) != 0)
+        line.parity = (settings.c_cflag & PARODD) != 0 ? 'O' : 'E';
+    line.stopBits = (settings.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return line;
+}
+
 class TRunner {
 public:
     TRunner(TSimulator& simulator, int lineFd, int stopFd, const TRunSettings& settings,
             std::ostream& log)
         : simulator_(simulator), lineFd_(lineFd), stopFd_(stopFd), settings_(settings), log_(log),
           start_(Clock::now()),
-          end_(settings.duration ? start_ + *settings.duration : Clock::time_point::max()) {
-        if (settings.baud > 0)
-            byteTime_ = std::chrono::duration_cast<Clock::duration>(
-                std::chrono::duration<double>(10.0 / settings.baud));
-    }
+          end_(settings.duration ? start_ + *settings.duration : Clock::time_point::max()) {}
 
     int Run() {
         std::array<std::uint8_t, 4096> buffer{};
@@ -46,8 +60,10 @@ public:
                 log_ << "quellmark-sim: read failed: " << std::strerror(errno) << '\n';
                 return 1;
             }
+            // Read right after the bytes: the master set the line before it sent them.
+            const std::optional<TSimLine> seen = SeenLine(lineFd_);
             const auto plans = simulator_.OnReceived(
-                TByteSpan(buffer.data(), static_cast<std::size_t>(count)), ValueTimeMs());
+                TByteSpan(buffer.data(), static_cast<std::size_t>(count)), ValueTimeMs(), seen);
             bool going = true;
             for (const TReplyPlan& plan : plans) {
                 going = going && Execute(plan);
@@ -132,22 +148,24 @@ private:
 
     // Sends `bytes`; paced, byte i is handed over when it would have fully arrived on a real
     // line, and the call returns when the last one has.
-    bool Send(const std::vector<std::uint8_t>& bytes) {
-        if (byteTime_ == Clock::duration::zero())
+    bool Send(const std::vector<std::uint8_t>& bytes, int baud) {
+        if (baud <= 0)
             return WriteAll(bytes, 0, bytes.size());
+        const auto byteTime =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / baud));
         const Clock::time_point begin = Clock::now();
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const Clock::time_point now = Clock::now();
             const auto due = static_cast<std::size_t>(std::min<std::int64_t>(
-                (now - begin) / byteTime_, static_cast<std::int64_t>(bytes.size())));
+                (now - begin) / byteTime, static_cast<std::int64_t>(bytes.size())));
             if (due > sent) {
                 if (!WriteAll(bytes, sent, due))
                     return false;
                 sent = due;
                 continue;
             }
-            if (Wait(0, begin + byteTime_ * static_cast<std::int64_t>(sent + 1)) == TWait::Stop)
+            if (Wait(0, begin + byteTime * static_cast<std::int64_t>(sent + 1)) == TWait::Stop)
                 return false;
         }
         return true;
@@ -158,9 +176,9 @@ private:
             LogPlan(plan);
         if (!Pause(plan.delay))
             return false;
-        if (!plan.noise.empty() && (!Send(plan.noise) || !Pause(plan.noiseGap)))
+        if (!plan.noise.empty() && (!Send(plan.noise, plan.baud) || !Pause(plan.noiseGap)))
             return false;
-        if (!plan.reply.empty() && !Send(plan.reply))
+        if (!plan.reply.empty() && !Send(plan.reply, plan.baud))
             return false;
         simulator_.OnPlanDone(plan, true);
         return true;
@@ -169,7 +187,8 @@ private:
     void LogPlan(const TReplyPlan& plan) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         log_ << std::fixed << std::setprecision(3) << '[' << seconds << "] rx "
-             << HexText(plan.request) << "-> " << FaultName(plan.decision.kind);
+             << HexText(plan.request) << "-> "
+             << (plan.garbled ? "garbled (line set otherwise)" : FaultName(plan.decision.kind));
         if (!plan.noise.empty())
             log_ << " noise " << HexText(plan.noise);
         if (!plan.reply.empty())
@@ -184,7 +203,6 @@ private:
     std::ostream& log_;
     Clock::time_point start_;
     Clock::time_point end_;
-    Clock::duration byteTime_{};
     bool failed_ = false;
 };
 

@@ -36,7 +36,6 @@ int main(int argc, char** argv) {
 
         TSimulator simulator(options.sim);
         TRunSettings settings;
-        settings.baud = options.baud;
         settings.freeze = options.freeze;
         settings.verbose = options.verbose;
         if (options.durationSeconds > 0)

@@ -35,7 +35,7 @@ TEST(MainProcess, TerminationSignalsCloseTheWindowAndKeepTheSettings) {
         fs::copy_file(QUELLMARK_PATH, dir / "Quellmark");
         // One key missing: the program writes it while it starts, which tells
         // the test that it has taken over the signals.
-        const std::string missing = "ReadInterval=20\n";
+        const std::string missing = "Stop Bits=1\n";
         std::string text = DefaultConfigText;
         text.erase(text.find(missing), missing.size());
         std::ofstream(dir / "Config.ini", std::ios::binary) << text;
