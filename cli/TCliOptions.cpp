@@ -262,11 +262,12 @@ const TCliOptionTable& Specs() {
          "4800,9600,19200,38400,57600,115200.",
          [](TCliOptions& o, const std::string& v) -> std::string {
              std::vector<std::int32_t> rates;
-             const TSettingSpec& spec = SettingSpec(TSettingId::BaudRate);
+             const TSettingSpec& baudRate = SettingSpec(TSettingId::BaudRate);
              for (const std::string& item : SplitList(v)) {
-                 const auto rate = ParseNumberIn<std::int32_t>(item, spec.Min, spec.Max);
+                 const auto rate = ParseNumberIn<std::int32_t>(item, baudRate.Min, baudRate.Max);
                  if (!rate)
-                     return "--scan-bauds wants rates from " + ::RangeText(spec.Min, spec.Max) +
+                     return "--scan-bauds wants rates from " +
+                            ::RangeText(baudRate.Min, baudRate.Max) +
                             " separated by commas, not '" + v + "'";
                  rates.push_back(*rate);
              }
