@@ -1,8 +1,8 @@
 #pragma once
 
 #include "TComm.h"
-#include "TPtyDevice.h"
 #include "TNoticeQueue.h"
+#include "TPtyDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The lock-free wake-ups between the link's threads and the window thread.
-#include "TWakeWord.h"
 #include "TNoticeQueue.h"
+#include "TWakeWord.h"
 #include "TWriteQueue.h"
 
 #include <gtest/gtest.h>
