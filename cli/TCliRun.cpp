@@ -6,10 +6,10 @@
 #include "TNoticeQueue.h"
 #include "TRunSession.h"
 #include "TSettingsTable.h"
+#include "TStatusLine.h"
 #include "TSysParam.h"
 
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <ostream>
 
@@ -288,20 +288,10 @@ private:
             text, sizeof text, "elapsed %.1f s  polls %lld  OK %lld  FAIL %lld  %.1f polls/s",
             seconds, static_cast<long long>(polls), static_cast<long long>(ok),
             static_cast<long long>(fail), seconds > 0 ? static_cast<double>(polls) / seconds : 0.0);
-        const std::size_t width = std::strlen(text);
-        Err << '\r' << text;
-        if (width < StatusWidth)
-            Err << std::string(StatusWidth - width, ' ');
-        Err << std::flush;
-        StatusWidth = width;
+        Status.Show(text);
     }
 
-    void ClearStatus() {
-        if (StatusWidth == 0)
-            return;
-        Err << '\r' << std::string(StatusWidth, ' ') << '\r' << std::flush;
-        StatusWidth = 0;
-    }
+    void ClearStatus() { Status.Clear(); }
 
     std::ostream& Err;
     bool StatusLine;
@@ -316,7 +306,7 @@ private:
     std::deque<std::string> Unwritten;
     std::size_t UnwrittenBytes = 0;
     std::size_t NotWritten = 0;
-    std::size_t StatusWidth = 0;
+    TStatusLine Status{Err};
 };
 
 /// The limits of a job: the section Limits of Config.ini, then the options

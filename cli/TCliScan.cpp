@@ -4,10 +4,10 @@
 #include "TCliRun.h"
 #include "TNoticeQueue.h"
 #include "TResponseStats.h"
+#include "TStatusLine.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ostream>
 
 namespace {
@@ -87,27 +87,17 @@ public:
             text, sizeof text, "scanning %d %c: %zu of %zu probes, %zu found, about %lld s left",
             Progress->BaudRate, ParityLetter(Progress->Parity), Progress->Done, Progress->Total,
             Result.Found.size(), static_cast<long long>((Progress->Left.count() + 999) / 1000));
-        const std::size_t width = std::strlen(text);
-        Err << '\r' << text;
-        if (width < StatusWidth)
-            Err << std::string(StatusWidth - width, ' ');
-        Err << std::flush;
-        StatusWidth = width;
+        Status.Show(text);
     }
 
-    void ClearStatus() {
-        if (StatusWidth == 0)
-            return;
-        Err << '\r' << std::string(StatusWidth, ' ') << '\r' << std::flush;
-        StatusWidth = 0;
-    }
+    void ClearStatus() { Status.Clear(); }
 
 private:
     TCliScanResult& Result;
     std::ostream& Err;
     bool StatusLine;
     std::optional<TScanProgress> Progress;
-    std::size_t StatusWidth = 0;
+    TStatusLine Status{Err};
 };
 
 } // namespace
