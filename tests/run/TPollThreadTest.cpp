@@ -337,7 +337,9 @@ TEST_F(PollThreadTest, ResetDuringARunCountsFromZero) {
 // Timeout: the replies of a fault-free device are judged where they arrive, so
 // not one poll fails for it.
 TEST_F(PollThreadTest, AStalledOwnerLoopCostsNoPoll) {
-    Settings.PollTimeout = 30;
+    // Far under the stall, yet long enough for a loaded machine (wine starting
+    // other tests beside this one) to answer within it.
+    Settings.PollTimeout = 300;
     Settings.PollInterval = 0;
     Device.SetScript(AnswerAll([](int) { return std::vector<std::int32_t>{9}; }));
     StartRun();
