@@ -340,8 +340,12 @@ private:
     bool Ended(TCommDevice::TIo io) {
         if (io == TCommDevice::TIo::Failed && !Lost) {
             Lost = true;
+            // Only the call that failed has its reason set; the other's is 0.
+            const int code =
+                Device->ReadFailure() != 0 ? Device->ReadFailure() : Device->WriteFailure();
+            const TDeviceError reason = code != 0 ? TCommDevice::ErrorOf(code) : TDeviceError{};
             Line(TInfoKind::PortLost,
-                 [&](TDateTime now) { return LinkLostLine(Plan.CommName, now); });
+                 [&](TDateTime now) { return LinkLostLine(Plan.CommName, reason, now); });
         }
         return io == TCommDevice::TIo::Done;
     }

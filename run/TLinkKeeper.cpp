@@ -94,8 +94,11 @@ std::string DataDroppedLine(std::uint64_t blocks, std::uint64_t bytes, TDateTime
            std::to_string(bytes) + "字节]";
 }
 
-std::string LinkLostLine(const std::string& port, TDateTime now) {
-    return TimeStampText(now) + "[串口已断开!][" + port + "]";
+std::string LinkLostLine(const std::string& port, const TDeviceError& reason, TDateTime now) {
+    std::string line = TimeStampText(now) + "[串口已断开!][" + port + "]";
+    if (reason)
+        line += " " + reason.Text + " (" + std::to_string(reason.Code) + ")";
+    return line;
 }
 
 std::string LinkBackLine(const std::string& port, TDateTime now) {
@@ -150,7 +153,7 @@ void TLinkKeeper::Hangup() {
     // in again would come back under another one.
     Comm.ClosePort();
     const TDateTime now = Clock->Now();
-    Emit(TInfoKind::PortLost, LinkLostLine(Comm.CommName(), now), now);
+    Emit(TInfoKind::PortLost, LinkLostLine(Comm.CommName(), Comm.LinkFailure(), now), now);
     if (RunOn)
         StartRetries();
 }

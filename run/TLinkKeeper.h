@@ -34,8 +34,9 @@ std::string StopBitsRefusedLine(std::uint8_t asked, const TStateResult& result, 
 /// How many received blocks and bytes were dropped while the window was behind.
 std::string DataDroppedLine(std::uint64_t blocks, std::uint64_t bytes, TDateTime now);
 
-/// The device vanished under the open port.
-std::string LinkLostLine(const std::string& port, TDateTime now);
+/// The device vanished under the open port; `reason` is what the system said,
+/// if it said anything (" Input/output error (5)" after the port).
+std::string LinkLostLine(const std::string& port, const TDeviceError& reason, TDateTime now);
 
 /// The port opened again after it had vanished.
 std::string LinkBackLine(const std::string& port, TDateTime now);

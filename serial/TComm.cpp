@@ -224,6 +224,8 @@ void TComm::NotifyWindowProc(unsigned message, std::uintptr_t wParam, std::uintp
         DoReceiveError(static_cast<std::uint32_t>(lParam));
         break;
     case WM_COMM_HANGUP:
+        FLinkFailure =
+            lParam != 0 ? TCommDevice::ErrorOf(static_cast<int>(lParam)) : TDeviceError{};
         DoRequestHangup();
         break;
     case WM_COMM_MODEM:

@@ -75,6 +75,9 @@ public:
     /// The system's reason why the last OpenPort failed; Kind None after a
     /// success, after ClosePort, and when no system call failed.
     const TDeviceError& OpenFailure() const { return FOpenFailure; }
+    /// Why the link asked to be hung up, as the system said, for the
+    /// OnRequestHangup in progress; empty when the system gave no reason.
+    const TDeviceError& LinkFailure() const { return FLinkFailure; }
     /// The line settings as the device reported them after they were last
     /// applied (at OpenPort or on a change while open).
     const TStateResult& AppliedState() const { return FAppliedState; }
@@ -222,6 +225,7 @@ private:
     std::shared_ptr<TReadThread> Reader; // guarded by ReaderMutex: DiscardInput runs on any thread
 
     TDeviceError FOpenFailure;
+    TDeviceError FLinkFailure;
     TStateResult FAppliedState;
     TStateResultFilter StateResultFilter;
 

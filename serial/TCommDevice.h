@@ -183,9 +183,19 @@ public:
     /// Writes all of `data`, continuing partial writes.
     TIo Write(std::span<const char> data);
 
+    /// Reader: the system's error number (errno, GetLastError) of the last
+    /// ReadBlock that ended Failed; 0 when the system gave none (end of file,
+    /// a hang-up). Writer: the same for Write.
+    int ReadFailure() const { return FReadFailure; }
+    int WriteFailure() const { return FWriteFailure; }
+    /// An error number of ReadFailure or WriteFailure as a device error.
+    static TDeviceError ErrorOf(int code);
+
 private:
     struct TImpl;
     explicit TCommDevice(std::unique_ptr<TImpl> impl);
     std::unique_ptr<TImpl> Impl;
     std::atomic<TBlockEndRule> EndRule{nullptr}; // read by ReadBlock at every chunk
+    int FReadFailure = 0;                        // the reader's own
+    int FWriteFailure = 0;                       // the writer's own
 };

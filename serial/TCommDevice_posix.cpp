@@ -448,6 +448,7 @@ bool TCommDevice::NothingReceived() {
 TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& received,
                                         const TLineEventSink& lineEvents) {
     received = 0;
+    FReadFailure = 0;
     Impl->Taking = false;
     unsigned generation = 0;
     TReadRule rule(Impl->TakeTimeouts(generation), block.size(), TClock::now());
@@ -472,6 +473,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
+            FReadFailure = errno;
             return TIo::Failed;
         }
         // A stop request goes before data, and so does an interrupt: the bytes
@@ -493,6 +495,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
             } else if (count == 0) {
                 return TIo::Failed; // end of file: the other end of the line is gone
             } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                FReadFailure = errno;
                 return TIo::Failed;
             }
         } else if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -509,6 +512,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
 }
 
 TCommDevice::TIo TCommDevice::Write(std::span<const char> data) {
+    FWriteFailure = 0;
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t count = ::write(Impl->Device.Get(), data.data() + done, data.size() - done);
@@ -518,20 +522,28 @@ TCommDevice::TIo TCommDevice::Write(std::span<const char> data) {
         }
         if (count < 0 && errno == EINTR)
             continue;
-        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            FWriteFailure = count < 0 ? errno : 0;
             return TIo::Failed;
+        }
 
         std::array<pollfd, 2> fds{
             {{Impl->WakeRead.Get(), POLLIN, 0}, {Impl->Device.Get(), POLLOUT, 0}}};
         const int ready = CommDeviceUnix::PollFor(fds.data(), fds.size(), std::nullopt);
-        if (ready < 0 && errno != EINTR)
+        if (ready < 0 && errno != EINTR) {
+            FWriteFailure = errno;
             return TIo::Failed;
+        }
         if (fds[0].revents != 0)
             return TIo::Stopped;
         if ((fds[1].revents & POLLOUT) == 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
             return TIo::Failed;
     }
     return TIo::Done;
+}
+
+TDeviceError TCommDevice::ErrorOf(int code) {
+    return CommDeviceUnix::ErrorFromErrno(code, {});
 }
 
 TDeviceError CommDeviceUnix::ErrorFromErrno(int code, const std::string& path) {

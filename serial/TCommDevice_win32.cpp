@@ -122,6 +122,10 @@ TDeviceError LastDeviceError() {
 
 } // namespace
 
+TDeviceError TCommDevice::ErrorOf(int code) {
+    return ErrorFromCode(static_cast<DWORD>(code));
+}
+
 struct TCommDevice::TImpl {
     THandle Device;
     THandle StopEvent;      // manual reset, never reset: every later wait ends too
@@ -521,6 +525,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
                                         const TLineEventSink& lineEvents) {
     TImpl& impl = *Impl;
     received = 0;
+    FReadFailure = 0;
     impl.Taking = false;
     unsigned generation = 0;
     TReadRule rule(impl.TakeTimeouts(generation), block.size(), TClock::now());
@@ -570,6 +575,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
         const TClock::time_point started = TClock::now();
         DWORD got = 0;
         const TEnd end = impl.ReadOnce(block.data() + received, ask, got, lineEvents);
+        const DWORD error = ::GetLastError(); // before anything else can change it
         impl.Taking = received + got > 0;
         tookOnWait = queued == 0 && got > 0;
         received += got;
@@ -579,8 +585,10 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
             return TIo::Stopped;
         if (end == TEnd::Interrupted)
             return TIo::Interrupted;
-        if (end == TEnd::Failed)
+        if (end == TEnd::Failed) {
+            FReadFailure = static_cast<int>(error);
             return TIo::Failed;
+        }
         if (got == 0 && end == TEnd::Done) {
             // A read that came back empty before its time (a driver that does
             // not wait, or a purge) is not simply repeated: that would spin.
@@ -595,6 +603,7 @@ TCommDevice::TIo TCommDevice::ReadBlock(std::span<char> block, std::size_t& rece
 
 TCommDevice::TIo TCommDevice::Write(std::span<const char> data) {
     TImpl& impl = *Impl;
+    FWriteFailure = 0;
     std::size_t done = 0;
     while (done < data.size()) {
         if (!impl.Pause(0))
@@ -609,10 +618,13 @@ TCommDevice::TIo TCommDevice::Write(std::span<const char> data) {
         if (::WriteFile(impl.Device.Get(), data.data() + done, count, nullptr, &record) ||
             ::GetLastError() == ERROR_IO_PENDING)
             end = impl.Await(record, written, false, nullptr);
+        const DWORD error = ::GetLastError();
         if (end == TEnd::Stopped)
             return TIo::Stopped;
-        if (end != TEnd::Done)
+        if (end != TEnd::Done) {
+            FWriteFailure = static_cast<int>(error);
             return TIo::Failed;
+        }
         done += written;
         // A write time-out may end a write early; the rest follows, but not in a spin.
         if (written == 0 && !impl.Pause(EmptyRetryMs))

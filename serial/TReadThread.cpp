@@ -54,7 +54,7 @@ void TReadThread::Execute(std::stop_token stop) noexcept {
                 // already finds sending refused.
                 if (OnDeviceLost)
                     OnDeviceLost();
-                PostHangupRequest();
+                PostHangupRequest(Device.ReadFailure());
                 break;
             }
             // A read that ended empty (total time-out) is simply started again;
@@ -151,6 +151,6 @@ void TReadThread::PostLineEvent(const TLineEvent& event) {
         throw ERefusedPost();
 }
 
-void TReadThread::PostHangupRequest() noexcept {
-    NotifyWindow->Post(WM_COMM_HANGUP, 0, 0);
+void TReadThread::PostHangupRequest(int reason) noexcept {
+    NotifyWindow->Post(WM_COMM_HANGUP, 0, static_cast<std::uintptr_t>(reason));
 }

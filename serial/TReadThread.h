@@ -44,7 +44,8 @@ private:
     void Execute(std::stop_token stop) noexcept;
     bool DeliverBlock(const char* data, std::size_t count);
     void PostLineEvent(const TLineEvent& event);
-    void PostHangupRequest() noexcept;
+    /// `reason`: the system's error number of the failure, 0 for none.
+    void PostHangupRequest(int reason = 0) noexcept;
     /// Reader: serves the discards asked so far; `buffer` holds the `received`
     /// bytes of the unfinished block.
     void ServeDiscard(char* buffer, std::size_t received);

@@ -36,7 +36,7 @@ void TWriteThread::Execute(std::stop_token stop) noexcept {
             if (result == TCommDevice::TIo::Stopped)
                 break;
             if (result == TCommDevice::TIo::Failed) {
-                PostHangupRequest();
+                PostHangupRequest(Device.WriteFailure());
                 break;
             }
             notify = true;
@@ -48,6 +48,6 @@ void TWriteThread::Execute(std::stop_token stop) noexcept {
     Device.PurgeOutput();
 }
 
-void TWriteThread::PostHangupRequest() noexcept {
-    NotifyWindow->Post(WM_COMM_HANGUP, 0, 0);
+void TWriteThread::PostHangupRequest(int reason) noexcept {
+    NotifyWindow->Post(WM_COMM_HANGUP, 0, static_cast<std::uintptr_t>(reason));
 }

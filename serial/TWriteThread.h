@@ -28,7 +28,8 @@ public:
 
 private:
     void Execute(std::stop_token stop) noexcept;
-    void PostHangupRequest() noexcept;
+    /// `reason`: the system's error number of the failure, 0 for none.
+    void PostHangupRequest(int reason = 0) noexcept;
 
     TCommDevice& Device;
     std::shared_ptr<TNotifyWindow> NotifyWindow;

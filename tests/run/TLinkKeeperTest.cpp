@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <regex>
 #include <system_error>
 
 using namespace std::chrono_literals;
@@ -79,7 +80,12 @@ TEST_F(LinkKeeperTest, AVanishedPortIsReportedAndOpenedAgainWhileTheRunIsOn) {
 
     Port->Unplug(); // the adapter is pulled
     ASSERT_TRUE(PumpUntil([&] { return LinesWith("[串口已断开!]") > 0; }));
-    EXPECT_EQ(Lines.back(), "[10:20:30] [串口已断开!][" + PortName + "]");
+    // The system's reason follows where it gave one: a pulled COM port's read fails
+    // with an error number; a terminal whose other end closed just hangs up.
+    const std::string lost = "[10:20:30] [串口已断开!][" + PortName + "]";
+    ASSERT_EQ(Lines.back().substr(0, lost.size()), lost);
+    EXPECT_TRUE(std::regex_match(Lines.back().substr(lost.size()), std::regex(R"(( .+ \(\d+\))?)")))
+        << Lines.back();
     EXPECT_FALSE(Comm.PortOpen()) << "the vanished device is let go of at once";
     EXPECT_TRUE(Keeper.Reconnecting());
     // Attempts while the port is missing (POSIX) fail quietly; polls time out meanwhile.
@@ -178,6 +184,11 @@ TEST(LinkLinesTest, TextsOfTheLinkLines) {
     EXPECT_EQ(RateRefusedLine(19200, halfSet, clock.Now()),
               "[10:20:30] [波特率未生效!][设定:19200][实际:19200][接收:14400]");
     EXPECT_EQ(RateRefusedLine(19200, TStateResult{}, clock.Now()), "") << "the device cannot tell";
+    EXPECT_EQ(LinkLostLine("COM11", TCommDevice::ErrorOf(EIO), clock.Now()),
+              "[10:20:30] [串口已断开!][COM11] " + std::system_category().message(EIO) + " (" +
+                  std::to_string(EIO) + ")");
+    EXPECT_EQ(LinkLostLine("ttyUSB0", TDeviceError{}, clock.Now()),
+              "[10:20:30] [串口已断开!][ttyUSB0]");
     EXPECT_EQ(DataDroppedLine(3, 6144, clock.Now()),
               "[10:20:30] [接收过快!][已丢弃3个数据块,共6144字节]");
 }
