@@ -29,7 +29,10 @@ protected:
             EXPECT_EQ(buffer[length], '\0');
             Blocks.emplace_back(buffer, length);
         };
-        comm.OnRequestHangup = [this](TComm&) { ++Hangups; };
+        comm.OnRequestHangup = [this](TComm& sender) {
+            ++Hangups;
+            HangupReason = sender.LinkFailure().Text;
+        };
         comm.OnSendDataEmpty = [this](TComm&) { ++SentEmpty; };
     }
 
@@ -75,5 +78,6 @@ protected:
     TComm Comm{Queue};
     std::vector<std::string> Blocks;
     int Hangups = 0;
+    std::string HangupReason; // the system's, of the last hang-up
     int SentEmpty = 0;
 };

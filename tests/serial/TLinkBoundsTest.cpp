@@ -109,7 +109,7 @@ TEST_F(TLinkBoundsTest, AWindowThatFallsBehindLosesBlocksNotMemory) {
     EXPECT_EQ(Blocks.size() + droppedBlocks, flood.size());
     EXPECT_EQ(droppedBytes, droppedBlocks);
     EXPECT_GE(Blocks.size(), 9'999u) << "10,000 notices: the writer's hello and the blocks";
-    EXPECT_EQ(Hangups, 0) << "a full queue is no hang-up";
+    EXPECT_EQ(Hangups, 0) << "a full queue is no hang-up: " << HangupReason;
 }
 
 TEST_F(TLinkBoundsTest, SendBytesIsRefusedWhileTenThousandBlocksWait) {
