@@ -144,7 +144,7 @@ TfrmMain::TfrmMain(std::string configPath, QWidget* parent)
         {ui->spePollTimeout, TSettingId::PollTimeout},
         {ui->speReadInterval, TSettingId::ReadInterval}};
     for (const auto& [box, id] : boxes)
-        box->setRange(SettingSpec(id).Min, SettingSpec(id).Max);
+        box->setRange(SettingEntry(id).Min, SettingEntry(id).Max);
 
     FrameBreakGroup = new QButtonGroup(this);
     FrameBreakGroup->addButton(ui->rgFrameBreakModeItem0, 0);

@@ -36,7 +36,7 @@ TfrmScan::TfrmScan(TRunSession& session, TScanPlan plan, QWidget* parent)
     setWindowTitle(windowTitle() + QStringLiteral(" - ") +
                    QString::fromStdString(Defaults.CommName));
     // The addresses a run accepts; the whole unicast range to begin with.
-    const TSettingSpec& address = SettingSpec(TSettingId::PollFrom);
+    const TSettingEntry& address = SettingEntry(TSettingId::PollFrom);
     for (QSpinBox* box : {ui->speFrom, ui->speTo})
         box->setRange(address.Min, address.Max);
     ui->speFrom->setValue(DefaultScanFrom);

@@ -24,16 +24,16 @@ std::vector<std::string> SplitList(const std::string& text) {
 
 /// The range a setting accepts, as the settings table gives it.
 std::string RangeText(TSettingId id) {
-    return ::RangeText(SettingSpec(id).Min, SettingSpec(id).Max);
+    return ::RangeText(SettingEntry(id).Min, SettingEntry(id).Max);
 }
 
 TCliOptionTable::TApply Integer(std::optional<std::int32_t> TCliOptions::*field,
                                 const std::string& name, const std::string& unit, TSettingId id) {
     return [=](TCliOptions& options, const std::string& text) -> std::string {
-        const TSettingSpec& spec = SettingSpec(id);
-        const auto value = ParseNumberIn<std::int32_t>(text, spec.Min, spec.Max);
+        const TSettingEntry& entry = SettingEntry(id);
+        const auto value = ParseNumberIn<std::int32_t>(text, entry.Min, entry.Max);
         if (!value)
-            return WantsFromTo(name, unit, spec.Min, spec.Max) + ", not '" + text + "'";
+            return WantsFromTo(name, unit, entry.Min, entry.Max) + ", not '" + text + "'";
         options.*field = *value;
         return {};
     };
@@ -44,8 +44,8 @@ TCliOptionTable::TApply Flag(std::function<std::string(TCliOptions&)> set) {
         [set = std::move(set)](TCliOptions& options, const std::string&) { return set(options); };
 }
 
-const TCliOptionTable& Specs() {
-    static const TCliOptionTable specs{{
+const TCliOptionTable& OptionTable() {
+    static const TCliOptionTable table{{
         {"--config", "PATH",
          "Read the settings from PATH instead of Config.ini beside the program. The file is "
          "never written.",
@@ -262,7 +262,7 @@ const TCliOptionTable& Specs() {
          "4800,9600,19200,38400,57600,115200.",
          [](TCliOptions& o, const std::string& v) -> std::string {
              std::vector<std::int32_t> rates;
-             const TSettingSpec& baudRate = SettingSpec(TSettingId::BaudRate);
+             const TSettingEntry& baudRate = SettingEntry(TSettingId::BaudRate);
              for (const std::string& item : SplitList(v)) {
                  const auto rate = ParseNumberIn<std::int32_t>(item, baudRate.Min, baudRate.Max);
                  if (!rate)
@@ -318,7 +318,7 @@ const TCliOptionTable& Specs() {
         {"--version", "", "Print the version and exit.",
          TCliOptionTable::Sets(&TCliOptions::Version)},
     }};
-    return specs;
+    return table;
 }
 
 } // namespace
@@ -330,7 +330,7 @@ std::string ValueFormatsText() {
 
 TCliParseResult ParseCliOptions(std::span<const std::string> args) {
     TCliOptions options;
-    std::string error = Specs().Parse(
+    std::string error = OptionTable().Parse(
         args, options, [](const std::string& arg) { return "unknown option '" + arg + "'"; });
     if (!error.empty())
         return {std::nullopt, std::move(error)};
@@ -372,7 +372,7 @@ std::string CliHelpText() {
                  "run is on and standard error is a terminal, a status line shows the progress; "
                  "Ctrl-C ends the run early and still prints the results.",
                  0, 79);
-    text += "\nOptions:\n" + Specs().HelpText();
+    text += "\nOptions:\n" + OptionTable().HelpText();
     text += "\nExit status:\n";
     text += Wrap("0 every poll was good (or the coil command was echoed); 1 at least one poll "
                  "failed (or the coil command timed out); 2 bad command line or settings; 3 the "

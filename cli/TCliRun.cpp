@@ -53,7 +53,7 @@ std::string SettingsProblem(const std::string& configPath, std::span<const TOver
             return std::string(o.Option);
         // Appended piece by piece: "'" + std::string(key) trips a false -Wrestrict in g++ 12.
         std::string text = "'";
-        text.append(SettingSpec(o.Id).Key).append("' in ").append(configPath);
+        text.append(SettingEntry(o.Id).Key).append("' in ").append(configPath);
         text.append(" (or ").append(o.Option).append(")");
         return text;
     };
@@ -66,11 +66,11 @@ std::string SettingsProblem(const std::string& configPath, std::span<const TOver
     for (const TOverride& o : overrides) {
         if (o.Id == TSettingId::FrameBreakMode || (o.Id == TSettingId::ReadInterval && !interval))
             continue;
-        const TSettingSpec& spec = SettingSpec(o.Id);
+        const TSettingEntry& entry = SettingEntry(o.Id);
         const std::int32_t value = SettingParam(o.Id)->AsInteger();
-        if (value < spec.Min || value > spec.Max)
+        if (value < entry.Min || value > entry.Max)
             return source(o) + " is " + std::to_string(value) + ", outside " +
-                   std::to_string(spec.Min) + " to " + std::to_string(spec.Max);
+                   std::to_string(entry.Min) + " to " + std::to_string(entry.Max);
     }
     if (ParamPollFrom->AsInteger() > ParamPollTo->AsInteger())
         return source(overrides[1]) + " (" + std::to_string(ParamPollFrom->AsInteger()) +

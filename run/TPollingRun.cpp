@@ -23,9 +23,9 @@ std::int32_t Incremented(std::int32_t count) {
 // flooding device costs lines, counted, not memory.
 constexpr std::size_t MaxWaitingLineBytes = std::size_t{16} << 20;
 
-std::string RangeError(const char* what, std::int32_t value, const TSettingSpec& spec) {
-    return std::string(what) + "(" + std::to_string(value) + ")超出" + std::to_string(spec.Min) +
-           "到" + std::to_string(spec.Max) + "，无法开始运行！";
+std::string RangeError(const char* what, std::int32_t value, const TSettingEntry& entry) {
+    return std::string(what) + "(" + std::to_string(value) + ")超出" + std::to_string(entry.Min) +
+           "到" + std::to_string(entry.Max) + "，无法开始运行！";
 }
 
 } // namespace
@@ -59,18 +59,18 @@ std::string TPollingRun::SettingsError(const TRunSettings& s) {
                std::to_string(s.PollTo) + ")，无法开始运行！";
     // An address is one byte on the wire, and 0 would be the broadcast, which
     // no slave answers.
-    const TSettingSpec& address = SettingSpec(TSettingId::PollFrom);
+    const TSettingEntry& address = SettingEntry(TSettingId::PollFrom);
     if (s.PollFrom < address.Min || s.PollTo > address.Max)
         return "从机地址范围(" + std::to_string(s.PollFrom) + "-" + std::to_string(s.PollTo) +
                ")超出" + std::to_string(address.Min) + "到" + std::to_string(address.Max) +
                "，无法开始运行！";
-    const TSettingSpec& count = SettingSpec(TSettingId::RegisterCount);
+    const TSettingEntry& count = SettingEntry(TSettingId::RegisterCount);
     if (s.RegisterCount < count.Min || s.RegisterCount > count.Max)
         return RangeError("请求寄存器数量", s.RegisterCount, count);
-    const TSettingSpec& begin = SettingSpec(TSettingId::RegisterBegin);
+    const TSettingEntry& begin = SettingEntry(TSettingId::RegisterBegin);
     if (s.RegisterBegin < begin.Min || s.RegisterBegin > begin.Max)
         return RangeError("起始寄存器地址", s.RegisterBegin, begin);
-    const TSettingSpec& stopBits = SettingSpec(TSettingId::StopBits);
+    const TSettingEntry& stopBits = SettingEntry(TSettingId::StopBits);
     if (s.StopBits < stopBits.Min || s.StopBits > stopBits.Max)
         return RangeError("停止位", s.StopBits, stopBits);
     return {};

@@ -181,7 +181,7 @@ public:
     /// The error-list line for bytes dropped before a request or a command.
     static TInfoLine DiscardedLine(const std::vector<char>& bytes, TDateTime now);
 
-    // ---- The state the Parts name, now the run's own ----
+    // ---- The run state, the run's own ----
 
     /// The address being polled.
     std::atomic<std::int32_t> CurrentSlave{0};

@@ -9,7 +9,7 @@ namespace {
 // broadcast nobody answers; a read carries 1 to 125 registers from any of the
 // 65536 addresses), and bounds that keep a Stop prompt (waits and pauses of
 // at most 10 s). A rate beyond 4 Mbaud no serial adapter offers.
-constexpr std::array<TSettingSpec, 14> Specs{{
+constexpr std::array<TSettingEntry, 14> Table{{
     {TSettingId::CommPort, "Communication", "Comm Port", TParamKind::pkString, 0, "COM1", 0, 0},
     {TSettingId::BaudRate, "Communication", "Baud Rate", TParamKind::pkInteger, 9600, "", 50,
      4'000'000},
@@ -37,18 +37,18 @@ constexpr std::array<TSettingSpec, 14> Specs{{
 
 } // namespace
 
-TSysParam::TValue TSettingSpec::Default() const {
+TSysParam::TValue TSettingEntry::Default() const {
     if (Kind == TParamKind::pkString)
         return std::string(DefaultText);
     return DefaultNumber;
 }
 
-std::span<const TSettingSpec> SettingSpecs() {
-    return Specs;
+std::span<const TSettingEntry> SettingEntries() {
+    return Table;
 }
 
-const TSettingSpec& SettingSpec(TSettingId id) {
-    return Specs[static_cast<std::size_t>(id)];
+const TSettingEntry& SettingEntry(TSettingId id) {
+    return Table[static_cast<std::size_t>(id)];
 }
 
 TSysParam* SettingParam(TSettingId id) {

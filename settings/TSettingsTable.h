@@ -30,7 +30,7 @@ enum class TSettingId : std::uint8_t {
 /// included; for numbers only). The window's boxes, the console's options and
 /// messages, and the checks of values read from the file all take their
 /// ranges from here, so that none of them rewrites what another accepts.
-struct TSettingSpec {
+struct TSettingEntry {
     TSettingId Id;
     const char* Section;
     const char* Key;
@@ -44,9 +44,9 @@ struct TSettingSpec {
 };
 
 /// Every setting, in the order LoadParams creates them.
-std::span<const TSettingSpec> SettingSpecs();
+std::span<const TSettingEntry> SettingEntries();
 
-const TSettingSpec& SettingSpec(TSettingId id);
+const TSettingEntry& SettingEntry(TSettingId id);
 
 /// The parameter object of a setting (after LoadParams).
 TSysParam* SettingParam(TSettingId id);

@@ -211,7 +211,7 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
                                    &ParamFrameBreakMode, &ParamReadInterval, &ParamRegisterBegin,
                                    &ParamRegisterCount,  &ParamFunctionCode, &ParamValueFormat,
                                    &ParamParity,         &ParamStopBits};
-    const std::span<const TSettingSpec> definitions = SettingSpecs();
+    const std::span<const TSettingEntry> definitions = SettingEntries();
 
     // A refused write or an unreadable file must not leave parameters missing:
     // every one is created, and one error is reported at the end, the first
@@ -219,7 +219,7 @@ void LoadParams(const std::string& configPath, TIniFile::TAccess access) {
     std::exception_ptr firstReadError;
     std::exception_ptr firstWriteError;
     for (std::size_t i = 0; i < definitions.size(); ++i) {
-        const TSettingSpec& d = definitions[i];
+        const TSettingEntry& d = definitions[i];
         std::exception_ptr error;
         storage[i] =
             std::make_unique<TSysParam>(*file, d.Section, d.Key, d.Kind, d.Default(), &error);

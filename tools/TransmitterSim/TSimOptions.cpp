@@ -85,8 +85,8 @@ std::string ParseRange(TSimOptions& options, std::string_view text) {
     return {};
 }
 
-TSimOptionTable OptionSpecs() {
-    TSimOptionTable specs{{
+TSimOptionTable OptionTable() {
+    TSimOptionTable table{{
         {"--slaves", "FIRST-LAST",
          "Addresses that answer (default 1-10); one number for a single slave. Requests for "
          "other addresses, and broadcasts, get no reply.",
@@ -128,7 +128,7 @@ TSimOptionTable OptionSpecs() {
         for (char& c : name)
             if (c == '_')
                 c = '-';
-        specs.Options.push_back(
+        table.Options.push_back(
             {name, "RATE", "Probability per reply (0 to 1, default 0): " + help + ".",
              [kind, name](TSimOptions& options, std::string_view text) -> std::string {
                  const auto value = ParseNumberIn(text, 0.0, 1.0);
@@ -247,15 +247,15 @@ TSimOptionTable OptionSpecs() {
          TSimOptionTable::Sets(&TSimOptions::verbose)},
         {"--help", "", "Print this text and exit.", TSimOptionTable::Sets(&TSimOptions::help)},
     };
-    specs.Options.insert(specs.Options.end(), more.begin(), more.end());
-    return specs;
+    table.Options.insert(table.Options.end(), more.begin(), more.end());
+    return table;
 }
 
 } // namespace
 
 TSimOptionsResult ParseSimOptions(std::span<const std::string> args) {
     TSimOptions options;
-    std::string error = OptionSpecs().Parse(
+    std::string error = OptionTable().Parse(
         args, options, [](const std::string& arg) { return "unknown option " + arg; });
     if (!error.empty())
         return {std::nullopt, error};
@@ -267,7 +267,7 @@ TSimOptionsResult ParseSimOptions(std::span<const std::string> args) {
 
 std::vector<std::string> SimOptionNames() {
     std::vector<std::string> names;
-    for (const TSimOptionTable::TOption& entry : OptionSpecs().Options)
+    for (const TSimOptionTable::TOption& entry : OptionTable().Options)
         names.push_back(entry.Name);
     return names;
 }
@@ -283,7 +283,7 @@ std::string SimHelpText(std::string_view program) {
                  "the index. Function 5 (write single coil) is echoed for FF00, F000 and 0000. "
                  "Requests are recognised by their CRC, so noise on the line is skipped.",
                  0, 79);
-    text += "\nOptions:\n" + OptionSpecs().HelpText();
+    text += "\nOptions:\n" + OptionTable().HelpText();
     text += '\n';
     text += Wrap("On exit (after --duration, SIGINT or SIGTERM) it prints a summary on stdout: "
                  "one key=value line per total (received_bytes, discarded_bytes, "
