@@ -3,6 +3,7 @@
 // notice queue, as a front end would.
 #include "TBusScan.h"
 #include "TPtyDevice.h"
+#include "TScanRecorder.h"
 
 #include "TNoticeQueue.h"
 
@@ -16,19 +17,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto Patience = 20s; // upper bound of every wait; reached only on failure
-
-class TRecorder final : public TScanListener {
-public:
-    void ScanFound(const TScanFind& find) override { Found.push_back(find); }
-    void ScanProgress(const TScanProgress& progress) override { Last = progress; }
-    void ScanLine(const TInfoLine& line) override { Lines.push_back(line.Text); }
-    void ScanEnded(const TScanEnd& end) override { End = end; }
-
-    std::vector<TScanFind> Found;
-    std::optional<TScanProgress> Last;
-    std::vector<std::string> Lines;
-    std::optional<TScanEnd> End;
-};
 
 TEST(TBusScanTimingTest, AProbeWaitsForTheFramesAndTheTurnaround) {
     const struct {
@@ -67,7 +55,7 @@ TEST(TBusScanTest, AStrayFrameIsNotADeviceAndAnExceptionIs) {
     });
     TManualNoticeQueue queue;
     TBusScan scan(queue);
-    TRecorder recorder;
+    TScanRecorder recorder;
     TScanPlan plan;
     plan.CommName = device.Path();
     plan.From = 2;
@@ -106,7 +94,7 @@ TEST(TBusScanTest, StopEndsTheScanAtOnceWithWhatItFound) {
     });
     TManualNoticeQueue queue;
     TBusScan scan(queue);
-    TRecorder recorder;
+    TScanRecorder recorder;
     TScanPlan plan;
     plan.CommName = device.Path();
     plan.BaudRates = {19200};
@@ -126,7 +114,7 @@ TEST(TBusScanTest, StopEndsTheScanAtOnceWithWhatItFound) {
 TEST(TBusScanTest, APortThatDoesNotOpenEndsTheScanWithItsReason) {
     TManualNoticeQueue queue;
     TBusScan scan(queue);
-    TRecorder recorder;
+    TScanRecorder recorder;
     TScanPlan plan;
     plan.CommName = "quellmark-no-such-port";
     plan.BaudRates = {9600};

@@ -2,6 +2,7 @@
 // settings as real ones are: found where they are, nowhere else, and not at all when the
 // probe's wait leaves them no time.
 #include "TBusScan.h"
+#include "TScanRecorder.h"
 #include "TSimulatorChild.h"
 #include "TransmitterModel.h"
 
@@ -15,21 +16,10 @@ namespace {
 
 constexpr auto Patience = 60s; // upper bound of every wait; reached only on failure
 
-class TRecorder final : public TScanListener {
-public:
-    void ScanFound(const TScanFind& find) override { Found.push_back(find); }
-    void ScanLine(const TInfoLine& line) override { Lines.push_back(line.Text); }
-    void ScanEnded(const TScanEnd& end) override { End = end; }
-
-    std::vector<TScanFind> Found;
-    std::vector<std::string> Lines;
-    std::optional<TScanEnd> End;
-};
-
-TRecorder Scan(const TScanPlan& plan) {
+TScanRecorder Scan(const TScanPlan& plan) {
     TManualNoticeQueue queue;
     TBusScan scan(queue);
-    TRecorder recorder;
+    TScanRecorder recorder;
     EXPECT_TRUE(scan.Start(plan, recorder));
     EXPECT_TRUE(queue.RunUntil([&] { return recorder.End.has_value(); }, Patience));
     return recorder;
@@ -53,7 +43,7 @@ TEST(ScanEndToEndTest, EachDeviceIsFoundAtItsRateAndParityOnly) {
     TSimulatorChild sim({"--slaves", "2-4", "--freeze", "--line", "19200:E:1@2", "--line",
                          "9600:N:1@4", "--line", "1200:O:2@3"});
     ASSERT_FALSE(sim.Path.empty()) << sim.Process.Stderr();
-    const TRecorder result = Scan(PlanFor(sim.Path));
+    const TScanRecorder result = Scan(PlanFor(sim.Path));
     ASSERT_TRUE(result.End.has_value());
     EXPECT_EQ(result.End->Outcome, TScanOutcome::Completed);
     EXPECT_EQ(result.End->Probes, 20U);
@@ -88,7 +78,7 @@ TEST(ScanEndToEndTest, NothingIsFoundOnAnEmptyLine) {
     TScanPlan plan = PlanFor(sim.Path);
     plan.Turnaround = 30ms;
     const auto start = std::chrono::steady_clock::now();
-    const TRecorder result = Scan(plan);
+    const TScanRecorder result = Scan(plan);
     const auto took = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(result.End.has_value());
     EXPECT_EQ(result.End->Outcome, TScanOutcome::Completed);
@@ -126,7 +116,7 @@ TEST(ScanEndToEndTest, AReplyThatBeganInTimeIsReadToItsEnd) {
     plan.Parities = {TLineParity::None};
     plan.Turnaround = 0ms;
     ASSERT_EQ(ProbeTimeout(300, TLineParity::None, 1, 0ms), 500ms);
-    const TRecorder result = Scan(plan);
+    const TScanRecorder result = Scan(plan);
     ASSERT_EQ(result.Found.size(), 1U);
     EXPECT_GT(result.Found[0].ResponseMs, 500.0);
 }
