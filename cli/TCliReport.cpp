@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ostream>
-#include <sstream>
 
 namespace {
 
@@ -300,7 +299,7 @@ void WriteJson(std::ostream& out, const TCliResult& result) {
         head += "{\"duration_s\": " + NumberText(*result.DurationSeconds) + "}";
     else
         head += "null";
-    head += ", \"result\": \"" + std::string(ResultName(result.ExitCode)) + "\"";
+    head += ", \"result\": \"" + std::string(ResultName(result.RunCode)) + "\"";
     head += ", \"interrupted\": " + std::string(result.Interrupted ? "true" : "false");
     head += ", \"settings\": {\"port\": " + JsonString(s.CommName) +
             ", \"baud\": " + std::to_string(s.BaudRate) + ", \"parity\": \"" +
@@ -386,12 +385,6 @@ void WriteJson(std::ostream& out, const TCliResult& result) {
             << "\", \"slave\": " << result.Coil->Slave
             << ", \"echo\": " << (result.Coil->Echoed ? "true" : "false") << '}';
     out << "}\n";
-}
-
-std::string JsonText(const TCliResult& result) {
-    std::ostringstream json;
-    WriteJson(json, result);
-    return std::move(json).str();
 }
 
 TCliErrorLine SplitErrorLine(const TInfoLine& line) {

@@ -61,6 +61,9 @@ struct TCliResult {
     bool Interrupted = false;
     /// The job's exit code.
     int ExitCode = 0;
+    /// What the run itself came to, as an exit code: ExitCode may say more
+    /// (the record could not be written), "result" says this.
+    int RunCode = 0;
     bool Ran = false;
     double ElapsedSeconds = 0;
     std::int64_t Polls = 0;
@@ -86,7 +89,6 @@ void KeepErrorLine(TCliResult& result, const TInfoLine& line);
 
 std::string TableText(const TCliResult& result);
 std::string CsvText(const TCliResult& result);
-std::string JsonText(const TCliResult& result);
 /// The same, written to `out` as it is made.
 void WriteJson(std::ostream& out, const TCliResult& result);
 

@@ -277,6 +277,9 @@ private:
             Err << "quellmark-cli: " << NotWritten
                 << " more error lines came than standard error could take in time\n";
         Unwritten.clear();
+        // A coil command after the run writes its lines through here again.
+        UnwrittenBytes = 0;
+        NotWritten = 0;
     }
 
     void ShowStatus(TSteady::duration elapsed) {
@@ -320,7 +323,14 @@ std::string TakeLimits(const TCliOptions& options, const std::string& configPath
         return "'" + read.Problems.front() + "' in section Limits of " + configPath +
                " is not a limit (a value of the format " + ValueFormatName(format) + ")";
     TLimits limits = read.Limits;
+    const int columns = ValuesPerReply(format, settings.RegisterCount);
     for (const TCliOptions::TLimitOption& option : options.Limits) {
+        // A limit on a column the run does not have would never be applied.
+        if (option.Column > columns)
+            return "--limit " + std::to_string(option.Column) + ": the format " +
+                   ValueFormatName(format) + " gives " + std::to_string(columns) +
+                   " value(s) a reply with Register Count " +
+                   std::to_string(settings.RegisterCount);
         TValueLimit limit;
         for (const bool max : {false, true}) {
             const std::string& text = max ? option.Max : option.Min;
@@ -343,11 +353,11 @@ std::string TakeLimits(const TCliOptions& options, const std::string& configPath
         limits.MaxFailPercent = options.MaxFailPercent;
     if (options.MaxResponseMs)
         limits.MaxResponseMs = options.MaxResponseMs;
-    switch (LimitsProblem(limits).Kind) {
+    switch (const TLimitsProblem problem = LimitsProblem(limits); problem.Kind) {
     case TLimitsProblem::TKind::None:
         break;
     case TLimitsProblem::TKind::MinAboveMax:
-        return "the limit of Value" + std::to_string(LimitsProblem(limits).Column + 1) +
+        return "the limit of Value" + std::to_string(problem.Column + 1) +
                " has its minimum above its maximum";
     case TLimitsProblem::TKind::NegativeFail:
         return "'Max Fail' in section Limits of " + configPath + " is below 0";
@@ -492,11 +502,14 @@ int RunCliJob(const TCliOptions& options, std::ostream& out, std::ostream& err,
         if (options.ReportPath && result.Ran)
             report = session.ReportHtmlText();
     }
+    result.RunCode = code;
     if (options.ReportPath && result.Ran) {
         if (const std::error_code error = WriteReportFile(*options.ReportPath, report)) {
             err << "quellmark-cli: cannot write the record to " << *options.ReportPath << ": "
                 << error.message() << '\n';
-            code = ExitReport;
+            // A lost port or an interruption says more than the missing record.
+            if (code == ExitAllGood || code == ExitSomeFailed)
+                code = ExitReport;
         }
     }
     result.ExitCode = code;

@@ -285,6 +285,13 @@ TEST_F(CliTest, ASlaveOutsideItsLimitFailsItsVerdictAndTheRecordSaysWhy) {
     EXPECT_EQ(limited.Out.rfind("Id,Value1,Value2,OK,FAIL,min_ms,mean_ms,p99_ms,max_ms,", 0), 0U)
         << limited.Out;
     EXPECT_NE(limited.Out.find(",verdict"), std::string::npos) << limited.Out;
+
+    // A record that cannot be written exits 5, but the run's own result stands.
+    const TCliOutcome unwritten =
+        RunCli({"--config", Config, "--to", "1", "--cycles", "1", "--json", "--report",
+                (Dir / "no-such-folder" / "record.html").string()});
+    EXPECT_EQ(unwritten.Exit, std::optional<int>{5}) << unwritten.Err;
+    EXPECT_NE(unwritten.Out.find(R"("result": "pass")"), std::string::npos) << unwritten.Out;
 }
 
 TEST_F(CliTest, MissingPortExitsThree) {
@@ -342,6 +349,8 @@ TEST_F(CliTest, BadOptionsExitTwoWithAMessage) {
         {{"--limit", "1:5..4", "--to", "1", "--cycles", "1"},
          "the limit of Value1 has its minimum above"},
         {{"--limit", "0:1..2", "--cycles", "1"}, "--limit wants N:MIN..MAX"},
+        {{"--limit", "3:1..2", "--register-count", "4", "--to", "1", "--cycles", "1"},
+         "--limit 3: the format int32:abcd gives 2 value(s) a reply with Register Count 4"},
         {{"--limit", "1:x..2", "--to", "1", "--cycles", "1"},
          "--limit 1: 'x' is not a value of the format"},
         {{"--report", "r.html", "--zero"}, "--report wants a run"},
