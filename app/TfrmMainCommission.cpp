@@ -7,6 +7,8 @@
 #include "TfrmScan.h"
 #include "ui_TfrmMain.h"
 
+#include <exception>
+
 namespace {
 
 // The items of the parity box, in the order of their index.
@@ -73,17 +75,29 @@ void TfrmMain::btnScanClick() {
 }
 
 void TfrmMain::UseScanFind(const TScanFind& find) {
-    // Into the boxes and, through them or at once, into Config.ini, as if the
-    // user had set each one.
-    ParamBaudRate->SetValue(find.BaudRate);
+    // Every setting is taken, into the boxes and Config.ini, even when the file
+    // refuses a write: a find half taken would run at its rate with another
+    // parity or address. The first refusal is told once all are in.
+    std::exception_ptr refused;
+    const auto store = [&refused](const auto& write) {
+        try {
+            write();
+        } catch (const EIniWriteError&) {
+            if (!refused)
+                refused = std::current_exception();
+        }
+    };
+    store([&] { ParamBaudRate->SetValue(find.BaudRate); });
+    store([&] { ParamParity->SetValue(std::string(1, ParityLetter(find.Parity))); });
+    store([&] { ParamStopBits->SetValue(find.StopBits); });
+    store([&] { ParamPollFrom->SetValue(find.Slave); });
+    store([&] { ParamPollTo->SetValue(find.Slave); });
     ui->cbbBaud->setCurrentIndex(ui->cbbBaud->findText(QString::number(find.BaudRate)));
-    ParamParity->SetValue(std::string(1, ParityLetter(find.Parity)));
-    ParamStopBits->SetValue(find.StopBits);
     ShowLineFraming();
     ui->spePollFrom->setValue(find.Slave);
     ui->spePollTo->setValue(find.Slave);
-    ParamPollFrom->SetValue(find.Slave);
-    ParamPollTo->SetValue(find.Slave);
+    if (refused)
+        std::rethrow_exception(refused);
 }
 
 void TfrmMain::CloseScan() {

@@ -279,6 +279,9 @@ void TComComboBox::TakeTypedName() {
     if (!Typed)
         return;
     Typed = false;
+    // A refresh put off while the name was typed follows, however the typing ends.
+    if (RefreshWaiting)
+        Settle.start();
     const QString typed = currentText().trimmed();
     if (typed.isEmpty()) {
         // An emptied field names no port: the one before stays.
@@ -300,8 +303,6 @@ void TComComboBox::TakeTypedName() {
     if (OnChange)
         OnChange(*this);
     emit changed();
-    if (RefreshWaiting)
-        Settle.start();
 }
 
 void TComComboBox::SetPortListSource(TPortListSource source) {
