@@ -182,7 +182,12 @@ TComComboBox::TComComboBox(QWidget* parent)
     connect(this, &QComboBox::activated, this, [this](int) { Change(); });
     Settle.setSingleShot(true);
     Settle.setInterval(SettleMs);
-    connect(&Settle, &QTimer::timeout, this, [this] { RefreshPorts(); });
+    connect(&Settle, &QTimer::timeout, this, [this] {
+        RefreshPorts();
+        // A watch the system ended: the list is looked at now and then instead.
+        if (Watch && !Watch->Watching() && !LookAgain.isActive())
+            LookAgain.start();
+    });
     LookAgain.setInterval(LookAgainMs);
     connect(&LookAgain, &QTimer::timeout, this, [this] { RefreshPorts(); });
 }

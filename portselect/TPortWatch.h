@@ -23,7 +23,8 @@ public:
     TPortWatch& operator=(const TPortWatch&) = delete;
 
     /// False when the system tells of no changes here (no such means, or it
-    /// refused): the owner has to look again now and then.
+    /// refused, at the start or later; a later refusal is told as a change):
+    /// the owner has to look again now and then.
     bool Watching() const;
     /// The system's reason when it is not watching.
     const std::string& Failure() const;

@@ -3,6 +3,7 @@
 #include "TPortWatch.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <poll.h>
 #include <stop_token>
@@ -35,7 +36,8 @@ struct TPortWatch::TImpl {
     TFd Notify{::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
     TFd Wake{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
     std::string Failure;
-    std::jthread Thread; // last: it ends before the descriptors close
+    std::atomic<bool> GaveUp{false}; // the system failed the watch after it began
+    std::jthread Thread;             // last: it ends before the descriptors close
 
     void Run(const std::stop_token& stop, const TChanged& changed) {
         std::stop_callback wake(stop, [this] {
@@ -48,6 +50,10 @@ struct TPortWatch::TImpl {
             if (::poll(fds.data(), fds.size(), -1) < 0) {
                 if (errno == EINTR)
                     continue;
+                // Told as a change, so that the owner finds it no longer watched.
+                GaveUp = true;
+                if (changed)
+                    changed();
                 return;
             }
             if (fds[1].revents != 0)
@@ -77,7 +83,7 @@ TPortWatch::TPortWatch(TChanged changed, std::string place) : Impl(std::make_uni
 TPortWatch::~TPortWatch() = default;
 
 bool TPortWatch::Watching() const {
-    return Impl->Thread.joinable();
+    return Impl->Thread.joinable() && !Impl->GaveUp;
 }
 
 const std::string& TPortWatch::Failure() const {

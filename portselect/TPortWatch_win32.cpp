@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <stop_token>
 #include <system_error>
 #include <thread>
@@ -44,25 +45,27 @@ struct TPortWatch::TImpl {
     TKey Key;
     THandle Changed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     THandle Wake{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::string Failure;
-    std::jthread Thread; // last: it ends before the handles close
+    std::string Failure;             // set before the thread starts, never after
+    std::atomic<bool> GaveUp{false}; // the system failed the watch after it began
+    std::jthread Thread;             // last: it ends before the handles close
 
-    bool Arm() {
+    LONG Arm() {
         const DWORD filter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
-        const LONG result = ::RegNotifyChangeKeyValue(Key.Key, TRUE, filter, Changed.Get(), TRUE);
-        if (result != ERROR_SUCCESS)
-            Failure = std::system_category().message(static_cast<int>(result));
-        return result == ERROR_SUCCESS;
+        return ::RegNotifyChangeKeyValue(Key.Key, TRUE, filter, Changed.Get(), TRUE);
     }
 
     void Run(const std::stop_token& stop, const TChanged& changed) {
         std::stop_callback wake(stop, [this] { ::SetEvent(Wake.Get()); });
         const HANDLE waits[] = {Wake.Get(), Changed.Get()};
         while (!stop.stop_requested()) {
-            if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            if (woke == WAIT_OBJECT_0)
                 return;
-            // Armed again before telling, so that a change meanwhile is not missed.
-            const bool armed = Arm();
+            // Armed again before telling, so that a change meanwhile is not missed;
+            // a watch that cannot go on is told as a change too, so that the
+            // owner finds it no longer watched.
+            const bool armed = woke == WAIT_OBJECT_0 + 1 && Arm() == ERROR_SUCCESS;
+            GaveUp = !armed;
             if (changed)
                 changed();
             if (!armed)
@@ -89,8 +92,10 @@ TPortWatch::TPortWatch(TChanged changed, std::string place) : Impl(std::make_uni
         Impl->Failure = std::system_category().message(static_cast<int>(::GetLastError()));
         return;
     }
-    if (!Impl->Arm())
+    if (const LONG armed = Impl->Arm(); armed != ERROR_SUCCESS) {
+        Impl->Failure = std::system_category().message(static_cast<int>(armed));
         return;
+    }
     Impl->Thread = std::jthread([impl = Impl.get(), changed = std::move(changed)](
                                     std::stop_token stop) { impl->Run(stop, changed); });
 }
@@ -98,7 +103,7 @@ TPortWatch::TPortWatch(TChanged changed, std::string place) : Impl(std::make_uni
 TPortWatch::~TPortWatch() = default;
 
 bool TPortWatch::Watching() const {
-    return Impl->Thread.joinable();
+    return Impl->Thread.joinable() && !Impl->GaveUp;
 }
 
 const std::string& TPortWatch::Failure() const {
