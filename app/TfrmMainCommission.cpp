@@ -56,14 +56,7 @@ void TfrmMain::btnScanClick() {
     // The settings panel, and with it this button, is off during a run.
     if (RunOn() || ScanDialog != nullptr)
         return;
-    const TRunSettings settings = RunSettingsFromParams();
-    TScanPlan plan;
-    plan.CommName = settings.CommName;
-    plan.StopBits = settings.StopBits;
-    plan.FunctionCode = settings.FunctionCode;
-    plan.RegisterBegin = settings.RegisterBegin;
-    plan.Rs485 = settings.Rs485;
-    auto* dialog = new TfrmScan(Session, std::move(plan), this);
+    auto* dialog = new TfrmScan(Session, ScanPlanFor(RunSettingsFromParams()), this);
     dialog->setObjectName(QStringLiteral("frmScan"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->OnUse = [this](const TScanFind& find) { Guarded([&] { UseScanFind(find); }); };

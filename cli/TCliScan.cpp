@@ -103,8 +103,7 @@ private:
 } // namespace
 
 TScanPlan CliScanPlan(const TCliOptions& options, const TRunSettings& settings) {
-    TScanPlan plan;
-    plan.CommName = settings.CommName;
+    TScanPlan plan = ScanPlanFor(settings);
     plan.From = settings.PollFrom;
     plan.To = settings.PollTo;
     // A rate or a parity given alone is the one to try.
@@ -114,14 +113,10 @@ TScanPlan CliScanPlan(const TCliOptions& options, const TRunSettings& settings) 
     plan.Parities = options.ScanParities ? *options.ScanParities
                     : options.Parity     ? std::vector<TLineParity>{settings.Parity}
                                          : DefaultScanParities();
-    plan.StopBits = settings.StopBits;
-    plan.FunctionCode = settings.FunctionCode;
-    plan.RegisterBegin = settings.RegisterBegin;
     if (options.ScanTimeout)
         plan.Timeout = std::chrono::milliseconds(*options.ScanTimeout);
     if (options.ScanTurnaround)
         plan.Turnaround = std::chrono::milliseconds(*options.ScanTurnaround);
-    plan.Rs485 = settings.Rs485;
     return plan;
 }
 

@@ -61,6 +61,16 @@ std::chrono::milliseconds CeilMs(std::chrono::nanoseconds time) {
 
 } // namespace
 
+TScanPlan ScanPlanFor(const TRunSettings& settings) {
+    TScanPlan plan;
+    plan.CommName = settings.CommName;
+    plan.StopBits = settings.StopBits;
+    plan.FunctionCode = settings.FunctionCode;
+    plan.RegisterBegin = settings.RegisterBegin;
+    plan.Rs485 = settings.Rs485;
+    return plan;
+}
+
 std::size_t TScanPlan::Probes() const {
     const std::int64_t addresses = std::max<std::int64_t>(0, std::int64_t{To} - From + 1);
     return static_cast<std::size_t>(addresses) * BaudRates.size() * Parities.size();

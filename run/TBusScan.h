@@ -4,6 +4,7 @@
 #include "TInfoLine.h"
 #include "TLineParity.h"
 #include "TRunClock.h"
+#include "TRunSettings.h"
 
 #include <atomic>
 #include <chrono>
@@ -46,6 +47,11 @@ struct TScanPlan {
     /// Probes without the confirming ones: addresses times line settings.
     std::size_t Probes() const;
 };
+
+/// A scan of the line `settings` are for: their port, stop bits, read (function
+/// and Register Begin) and RS-485 direction; the caller adds the addresses,
+/// rates and parities to try.
+TScanPlan ScanPlanFor(const TRunSettings& settings);
 
 /// The rates a scan can try, as the window's baud-rate box lists them.
 const std::vector<std::int32_t>& ScanBaudRates();

@@ -118,9 +118,10 @@ void TPollingRun::Start(const TRunSettings& settings, std::optional<std::int64_t
         OkCounts.resize(layout.Positions);
         FailCounts.resize(layout.Positions);
         FResponseTimes.resize(layout.Positions);
-        // Statistics go on with the counts, as long as the values mean the same.
+        // Statistics go on with the counts, as long as the values mean the same
+        // and are held to the same limits (what lay outside is counted as it came).
         const std::tuple statsLayout{layout.PollFrom, layout.PollTo, settings.ValueFormat,
-                                     settings.RegisterCount};
+                                     settings.RegisterCount, settings.Limits.Values};
         if (StatsLayout != statsLayout || FValueStats.size() != layout.Positions) {
             FValueStats.assign(layout.Positions, std::vector<TValueStats>(static_cast<std::size_t>(
                                                      std::max(0, layout.ValueColumns))));

@@ -252,7 +252,9 @@ private:
     std::vector<std::vector<TDecodedValue>> RowValues;
     std::vector<std::vector<TValueStats>> FValueStats;
     /// What the statistics were made for: the range, the format, the count.
-    std::optional<std::tuple<std::int32_t, std::int32_t, TValueFormat, std::int32_t>> StatsLayout;
+    std::optional<
+        std::tuple<std::int32_t, std::int32_t, TValueFormat, std::int32_t, std::vector<TValueLimit>>>
+        StatsLayout;
     TLimits CheckLimits;
     std::vector<TResponseStats> FResponseTimes;
     std::vector<std::size_t> ChangedRows;

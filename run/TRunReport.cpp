@@ -39,10 +39,6 @@ std::string Head(const std::string& text) {
     return "<th>" + Escaped(text) + "</th>";
 }
 
-std::string Milliseconds(const std::optional<std::int64_t>& us) {
-    return us ? MillisecondsText(static_cast<double>(*us), 3) : "-";
-}
-
 std::string LimitText(const std::optional<double>& value, TValueFormat format) {
     return value ? ValueText(*value, format) : "-";
 }
@@ -182,12 +178,8 @@ std::string ReportHtml(const TRunReport& r) {
                           100.0 * static_cast<double>(slave.Fail) / static_cast<double>(polls));
         html += Cell(std::to_string(slave.Ok), "n") + Cell(std::to_string(slave.Fail), "n") +
                 Cell(share, "n");
-        html += Cell(slave.Times.Count() == 0 ? std::string("-")
-                                              : Milliseconds(slave.Times.MinUs()) + " / " +
-                                                    MillisecondsText(*slave.Times.MeanUs(), 3) +
-                                                    " / " + Milliseconds(slave.Times.P99Us()) +
-                                                    " / " + Milliseconds(slave.Times.MaxUs()),
-                     "n");
+        html += Cell(
+            slave.Times.Count() == 0 ? std::string("-") : ResponseTimesText(slave.Times, 3), "n");
         if (judged && slave.Verdict) {
             passed += slave.Verdict->Pass ? 1 : 0;
             std::string text = slave.Verdict->Pass ? "合格" : "不合格";

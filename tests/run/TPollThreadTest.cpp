@@ -284,6 +284,23 @@ TEST_F(PollThreadTest, CountsCarryOverOnlyIntoARunOfTheSameRange) {
     ASSERT_TRUE(PumpUntil([&] { return Ended; }));
     EXPECT_EQ(Row(0).ValueCells, std::vector<std::string>{"5"});
     EXPECT_EQ(Row(0).Ok, 1);
+    StopAndSettle();
+
+    // The value statistics go on only under the same limits: what lay outside the
+    // old ones says nothing of the new.
+    Settings.Limits.Values = {TValueLimit{std::nullopt, 4.0}};
+    Ended = false;
+    StartRun(1);
+    ASSERT_TRUE(PumpUntil([&] { return Ended; }));
+    ASSERT_TRUE(Row(0).Verdict.has_value());
+    EXPECT_FALSE(Row(0).Verdict->Pass);
+    StopAndSettle();
+    Settings.Limits.Values = {TValueLimit{std::nullopt, 9.0}};
+    Ended = false;
+    StartRun(1);
+    ASSERT_TRUE(PumpUntil([&] { return Ended; }));
+    EXPECT_TRUE(Row(0).Verdict->Pass);
+    EXPECT_EQ(Row(0).Stats.at(0).Above, 0U);
 }
 
 // At full speed a reply is often still on its way when Stop comes. It is then
