@@ -508,13 +508,11 @@ QString TfrmMain::ResultCsv() const {
             const TRowSnapshot snapshot = Session.Run.Row(static_cast<std::size_t>(row));
             for (int i = 0; i < values; ++i) {
                 const auto index = static_cast<std::size_t>(i);
-                if (index < snapshot.Stats.size() && snapshot.Stats[index].Count > 0) {
-                    const TValueStats& st = snapshot.Stats[index];
-                    cells << Text(ValueText(st.Min, format)) << Text(ValueText(st.Max, format))
-                          << Text(ValueText(*st.Mean(), TValueFormat{TValueType::Float32}));
-                } else {
-                    cells << QString() << QString() << QString();
-                }
+                const auto texts = index < snapshot.Stats.size()
+                                       ? ValueStatsTexts(snapshot.Stats[index], format)
+                                       : std::nullopt;
+                for (int k = 0; k < 3; ++k)
+                    cells << (texts ? Text((*texts)[static_cast<std::size_t>(k)]) : QString());
             }
         }
         lines << cells.join(QLatin1Char(','));

@@ -69,14 +69,13 @@ std::vector<std::string> Row(const TCliResult& result, const TCliSlave& slave,
         const TValueFormat format = result.Settings.ValueFormat;
         for (std::int32_t i = 0; i < result.ValueColumns; ++i) {
             const auto index = static_cast<std::size_t>(i);
-            if (index < slave.Stats.size() && slave.Stats[index].Count > 0) {
-                const TValueStats& s = slave.Stats[index];
-                row.push_back(ValueText(s.Min, format));
-                row.push_back(ValueText(s.Max, format));
-                row.push_back(ValueText(*s.Mean(), TValueFormat{TValueType::Float32}));
-            } else {
+            const auto texts = index < slave.Stats.size()
+                                   ? ValueStatsTexts(slave.Stats[index], format)
+                                   : std::nullopt;
+            if (texts)
+                row.insert(row.end(), texts->begin(), texts->end());
+            else
                 row.insert(row.end(), {none, none, none});
-            }
         }
         row.push_back(slave.Verdict ? (slave.Verdict->Pass ? "pass" : "fail") : none);
         std::string reasons;

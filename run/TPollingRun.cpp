@@ -221,13 +221,11 @@ std::string TPollingRun::ResponseTip(std::size_t position) const {
                                                        : std::string();
     if (position < FValueStats.size())
         for (std::size_t i = 0; i < FValueStats[position].size(); ++i) {
-            const TValueStats& s = FValueStats[position][i];
-            if (s.Count == 0)
+            const auto texts = ValueStatsTexts(FValueStats[position][i], CheckFormat);
+            if (!texts)
                 continue;
             tip += std::string(tip.empty() ? "" : "\n") + "Value" + std::to_string(i + 1) +
-                   " 最小/最大/平均: " + ValueText(s.Min, CheckFormat) + " / " +
-                   ValueText(s.Max, CheckFormat) + " / " +
-                   ValueText(*s.Mean(), TValueFormat{TValueType::Float32});
+                   " 最小/最大/平均: " + (*texts)[0] + " / " + (*texts)[1] + " / " + (*texts)[2];
         }
     return tip;
 }

@@ -162,10 +162,9 @@ std::string ReportHtml(const TRunReport& r) {
         for (std::size_t c = 0; c < columns; ++c) {
             const std::string last = c < slave.Values.size() ? slave.Values[c] : "-";
             std::string stats = "- / - / -";
-            if (c < slave.Stats.size() && slave.Stats[c].Count > 0)
-                stats = ValueText(slave.Stats[c].Min, format) + " / " +
-                        ValueText(slave.Stats[c].Max, format) + " / " +
-                        ValueText(*slave.Stats[c].Mean(), TValueFormat{TValueType::Float32});
+            if (c < slave.Stats.size())
+                if (const auto texts = ValueStatsTexts(slave.Stats[c], format))
+                    stats = (*texts)[0] + " / " + (*texts)[1] + " / " + (*texts)[2];
             values += (c > 0 ? "\n" : "") + ("Value" + std::to_string(c + 1) + ": ") + last +
                       " / " + stats;
         }

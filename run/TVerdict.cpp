@@ -48,6 +48,15 @@ std::optional<double> TValueStats::Mean() const {
     return Sum / static_cast<double>(Count);
 }
 
+std::optional<std::array<std::string, 3>> ValueStatsTexts(const TValueStats& stats,
+                                                          TValueFormat format) {
+    const std::optional<double> mean = stats.Mean();
+    if (!mean)
+        return std::nullopt;
+    return std::array<std::string, 3>{ValueText(stats.Min, format), ValueText(stats.Max, format),
+                                      ValueText(*mean, TValueFormat{TValueType::Float32})};
+}
+
 TVerdict Judge(const TLimits& limits, const std::vector<TValueStats>& stats, std::int64_t ok,
                std::int64_t fail, std::optional<double> p99Ms) {
     using TKind = TReason::TKind;

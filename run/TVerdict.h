@@ -3,6 +3,7 @@
 #include "TLimits.h"
 #include "ValueFormat.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +27,11 @@ struct TValueStats {
     void Add(double value, const TValueLimit* limit);
     std::optional<double> Mean() const;
 };
+
+/// Min, max and mean of a value column as texts: min and max in the column's
+/// format, the mean as a float (it is seldom whole). None when no number was taken.
+std::optional<std::array<std::string, 3>> ValueStatsTexts(const TValueStats& stats,
+                                                          TValueFormat format);
 
 /// Why a slave fails.
 struct TReason {
