@@ -9,7 +9,6 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include <charconv>
 #include <cmath>
 
 namespace {
@@ -25,12 +24,7 @@ QLineEdit* Field(const QString& name, const QString& text, QWidget* parent) {
 }
 
 std::optional<double> Decimal(const QString& text) {
-    const std::string s = text.trimmed().toStdString();
-    double value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return ParseLimitNumber(text.trimmed().toStdString());
 }
 
 } // namespace

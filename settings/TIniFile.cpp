@@ -35,13 +35,6 @@ std::string Trim(const std::string& s) {
     return s.substr(first, last - first);
 }
 
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
 // The file as lines. An editor on Windows may put a UTF-8 byte-order mark
 // first; it is no part of the first line and goes back in front on writing.
 struct TIniText {
@@ -128,7 +121,7 @@ std::optional<TSectionRange> FindSection(const std::vector<TLine>& lines,
                                          const std::string& section) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const auto name = SectionName(lines[i].Text);
-        if (!name || !SameText(*name, section))
+        if (!name || !SameIniName(*name, section))
             continue;
         std::size_t end = i + 1;
         while (end < lines.size() && !SectionName(lines[end].Text))
@@ -142,7 +135,7 @@ std::optional<std::size_t> FindKey(const std::vector<TLine>& lines, const TSecti
                                    const std::string& key) {
     for (std::size_t i = range.First; i < range.Last; ++i) {
         const auto name = KeyName(lines[i].Text);
-        if (name && SameText(*name, key))
+        if (name && SameIniName(*name, key))
             return i;
     }
     return std::nullopt;
@@ -157,6 +150,13 @@ std::string LineEndOf(const std::vector<TLine>& lines) {
 
 } // namespace
 
+bool SameIniName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
     std::vector<std::string> keys;
     const std::vector<TLine> lines = ReadText<EIniReadError>(FFileName).Lines;
@@ -170,7 +170,7 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
     const std::vector<std::string> keys = ReadSection(section);
     return std::any_of(keys.begin(), keys.end(),
-                       [&](const std::string& k) { return SameText(k, key); });
+                       [&](const std::string& k) { return SameIniName(k, key); });
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,

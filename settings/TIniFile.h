@@ -30,6 +30,9 @@ public:
     EIniReadError(const std::string& path, std::error_code reason);
 };
 
+/// Section and key names compare as the file compares them: without regard to case.
+bool SameIniName(const std::string& a, const std::string& b);
+
 /// INI access with no cache: every call reads or writes the file itself.
 /// Sections and keys match without regard to case. A write touches only the
 /// one key's line; every other line keeps its bytes and its line end, and a

@@ -2,7 +2,6 @@
 
 #include "TIniFile.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -15,26 +14,6 @@ constexpr const char* MaxResponseKey = "Max Response ms";
 // The most value columns a reply can have: 125 registers as 16-bit values.
 constexpr std::size_t MostColumns = 125;
 
-std::optional<double> Decimal(const std::string& text) {
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-// Keys match without regard to case, as the file's keys do.
-bool EqualKeys(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 std::string DecimalText(double value) {
     char text[64];
     const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
@@ -42,6 +21,15 @@ std::string DecimalText(double value) {
 }
 
 } // namespace
+
+std::optional<double> ParseLimitNumber(const std::string& text) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
 
 bool TLimits::Any() const {
     for (const TValueLimit& limit : Values)
@@ -69,7 +57,7 @@ TLimitsRead ReadLimits(const TIniFile& file, TValueFormat format) {
     for (const std::string& key : file.ReadSection(LimitsSection)) {
         for (std::size_t column = 0; column < MostColumns; ++column)
             for (const bool max : {false, true}) {
-                if (!EqualKeys(key, ValueLimitKey(column, max)))
+                if (!SameIniName(key, ValueLimitKey(column, max)))
                     continue;
                 const std::string value = text(key);
                 if (value.empty())
@@ -88,7 +76,7 @@ TLimitsRead ReadLimits(const TIniFile& file, TValueFormat format) {
         const std::string value = text(key);
         if (value.empty())
             return std::nullopt;
-        const std::optional<double> parsed = Decimal(value);
+        const std::optional<double> parsed = ParseLimitNumber(value);
         if (!parsed)
             read.Problems.push_back(std::string(key) + "=" + value);
         return parsed;

@@ -33,6 +33,10 @@ struct TLimits {
     bool operator==(const TLimits&) const = default;
 };
 
+/// A communication limit's number as Config.ini or the user writes it: a finite
+/// decimal, nothing around it; none otherwise.
+std::optional<double> ParseLimitNumber(const std::string& text);
+
 /// The section of Config.ini that holds the limits, and its keys: "Value1 Min",
 /// "Value1 Max", ..., "Max Fail", "Max Fail Percent", "Max Response ms".
 inline constexpr const char* LimitsSection = "Limits";
