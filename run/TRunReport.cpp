@@ -165,8 +165,14 @@ std::string ReportHtml(const TRunReport& r) {
             if (c < slave.Stats.size())
                 if (const auto texts = ValueStatsTexts(slave.Stats[c], format))
                     stats = (*texts)[0] + " / " + (*texts)[1] + " / " + (*texts)[2];
-            values += (c > 0 ? "\n" : "") + ("Value" + std::to_string(c + 1) + ": ") + last +
-                      " / " + stats;
+            // Appended piece by piece: g++ 12 for mingw warns (falsely) of an
+            // overlap on "\n" + a temporary.
+            if (c > 0)
+                values += '\n';
+            values += "Value" + std::to_string(c + 1) + ": ";
+            values += last;
+            values += " / ";
+            values += stats;
         }
         if (columns > 0)
             html += "<td class=\"values\"><pre>" + Escaped(values) + "</pre></td>";
@@ -182,8 +188,10 @@ std::string ReportHtml(const TRunReport& r) {
         if (judged && slave.Verdict) {
             passed += slave.Verdict->Pass ? 1 : 0;
             std::string text = slave.Verdict->Pass ? "合格" : "不合格";
-            for (const TReason& reason : slave.Verdict->Reasons)
-                text += "\n" + ReasonText(reason, format);
+            for (const TReason& reason : slave.Verdict->Reasons) {
+                text += '\n';
+                text += ReasonText(reason, format);
+            }
             html += "<td class=\"verdict " + std::string(slave.Verdict->Pass ? "pass" : "fail") +
                     "\"><pre>" + Escaped(text) + "</pre></td>";
         }
