@@ -143,33 +143,38 @@ void TfrmScanTest::useThisSettingPutsTheFoundDeviceIntoTheMainWindow() {
          {"Baud Rate=19200\n", "Parity=N\n", "Stop Bits=1\n", "Poll From=5\n", "Poll To=5\n"})
         QVERIFY2(contents.find(line) != std::string::npos, contents.c_str());
 
-    // Config.ini refuses writes now: the next find is still taken whole (the run uses
-    // every setting of it), and the refusal is told once.
+    // Config.ini refuses writes now: the next find (slave 6 at 9600) is still taken
+    // whole, the run uses every setting of it, and the refusal is told once.
+    device.SetScript([](const TFrame8& request) {
+        return request[0] == 6 ? std::vector<TDeviceReply>{{GoodReply(6, 1, {}), {}}}
+                               : std::vector<TDeviceReply>{};
+    });
     std::filesystem::permissions(config.Path(), std::filesystem::perms::owner_read);
     TMessageBoxCatcher catcher;
     QTest::mouseClick(Child<QPushButton>(window, "btnScan"), Qt::LeftButton);
     dialog = Child<TfrmScan>(window, "frmScan");
     QTRY_VERIFY(dialog->isVisible());
     Child<QSpinBox>(*dialog, "speFrom")->setValue(5);
-    Child<QSpinBox>(*dialog, "speTo")->setValue(5);
+    Child<QSpinBox>(*dialog, "speTo")->setValue(6);
+    Child<QSpinBox>(*dialog, "speTurnaround")->setValue(200);
     for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
         if (box->isChecked() != (box->objectName() == QStringLiteral("chkBaud9600") ||
-                                 box->objectName() == QStringLiteral("chkParityE")))
+                                 box->objectName() == QStringLiteral("chkParityN")))
             QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
     QTest::mouseClick(Child<QPushButton>(*dialog, "btnStart"), Qt::LeftButton);
     found = Child<QTableWidget>(*dialog, "lvFound");
     use = Child<QPushButton>(*dialog, "btnUse");
-    QTRY_VERIFY_WITH_TIMEOUT(found->rowCount() == 1, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(use->isEnabled(), Patience);
+    QCOMPARE(found->rowCount(), 1);
     QTest::mouseClick(found->viewport(), Qt::LeftButton, {},
                       found->visualItemRect(found->item(0, 0)).center());
-    QTRY_VERIFY_WITH_TIMEOUT(use->isEnabled(), Patience);
     QTest::mouseClick(use, Qt::LeftButton);
     QTRY_VERIFY(window.findChild<TfrmScan*>() == nullptr);
     QCOMPARE(ParamBaudRate->AsInteger(), 9600);
-    QCOMPARE(ParamParity->AsString(), std::string("E"));
-    QCOMPARE(ParamPollFrom->AsInteger(), 5);
+    QCOMPARE(ParamPollFrom->AsInteger(), 6);
+    QCOMPARE(ParamPollTo->AsInteger(), 6);
     QCOMPARE(Child<QComboBox>(window, "cbbBaud")->currentText(), QStringLiteral("9600"));
-    QCOMPARE(Child<QComboBox>(window, "cbbParity")->currentText(), QStringLiteral("偶校验"));
+    QCOMPARE(Child<QSpinBox>(window, "spePollFrom")->value(), 6);
     QCOMPARE(catcher.Texts.size(), 1);
     QCOMPARE(config.Contents(), contents);
 }
